@@ -1,0 +1,26 @@
+# Builds the Rust transport crate (zenoh/) with cargo and exposes it as the imported
+# static library `kq_zenoh_rust`. CARGO_TARGET_DIR from the environment is honoured so
+# that the minutes-long zenoh build can be reused between build trees; without it the
+# crate builds inside this build tree.
+find_program(CARGO_EXECUTABLE cargo HINTS $ENV{HOME}/.cargo/bin REQUIRED)
+
+if(DEFINED ENV{CARGO_TARGET_DIR} AND NOT "$ENV{CARGO_TARGET_DIR}" STREQUAL "")
+  set(KQ_CARGO_TARGET_DIR $ENV{CARGO_TARGET_DIR})
+else()
+  set(KQ_CARGO_TARGET_DIR ${CMAKE_BINARY_DIR}/cargo)
+endif()
+
+set(KQ_RUST_LIB ${KQ_CARGO_TARGET_DIR}/release/libkorvel_zenoh_transport.a)
+set(KQ_RUST_DIR ${CMAKE_SOURCE_DIR}/zenoh)
+
+add_custom_target(kq_zenoh_rust_build
+  COMMAND ${CMAKE_COMMAND} -E env CARGO_TARGET_DIR=${KQ_CARGO_TARGET_DIR}
+          ${CARGO_EXECUTABLE} build --release --locked --manifest-path ${KQ_RUST_DIR}/Cargo.toml
+  BYPRODUCTS ${KQ_RUST_LIB}
+  WORKING_DIRECTORY ${KQ_RUST_DIR}
+  COMMENT "cargo build (zenoh transport crate)"
+  USES_TERMINAL)
+
+add_library(kq_zenoh_rust STATIC IMPORTED GLOBAL)
+set_target_properties(kq_zenoh_rust PROPERTIES IMPORTED_LOCATION ${KQ_RUST_LIB})
+add_dependencies(kq_zenoh_rust kq_zenoh_rust_build)

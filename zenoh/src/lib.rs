@@ -1,0 +1,261 @@
+//! The korvelquor transport layer: a narrow C ABI over the `zenoh` crate.
+//!
+//! Every handle is opaque, every failure is a zenoh result code, and every callback hands
+//! C++ one contiguous byte view. The drop callback of a subscription or a query runs once,
+//! when zenoh releases the callback object: that is the moment zenoh has finished with it.
+//! No client logic lives here.
+
+use std::borrow::Cow;
+use std::ffi::c_void;
+use std::os::raw::c_char;
+use std::panic::{catch_unwind, AssertUnwindSafe};
+use std::time::Duration;
+
+use zenoh::bytes::Encoding;
+use zenoh::key_expr::KeyExpr;
+use zenoh::query::ConsolidationMode;
+use zenoh::sample::Sample;
+use zenoh::Wait;
+
+pub const Z_OK: i8 = 0;
+pub const Z_EINVAL: i8 = -1;
+pub const Z_EPARSE: i8 = -2;
+pub const Z_ENETWORK: i8 = -4;
+pub const Z_ENULL: i8 = -5;
+pub const Z_EGENERIC: i8 = i8::MIN;
+
+pub type SampleCallback = extern "C" fn(context: *mut c_void, data: *const u8, len: usize);
+pub type ReplyCallback =
+    extern "C" fn(context: *mut c_void, is_ok: bool, data: *const u8, len: usize);
+pub type DropCallback = extern "C" fn(context: *mut c_void);
+
+pub struct KzConfig(zenoh::Config);
+pub struct KzSession(zenoh::Session);
+pub struct KzSubscriber(Option<zenoh::pubsub::Subscriber<()>>);
+
+/// The C++ side's context pointer. It is handed back on zenoh's threads; the C++ side
+/// makes its use thread-safe.
+#[derive(Clone, Copy)]
+struct Context(*mut c_void);
+unsafe impl Send for Context {}
+unsafe impl Sync for Context {}
+
+/// Owned by the callback closure that zenoh keeps; dropping it is the end notification.
+struct DropNotice {
+    context: Context,
+    on_drop: DropCallback,
+}
+
+impl Drop for DropNotice {
+    fn drop(&mut self) {
+        (self.on_drop)(self.context.0);
+    }
+}
+
+fn guarded<F: FnOnce() -> i8>(f: F) -> i8 {
+    catch_unwind(AssertUnwindSafe(f)).unwrap_or(Z_EGENERIC)
+}
+
+unsafe fn str_arg<'a>(data: *const c_char, len: usize) -> Option<&'a str> {
+    if data.is_null() {
+        return None;
+    }
+    std::str::from_utf8(std::slice::from_raw_parts(data as *const u8, len)).ok()
+}
+
+unsafe fn bytes_arg<'a>(data: *const u8, len: usize) -> &'a [u8] {
+    if data.is_null() || len == 0 {
+        &[]
+    } else {
+        std::slice::from_raw_parts(data, len)
+    }
+}
+
+fn with_view(bytes: &zenoh::bytes::ZBytes, f: impl FnOnce(*const u8, usize)) {
+    let view: Cow<'_, [u8]> = bytes.to_bytes();
+    f(view.as_ptr(), view.len());
+}
+
+/// Creates zenoh's default configuration; nothing is read from files or the environment.
+#[no_mangle]
+pub extern "C" fn kz_config_default(out: *mut *mut KzConfig) -> i8 {
+    if out.is_null() {
+        return Z_ENULL;
+    }
+    guarded(|| {
+        let config = Box::new(KzConfig(zenoh::Config::default()));
+        unsafe { *out = Box::into_raw(config) };
+        Z_OK
+    })
+}
+
+#[no_mangle]
+pub unsafe extern "C" fn kz_config_drop(config: *mut KzConfig) {
+    if !config.is_null() {
+        drop(Box::from_raw(config));
+    }
+}
+
+/// Opens a session; the configuration is consumed whatever the outcome.
+#[no_mangle]
+pub unsafe extern "C" fn kz_session_open(config: *mut KzConfig, out: *mut *mut KzSession) -> i8 {
+    if config.is_null() || out.is_null() {
+        if !config.is_null() {
+            drop(Box::from_raw(config));
+        }
+        return Z_ENULL;
+    }
+    let config = Box::from_raw(config);
+    guarded(move || match zenoh::open(config.0).wait() {
+        Ok(session) => {
+            *out = Box::into_raw(Box::new(KzSession(session)));
+            Z_OK
+        }
+        Err(_) => Z_ENETWORK,
+    })
+}
+
+/// Closes the session and frees the handle.
+#[no_mangle]
+pub unsafe extern "C" fn kz_session_close(session: *mut KzSession) {
+    if session.is_null() {
+        return;
+    }
+    let session = Box::from_raw(session);
+    let _ = catch_unwind(AssertUnwindSafe(move || {
+        let _ = session.0.close().wait();
+        drop(session);
+    }));
+}
+
+/// Canonizes a key expression in place (canonization never lengthens it) and checks it.
+/// On success `*len` is the new length.
+#[no_mangle]
+pub unsafe extern "C" fn kz_keyexpr_autocanonize(data: *mut c_char, len: *mut usize) -> i8 {
+    if data.is_null() || len.is_null() {
+        return Z_ENULL;
+    }
+    let Some(text) = str_arg(data, *len) else {
+        return Z_EINVAL;
+    };
+    let owned = text.to_owned();
+    guarded(move || match KeyExpr::autocanonize(owned) {
+        Ok(ke) => {
+            let canonical = ke.as_str().as_bytes();
+            if canonical.len() > *len {
+                return Z_EGENERIC;
+            }
+            std::ptr::copy_nonoverlapping(canonical.as_ptr(), data as *mut u8, canonical.len());
+            *len = canonical.len();
+            Z_OK
+        }
+        Err(_) => Z_EINVAL,
+    })
+}
+
+/// Declares a subscriber. `on_sample` runs on zenoh's threads, possibly on several at once;
+/// `on_drop` runs once, after the last `on_sample`, when zenoh releases the callback.
+/// On failure `on_drop` has already run when this returns.
+#[no_mangle]
+pub unsafe extern "C" fn kz_subscriber_declare(
+    session: *const KzSession,
+    key_expr: *const c_char,
+    key_expr_len: usize,
+    on_sample: SampleCallback,
+    on_drop: DropCallback,
+    context: *mut c_void,
+    out: *mut *mut KzSubscriber,
+) -> i8 {
+    let notice = DropNotice { context: Context(context), on_drop };
+    if session.is_null() || out.is_null() {
+        return Z_ENULL;
+    }
+    let Some(ke) = str_arg(key_expr, key_expr_len) else {
+        return Z_EINVAL;
+    };
+    let Ok(ke) = KeyExpr::try_from(ke.to_owned()) else {
+        return Z_EINVAL;
+    };
+    let session = &(*session).0;
+    guarded(move || {
+        let callback = move |sample: Sample| {
+            let notice = &notice;
+            with_view(sample.payload(), |data, len| (on_sample)(notice.context.0, data, len));
+        };
+        match session.declare_subscriber(ke).callback(callback).wait() {
+            Ok(subscriber) => {
+                *out = Box::into_raw(Box::new(KzSubscriber(Some(subscriber))));
+                Z_OK
+            }
+            Err(_) => Z_ENETWORK,
+        }
+    })
+}
+
+/// Undeclares the subscription and frees the handle.
+#[no_mangle]
+pub unsafe extern "C" fn kz_subscriber_undeclare(subscriber: *mut KzSubscriber) {
+    if subscriber.is_null() {
+        return;
+    }
+    let mut subscriber = Box::from_raw(subscriber);
+    let _ = catch_unwind(AssertUnwindSafe(move || {
+        if let Some(s) = subscriber.0.take() {
+            let _ = s.undeclare().wait();
+        }
+    }));
+}
+
+/// Issues a query with an optional payload (encoding zenoh/serialized) and a timeout.
+/// Replies are not consolidated: each reply reaches `on_reply` as it arrives. `on_drop`
+/// runs exactly once, when zenoh has finished with the query, also when this fails.
+#[no_mangle]
+pub unsafe extern "C" fn kz_get(
+    session: *const KzSession,
+    key_expr: *const c_char,
+    key_expr_len: usize,
+    payload: *const u8,
+    payload_len: usize,
+    timeout_ms: u64,
+    on_reply: ReplyCallback,
+    on_drop: DropCallback,
+    context: *mut c_void,
+) -> i8 {
+    let notice = DropNotice { context: Context(context), on_drop };
+    if session.is_null() {
+        return Z_ENULL;
+    }
+    let Some(ke) = str_arg(key_expr, key_expr_len) else {
+        return Z_EINVAL;
+    };
+    let Ok(ke) = KeyExpr::try_from(ke.to_owned()) else {
+        return Z_EINVAL;
+    };
+    let payload = bytes_arg(payload, payload_len).to_vec();
+    let session = &(*session).0;
+    guarded(move || {
+        let callback = move |reply: zenoh::query::Reply| {
+            let notice = &notice;
+            match reply.result() {
+                Ok(sample) => with_view(sample.payload(), |data, len| {
+                    (on_reply)(notice.context.0, true, data, len)
+                }),
+                Err(error) => with_view(error.payload(), |data, len| {
+                    (on_reply)(notice.context.0, false, data, len)
+                }),
+            }
+        };
+        let result = session
+            .get(ke)
+            .payload(payload)
+            .encoding(Encoding::ZENOH_SERIALIZED)
+            .timeout(Duration::from_millis(timeout_ms))
+            .consolidation(ConsolidationMode::None)
+            .callback(callback)
+            .wait();
+        match result {
+            Ok(()) => Z_OK,
+            Err(_) => Z_ENETWORK,
+        }
+    })
+}

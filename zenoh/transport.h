@@ -1,0 +1,39 @@
+/* C ABI of the Rust transport crate (zenoh/src/lib.rs). Only zenoh/*.hpp include this. */
+#pragma once
+
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct KzConfig KzConfig;
+typedef struct KzSession KzSession;
+typedef struct KzSubscriber KzSubscriber;
+
+typedef void (*kz_sample_callback)(void* context, const uint8_t* data, size_t len);
+typedef void (*kz_reply_callback)(void* context, bool is_ok, const uint8_t* data, size_t len);
+typedef void (*kz_drop_callback)(void* context);
+
+int8_t kz_config_default(KzConfig** out);
+void kz_config_drop(KzConfig* config);
+
+int8_t kz_session_open(KzConfig* config, KzSession** out);
+void kz_session_close(KzSession* session);
+
+int8_t kz_keyexpr_autocanonize(char* data, size_t* len);
+
+int8_t kz_subscriber_declare(const KzSession* session, const char* key_expr, size_t key_expr_len,
+                             kz_sample_callback on_sample, kz_drop_callback on_drop, void* context,
+                             KzSubscriber** out);
+void kz_subscriber_undeclare(KzSubscriber* subscriber);
+
+int8_t kz_get(const KzSession* session, const char* key_expr, size_t key_expr_len,
+              const uint8_t* payload, size_t payload_len, uint64_t timeout_ms,
+              kz_reply_callback on_reply, kz_drop_callback on_drop, void* context);
+
+#ifdef __cplusplus
+}
+#endif
