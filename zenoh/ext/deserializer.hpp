@@ -107,6 +107,11 @@ class Deserializer {
 
   // Unsigned LEB128, at most ten bytes and at most 64 significant bits.
   bool read_sequence_length(std::size_t& out) noexcept {
+    // Nearly every count on the hot path is below 128: one byte, no loop.
+    if (cursor_ != end_ && *cursor_ < 0x80) {
+      out = *cursor_++;
+      return true;
+    }
     std::uint64_t value = 0;
     const std::uint8_t* p = cursor_;
     for (unsigned shift = 0; shift < 64; shift += 7) {
@@ -172,12 +177,19 @@ bool __zenoh_deserialize_with_deserializer(Deserializer& d, std::vector<T, A>& v
   if constexpr (detail::is_plain_number_v<T>) {
     value.resize(n);
     d.read_raw(value.data(), n * sizeof(T));
-  } else {
+  } else if constexpr (std::is_same_v<T, bool>) {
+    // std::vector<bool> hands out proxies, not references: append instead.
     value.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
-      T element{};
+      bool element = false;
       if (!__zenoh_deserialize_with_deserializer(d, element, err)) return false;
-      value.push_back(std::move(element));
+      value.push_back(element);
+    }
+  } else {
+    // One allocation, then every element is decoded where it will stay.
+    value.resize(n);
+    for (auto& element : value) {
+      if (!__zenoh_deserialize_with_deserializer(d, element, err)) return false;
     }
   }
   return true;
@@ -192,6 +204,16 @@ bool __zenoh_deserialize_with_deserializer(Deserializer& d, std::array<T, N>& va
     if (!d.read_raw(value.data(), N * sizeof(T))) {
       return detail::fail(err, Z_EDESERIALIZE, kDeserializationFailure);
     }
+  } else if constexpr (std::is_same_v<T, bool>) {
+    // Flag arrays: one length check and one copy; any byte other than 0 or 1 is refused.
+    std::uint8_t raw[N > 0 ? N : 1];
+    if (!d.read_raw(raw, N)) return detail::fail(err, Z_EDESERIALIZE, kDeserializationFailure);
+    std::uint8_t bad = 0;
+    for (std::size_t i = 0; i < N; ++i) {
+      bad |= raw[i] & 0xFE;
+      value[i] = raw[i] != 0;
+    }
+    if (bad != 0) return detail::fail(err, Z_EDESERIALIZE, kDeserializationFailure);
   } else {
     for (auto& element : value) {
       if (!__zenoh_deserialize_with_deserializer(d, element, err)) return false;
