@@ -1,0 +1,248 @@
+#include "stream/assembly.hpp"
+
+#include <bit>
+#include <cmath>
+#include <cstddef>
+
+#include <spdlog/spdlog.h>
+
+#include "stream/assembly_segment.hpp"
+
+namespace korvel::quor_impl {
+
+using quor::JointGroup;
+using zenoh_msgs::quor_msg::AllBasicStreamData;
+using zenoh_msgs::quor_msg::AllExtraStreamData;
+
+namespace {
+
+// The robot's highest group index; anything above it is not a joint group at all.
+constexpr std::uint16_t kMaxGroupIndex = 5;
+
+int GroupNumber(JointGroup g) { return static_cast<int>(g); }
+
+template <std::size_t N>
+void Widen(const std::array<float, N>& from, std::array<double, N>& to) {
+  for (std::size_t j = 0; j < N; ++j) {
+    to[j] = static_cast<double>(from[j]);
+  }
+}
+
+// Start and DoF of a group, or false (after the error line) when either is missing.
+bool LookUpLayout(JointGroup g, const StartIds& start_ids, const Dofs& dofs, unsigned int& start,
+                  std::size_t& dof) {
+  const auto s = start_ids.find(g);
+  const auto n = dofs.find(g);
+  if (s == start_ids.end() || n == dofs.end()) {
+    spdlog::error("[korvel::quor::Client] Missing start ID or DoF metadata for joint group [{}]",
+                  GroupNumber(g));
+    return false;
+  }
+  start = s->second;
+  dof = n->second;
+  return true;
+}
+
+using Matrix3 = std::array<std::array<double, 3>, 3>;
+
+// Rotates elements [offset, offset + 3) of `local` into the same elements of `world`.
+void Rotate(const Matrix3& r, const std::array<double, 6>& local, std::array<double, 6>& world,
+            std::size_t offset) {
+  const double x = local[offset];
+  const double y = local[offset + 1];
+  const double z = local[offset + 2];
+  for (std::size_t row = 0; row < 3; ++row) {
+    world[offset + row] = r[row][0] * x + r[row][1] * y + r[row][2] * z;
+  }
+}
+
+MultiContactMap AssembleMultiContact(const std::vector<std::array<float, 3>>& full,
+                                     const char* what, const GroupNames& group_names,
+                                     const StartIds& start_ids, const Dofs& dofs) {
+  MultiContactMap result;
+  for (const auto& entry : group_names) {
+    const JointGroup g = entry.first;
+    unsigned int start = 0;
+    std::size_t dof = 0;
+    if (!LookUpLayout(g, start_ids, dofs, start, dof)) {
+      return {};
+    }
+    std::vector<Eigen::Vector3d> contacts;
+    if (!SegmentContactList(full, start, dof, contacts)) {
+      spdlog::error("[korvel::quor::Client] Failed to segment multi-contact {} for joint group [{}]",
+                    what, GroupNumber(g));
+      return {};
+    }
+    result.emplace_hint(result.end(), g, std::move(contacts));
+  }
+  return result;
+}
+
+}  // namespace
+
+GroupNames JointGroupsFromIndices(const std::vector<std::uint16_t>& indices, bool basic) {
+  GroupNames result;
+  for (const std::uint16_t index : indices) {
+    if (index > kMaxGroupIndex) {
+      spdlog::error("[korvel::quor::Client] The received {} data contains invalid joint group "
+                    "index [{}]",
+                    basic ? "basic" : "extra", index);
+      return {};
+    }
+    const auto g = static_cast<JointGroup>(index);
+    if (!result.contains(g)) {
+      result.emplace(g, quor::kJointGroupNames.at(g));
+    }
+  }
+  return result;
+}
+
+std::pair<std::int32_t, std::int32_t> StampFromWire(
+    const std::pair<std::int32_t, std::uint32_t>& wire) {
+  return {wire.first, std::bit_cast<std::int32_t>(wire.second)};
+}
+
+std::map<JointGroup, quor::RobotStates> AssembleRobotStates(const AllBasicStreamData& msg,
+                                                            const GroupNames& group_names,
+                                                            const StartIds& start_ids,
+                                                            const Dofs& dofs) {
+  const std::size_t k = msg.joint_group_indices.size();
+  const std::size_t c = msg.cartesian_data.size();
+  if (k != c) {
+    spdlog::error("[korvel::quor::Client] The received data has mismatched sizes: cartesian_data "
+                  "size is {}, expected number of joint groups is {}",
+                  c, k);
+    return {};
+  }
+
+  std::map<JointGroup, quor::RobotStates> result;
+  const auto stamp = StampFromWire(msg.timestamp);
+  const auto& joints = msg.joint_data;
+  for (const auto& entry : group_names) {
+    const JointGroup g = entry.first;
+    unsigned int s = 0;
+    std::size_t n = 0;
+    if (!LookUpLayout(g, start_ids, dofs, s, n)) {
+      return {};
+    }
+    quor::RobotStates& record = result.try_emplace(result.end(), g)->second;
+    record.timestamp = stamp;
+    const bool cut = SegmentJointList(joints.q, s, n, record.q) &&
+                     SegmentJointList(joints.theta, s, n, record.theta) &&
+                     SegmentJointList(joints.dq, s, n, record.dq) &&
+                     SegmentJointList(joints.dtheta, s, n, record.dtheta) &&
+                     SegmentJointList(joints.tau, s, n, record.tau) &&
+                     SegmentJointList(joints.tau_dot, s, n, record.tau_dot) &&
+                     SegmentJointList(joints.tau_ext, s, n, record.tau_ext) &&
+                     SegmentJointList(joints.tau_interact, s, n, record.tau_interact) &&
+                     SegmentJointList(joints.temperature, s, n, record.temperature);
+    if (!cut) {
+      spdlog::error("[korvel::quor::Client] Failed to segment full-DoF joint data for joint group "
+                    "[{}]",
+                    GroupNumber(g));
+      return {};
+    }
+  }
+
+  // Groups the message names but group_names lacks still get their Cartesian data; a repeated
+  // index overwrites the earlier position's values.
+  for (std::size_t i = 0; i < k; ++i) {
+    const auto g = static_cast<JointGroup>(msg.joint_group_indices[i]);
+    quor::RobotStates& record = result[g];
+    const auto& cartesian = msg.cartesian_data[i];
+    Widen(cartesian.flange_pose, record.flange_pose);
+    Widen(cartesian.tcp_pose, record.tcp_pose);
+    Widen(cartesian.tcp_twist, record.tcp_twist);
+    Widen(cartesian.tcp_wrench_local, record.tcp_wrench_local);
+    Widen(cartesian.raw_tcp_wrench_local, record.raw_tcp_wrench_local);
+    Widen(cartesian.raw_ft_sensor, record.raw_ft_sensor);
+    SetExtWrenchInWorld(record);
+  }
+  return result;
+}
+
+std::map<JointGroup, quor::RobotActions> AssembleRobotActions(
+    std::pair<std::int32_t, std::int32_t> timestamp, const AllExtraStreamData& msg,
+    const GroupNames& group_names, const StartIds& start_ids, const Dofs& dofs) {
+  const std::size_t k = msg.joint_group_indices.size();
+  const std::size_t c = msg.cartesian_data.size();
+  if (k != c) {
+    spdlog::error("[korvel::quor::Client] The received desired data has mismatched sizes: "
+                  "cartesian_data size is {}, expected number of joint groups is {}",
+                  c, k);
+    return {};
+  }
+
+  std::map<JointGroup, quor::RobotActions> result;
+  const auto& joints = msg.joint_data;
+  for (const auto& entry : group_names) {
+    const JointGroup g = entry.first;
+    unsigned int s = 0;
+    std::size_t n = 0;
+    if (!LookUpLayout(g, start_ids, dofs, s, n)) {
+      return {};
+    }
+    quor::RobotActions& record = result.try_emplace(result.end(), g)->second;
+    record.timestamp = timestamp;
+    const bool cut = SegmentJointList(joints.q_d, s, n, record.q_d) &&
+                     SegmentJointList(joints.dq_d, s, n, record.dq_d) &&
+                     SegmentJointList(joints.tau_d, s, n, record.tau_d);
+    if (!cut) {
+      spdlog::error("[korvel::quor::Client] Failed to segment desired joint data for joint group "
+                    "[{}]",
+                    GroupNumber(g));
+      return {};
+    }
+  }
+
+  // The desired wrench is passed on in the frame the robot sent it in.
+  for (std::size_t i = 0; i < k; ++i) {
+    const auto g = static_cast<JointGroup>(msg.joint_group_indices[i]);
+    quor::RobotActions& record = result[g];
+    const auto& cartesian = msg.cartesian_data[i];
+    Widen(cartesian.tcp_pose_d, record.tcp_pose_d);
+    Widen(cartesian.tcp_twist_d, record.tcp_twist_d);
+    Widen(cartesian.tcp_wrench_d, record.tcp_wrench_d);
+  }
+  return result;
+}
+
+MultiContactMap AssembleMultiContactPositions(const AllBasicStreamData& msg,
+                                              const GroupNames& group_names,
+                                              const StartIds& start_ids, const Dofs& dofs) {
+  return AssembleMultiContact(msg.joint_data.contact_positions, "positions", group_names,
+                              start_ids, dofs);
+}
+
+MultiContactMap AssembleMultiContactForces(const AllBasicStreamData& msg,
+                                           const GroupNames& group_names,
+                                           const StartIds& start_ids, const Dofs& dofs) {
+  return AssembleMultiContact(msg.joint_data.contact_forces, "forces", group_names, start_ids,
+                              dofs);
+}
+
+void SetExtWrenchInWorld(quor::RobotStates& states) {
+  double w = states.tcp_pose[3];
+  double x = states.tcp_pose[4];
+  double y = states.tcp_pose[5];
+  double z = states.tcp_pose[6];
+  // A zero quaternion is kept as is: the matrix below then degenerates to the identity.
+  const double norm = std::sqrt(w * w + x * x + y * y + z * z);
+  if (norm > 0.0) {
+    w /= norm;
+    x /= norm;
+    y /= norm;
+    z /= norm;
+  }
+  const Matrix3 r{{
+      {1.0 - 2.0 * (y * y + z * z), 2.0 * (x * y - w * z), 2.0 * (x * z + w * y)},
+      {2.0 * (x * y + w * z), 1.0 - 2.0 * (x * x + z * z), 2.0 * (y * z - w * x)},
+      {2.0 * (x * z - w * y), 2.0 * (y * z + w * x), 1.0 - 2.0 * (x * x + y * y)},
+  }};
+  Rotate(r, states.tcp_wrench_local, states.tcp_wrench, 0);
+  Rotate(r, states.tcp_wrench_local, states.tcp_wrench, 3);
+  Rotate(r, states.raw_tcp_wrench_local, states.raw_tcp_wrench, 0);
+  Rotate(r, states.raw_tcp_wrench_local, states.raw_tcp_wrench, 3);
+}
+
+}  // namespace korvel::quor_impl
