@@ -1,0 +1,115 @@
+"""Random wire messages encoded by eclipse-zenoh's serializer, with the values they hold.
+
+  wire_gen.py crosscheck DIR [--count N] [--seed S]
+      For each message type (basic, extra, rpc_reply) writes DIR/TYPE.bin (each payload
+      preceded by its size as a little-endian uint32) and DIR/TYPE.txt (per message a
+      "#message i" line, then its flat form, floats as bit patterns).
+  wire_gen.py corpus DIR [--seed S]
+      Writes small payloads of each type into DIR/TYPE/, named by content, as fuzz seeds.
+"""
+
+import argparse
+import hashlib
+import os
+import random
+import struct
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import wire_schema as ws  # noqa: E402
+
+_RANGES = {ws.U16: (0, 0xFFFF), ws.I16: (-0x8000, 0x7FFF),
+           ws.I32: (-0x80000000, 0x7FFFFFFF), ws.U32: (0, 0xFFFFFFFF)}
+_TEXT = "abcXYZ09 _-./éß€☃😀"
+
+
+def random_float_bits(rng):
+    """Floats from every corner of binary32. NaNs are quiet: the Python side carries a
+    float32 through a double, which would quieten a signalling NaN before zenoh sees it."""
+    sign = rng.getrandbits(1) << 31
+    kind = rng.randrange(8)
+    if kind == 0:
+        return sign  # +0 / -0
+    if kind == 1:
+        return sign | rng.randint(1, 0x7FFFFF)  # subnormal
+    if kind == 2:
+        return sign | 0x7F800000  # infinity
+    if kind == 3:
+        return sign | 0x7FC00000 | rng.getrandbits(22)  # NaN with payload bits
+    if kind == 4:
+        return sign | (rng.randint(1, 254) << 23) | rng.getrandbits(23)  # any normal
+    return ws.float_to_bits(rng.uniform(-100.0, 100.0))  # everyday values
+
+
+def random_value(schema, rng, max_len, depth=0):
+    if schema == ws.F32:
+        return random_float_bits(rng)
+    if schema == ws.BOOL:
+        return bool(rng.getrandbits(1))
+    if schema in _RANGES:
+        lo, hi = _RANGES[schema]
+        return rng.choice([lo, hi, 0, rng.randint(lo, hi)])
+    if schema == ws.STR:
+        n = rng.randint(130, 300) if rng.randrange(10) == 0 else rng.randint(0, 8)
+        return "".join(rng.choice(_TEXT) for _ in range(min(n, max_len)))
+    kind = schema[0]
+    if kind == "array":
+        return [random_value(schema[2], rng, max_len, depth + 1) for _ in range(schema[1])]
+    if kind == "list":
+        # Top-level lists span 0..max_len (two-byte counts from 128 on); lists nested in a
+        # list stay short, with now and then a long one, to keep payloads moderate.
+        if depth == 0 or rng.randrange(20) == 0:
+            n = rng.randint(0, max_len)
+        else:
+            n = rng.randint(0, min(max_len, 6))
+        return [random_value(schema[1], rng, max_len, depth + 1) for _ in range(n)]
+    if kind == "pair":
+        return (random_value(schema[1], rng, max_len, depth),
+                random_value(schema[2], rng, max_len, depth))
+    # Fields of a record sit at the record's own depth.
+    return {name: random_value(s, rng, max_len, depth) for name, s in schema[1]}
+
+
+def write_crosscheck(directory, count, rng):
+    os.makedirs(directory, exist_ok=True)
+    for name, schema in ws.MESSAGES.items():
+        with open(os.path.join(directory, name + ".bin"), "wb") as payloads, \
+                open(os.path.join(directory, name + ".txt"), "w", encoding="ascii") as expected:
+            for i in range(count):
+                value = random_value(schema, rng, 300)
+                payload = ws.encode(schema, value)
+                payloads.write(struct.pack("<I", len(payload)) + payload)
+                expected.write(f"#message {i}\n")
+                expected.write("\n".join(ws.flatten(schema, value)) + "\n")
+
+
+def write_corpus(directory, rng, per_type=8):
+    for name, schema in ws.MESSAGES.items():
+        target = os.path.join(directory, name)
+        os.makedirs(target, exist_ok=True)
+        for _ in range(per_type):
+            payload = ws.encode(schema, random_value(schema, rng, 3))
+            digest = hashlib.sha1(payload).hexdigest()
+            with open(os.path.join(target, digest), "wb") as f:
+                f.write(payload)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("mode", choices=["crosscheck", "corpus"])
+    parser.add_argument("directory")
+    parser.add_argument("--count", type=int, default=200)
+    parser.add_argument("--seed", type=int, default=None)
+    args = parser.parse_args()
+    seed = args.seed if args.seed is not None else random.SystemRandom().randrange(2**32)
+    print(f"wire_gen: seed {seed} (replay with --seed {seed})", flush=True)
+    rng = random.Random(seed)
+    if args.mode == "crosscheck":
+        write_crosscheck(args.directory, args.count, rng)
+    else:
+        write_corpus(args.directory, rng)
+
+
+if __name__ == "__main__":
+    main()
