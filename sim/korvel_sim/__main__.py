@@ -1,0 +1,96 @@
+"""Command line of the substitute robot controller."""
+from __future__ import annotations
+
+import argparse
+import logging
+import os
+import signal
+import sys
+import threading
+
+from .faults import FaultError, FaultState, help_text, parse_cli
+from .layouts import LAYOUTS
+from .serial import InvalidSerial, normalize_serial
+
+DESCRIPTION = """\
+Substitute korvel robot controller. Serves, under korvel/robot/<normalized serial>/, the
+RPC queryable (.../rpc) and publishes the basic and extra streams
+(.../basic_stream_data, .../extra_stream_data) at --rate Hz. Faults for tests are set with
+--fault at start or at run time through the queryable korvel/sim/<serial>/control, which
+takes JSON such as {"set": {"reply_delay_ms": 1500}, "requests": [4]} or {"clear": true}
+and answers with the fault state as JSON. Prints READY once everything is declared;
+SIGTERM or SIGINT stops it with exit status 0."""
+
+
+def _parser() -> argparse.ArgumentParser:
+    p = argparse.ArgumentParser(
+        prog="korvel-sim", description=DESCRIPTION, epilog=help_text(),
+        formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("--serial", required=True,
+                   help='robot serial number, normalized like the client does ("AB 4s-012345" '
+                        'serves AB-4s-012345)')
+    p.add_argument("--layout", choices=sorted(LAYOUTS), default="one-arm",
+                   help="one-arm: groups ALL, ARM_1 over 7 joints; two-arm: ALL, ARMS, ARM_1, "
+                        "ARM_2, EXT_AXIS over 21 joints (default one-arm)")
+    p.add_argument("--rate", type=float, default=1000.0,
+                   help="samples per second on each stream (default 1000)")
+    p.add_argument("--fault", action="append", default=[], metavar="NAME[=VALUE][@IDS]",
+                   help="switch a fault on at start; repeatable (list below)")
+    p.add_argument("--verbose", action="store_true", help="log every RPC detail to stderr")
+    return p
+
+
+def _exit_after(seconds: float):
+    """Ends the process even if zenoh takes too long to close, so a stop stays under a second."""
+    timer = threading.Timer(seconds, lambda: os._exit(0))
+    timer.daemon = True
+    timer.start()
+
+
+def main(argv=None) -> int:
+    args = _parser().parse_args(argv)
+    logging.basicConfig(level=logging.DEBUG if args.verbose else logging.INFO,
+                        format="korvel-sim %(levelname)s %(message)s", stream=sys.stderr)
+    parser = _parser()
+    try:
+        serial = normalize_serial(args.serial)
+    except InvalidSerial as e:
+        parser.error(str(e))
+    if not 0 < args.rate <= 20000:
+        parser.error(f"--rate must be above 0 and at most 20000, got {args.rate}")
+    faults = FaultState()
+    try:
+        for text in args.fault:
+            name, value, ids = parse_cli(text)
+            faults.set(name, value, ids)
+    except FaultError as e:
+        parser.error(str(e))
+
+    stop = threading.Event()
+
+    def on_signal(signum, frame):
+        stop.set()
+
+    signal.signal(signal.SIGTERM, on_signal)
+    signal.signal(signal.SIGINT, on_signal)
+
+    from .server import Simulator  # zenoh is only needed once the arguments are good
+
+    sim = Simulator(serial, LAYOUTS[args.layout], args.rate, faults)
+    try:
+        sim.open()
+    except Exception as e:
+        print(f"korvel-sim: cannot serve robot {serial!r}: {e}", file=sys.stderr)
+        return 1
+    logging.getLogger("korvel_sim").info(
+        "serving korvel/robot/%s (%s, %g Hz), faults %s", serial, args.layout, args.rate,
+        faults.snapshot()["faults"])
+    print("READY", flush=True)
+    sim.run(stop)
+    _exit_after(0.8)
+    sim.close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

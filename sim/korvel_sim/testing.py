@@ -1,0 +1,134 @@
+"""Starting and stopping the substitute from tests.
+
+    from korvel_sim.testing import SimProcess
+    with SimProcess("KQ T1-000001", layout="two-arm", faults=["version=v9"]) as sim:
+        ...                       # READY has been seen; the robot serves in "robot"
+        sim.control().set(silent_basic=True)
+    # leaving the block stops it with SIGTERM (SIGKILL if it does not stop in time)
+
+The substitute runs in the "robot" network namespace through scripts/robotnet; the test
+itself (and the control helper) are expected to run in "host". Paths are found from this
+package's location, so a fresh clone works wherever it is.
+"""
+from __future__ import annotations
+
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+from pathlib import Path
+from typing import Iterable, List, Optional
+
+REPO_ROOT = Path(__file__).resolve().parents[2]
+ROBOTNET = REPO_ROOT / "scripts" / "robotnet"
+
+
+def venv_python() -> str:
+    candidate = REPO_ROOT / ".venv" / "bin" / "python"
+    return str(candidate) if candidate.exists() else sys.executable
+
+
+def sim_command(serial: str, layout: str = "one-arm", rate: Optional[float] = None,
+                faults: Iterable[str] = (), args: Iterable[str] = (),
+                namespace: Optional[str] = "robot") -> List[str]:
+    """The command line that runs the substitute (inside `namespace` unless None)."""
+    cmd = [venv_python(), "-m", "korvel_sim", "--serial", serial, "--layout", layout]
+    if rate is not None:
+        cmd += ["--rate", str(rate)]
+    for fault in faults:
+        cmd += ["--fault", fault]
+    cmd += list(args)
+    return [str(ROBOTNET), "exec", namespace] + cmd if namespace else cmd
+
+
+class SimError(RuntimeError):
+    pass
+
+
+class SimProcess:
+    def __init__(self, serial: str, layout: str = "one-arm", rate: Optional[float] = None,
+                 faults: Iterable[str] = (), args: Iterable[str] = (),
+                 ready_timeout: float = 30.0, namespace: Optional[str] = "robot"):
+        self.serial = serial
+        self.command = sim_command(serial, layout, rate, faults, args, namespace)
+        self.ready_timeout = ready_timeout
+        self.proc: Optional[subprocess.Popen] = None
+        self._stderr = None
+        self._ready = threading.Event()
+        self._control = None
+
+    def start(self) -> "SimProcess":
+        self._stderr = tempfile.TemporaryFile()
+        self._ready.clear()
+        self.proc = subprocess.Popen(self.command, stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.PIPE, stderr=self._stderr,
+                                     cwd=REPO_ROOT)
+        threading.Thread(target=self._watch_stdout, args=(self.proc,), daemon=True).start()
+        if not self._ready.wait(self.ready_timeout) or self.proc.poll() is not None:
+            self.kill()
+            raise SimError(f"substitute gave no READY within {self.ready_timeout} s: "
+                           f"{self.stderr_text()}")
+        return self
+
+    def _watch_stdout(self, proc):
+        # Reads until end of file so that the pipe never fills; an early exit also ends the
+        # wait for READY (the poll in start() then reports it).
+        for line in proc.stdout:
+            if line.strip() == b"READY":
+                self._ready.set()
+        self._ready.set()
+
+    @property
+    def pid(self) -> int:
+        return self.proc.pid
+
+    def running(self) -> bool:
+        return self.proc is not None and self.proc.poll() is None
+
+    def stderr_text(self) -> str:
+        if self._stderr is None:
+            return ""
+        self._stderr.seek(0)
+        return self._stderr.read().decode(errors="replace")
+
+    def stop(self, timeout: float = 5.0) -> Optional[int]:
+        """SIGTERM, then SIGKILL after `timeout`; returns the exit status."""
+        self._close_control()
+        if self.proc is None:
+            return None
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(timeout)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        return self.proc.returncode
+
+    def kill(self) -> None:
+        """Ends the substitute at once, as a robot that disappears mid-stream."""
+        self._close_control()
+        if self.proc is not None and self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
+    def control(self):
+        """A SimControl for this substitute (opened once, closed by stop/kill)."""
+        if self._control is None:
+            from .control import SimControl
+            self._control = SimControl(self.serial)
+        return self._control
+
+    def _close_control(self):
+        if self._control is not None:
+            self._control.close()
+            self._control = None
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+        if self._stderr is not None:
+            self._stderr.close()
