@@ -27,7 +27,7 @@ endfunction()
 function(kq_add_gtest name)
   cmake_parse_arguments(T "NETWORK" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${KQ_INCLUDE_ROOT})
   target_compile_definitions(${name} PRIVATE
     KQ_SOURCE_DIR="${CMAKE_SOURCE_DIR}"

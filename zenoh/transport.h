@@ -1,4 +1,4 @@
-/* C ABI of the Rust transport crate (zenoh/src/lib.rs). Only zenoh/*.hpp include this. */
+/* C ABI of the Rust transport crate (zenoh/src/lib.rs), used only by the zenoh headers. */
 #pragma once
 
 #include <stdbool.h>
