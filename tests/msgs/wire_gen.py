@@ -83,12 +83,54 @@ def write_crosscheck(directory, count, rng):
                 expected.write("\n".join(ws.flatten(schema, value)) + "\n")
 
 
+def zero_value(schema):
+    """The record's default: numbers zero, flags false, arrays zero-filled, lists empty."""
+    if isinstance(schema, str):
+        return "" if schema == ws.STR else (False if schema == ws.BOOL else 0)
+    kind = schema[0]
+    if kind == "array":
+        return [zero_value(schema[2]) for _ in range(schema[1])]
+    if kind == "list":
+        return []
+    if kind == "pair":
+        return (zero_value(schema[1]), zero_value(schema[2]))
+    return {name: zero_value(s) for name, s in schema[1]}
+
+
+def worked_examples():
+    """The hand-checked messages of the unit tests, plus one two-byte count per type."""
+    one = ws.float_to_bits(1.0)
+    basic = zero_value(ws.BASIC)
+    basic.update(system_state=258, safety_board_state=-3, estop_released=True,
+                 timestamp=(-5, 0xDEADBEEF))
+    long_basic = zero_value(ws.BASIC)
+    long_basic["joint_group_indices"] = list(range(130))
+    extra = zero_value(ws.EXTRA)
+    extra["joint_group_indices"] = [0]
+    extra["joint_data"] = {"q_d": [one], "dq_d": [0], "tau_d": [0]}
+    cartesian = zero_value(ws.EXTRA_CARTESIAN)
+    cartesian["tcp_pose_d"][3] = one
+    extra["cartesian_data"] = [cartesian]
+    long_extra = zero_value(ws.EXTRA)
+    long_extra["joint_data"]["tau_d"] = [one] * 130
+    reply = zero_value(ws.RPC_REPLY)
+    full_reply = dict(request_id=10, success=True, joint_groups=[0, 5], int_container=[7, -1],
+                      string_container=["v2", "", "\u2603"], float_container=[0x3FC00000],
+                      float2d_container=[[ws.float_to_bits(-1.0), 0x80000000], []])
+    long_reply = zero_value(ws.RPC_REPLY)
+    long_reply["string_container"] = ["x" * 200]
+    return {"basic": [basic, long_basic], "extra": [extra, long_extra],
+            "rpc_reply": [reply, full_reply, long_reply]}
+
+
 def write_corpus(directory, rng, per_type=8):
+    examples = worked_examples()
     for name, schema in ws.MESSAGES.items():
         target = os.path.join(directory, name)
         os.makedirs(target, exist_ok=True)
-        for _ in range(per_type):
-            payload = ws.encode(schema, random_value(schema, rng, 3))
+        values = examples[name] + [random_value(schema, rng, 3) for _ in range(per_type)]
+        for value in values:
+            payload = ws.encode(schema, value)
             digest = hashlib.sha1(payload).hexdigest()
             with open(os.path.join(target, digest), "wb") as f:
                 f.write(payload)
