@@ -12,6 +12,7 @@ package's location, so a fresh clone works wherever it is.
 """
 from __future__ import annotations
 
+import os
 import signal
 import subprocess
 import sys
@@ -61,9 +62,13 @@ class SimProcess:
     def start(self) -> "SimProcess":
         self._stderr = tempfile.TemporaryFile()
         self._ready.clear()
+        # This checkout's package comes first, whatever the virtual environment has installed.
+        env = dict(os.environ)
+        env["PYTHONPATH"] = os.pathsep.join(
+            p for p in (str(REPO_ROOT / "sim"), env.get("PYTHONPATH")) if p)
         self.proc = subprocess.Popen(self.command, stdin=subprocess.DEVNULL,
                                      stdout=subprocess.PIPE, stderr=self._stderr,
-                                     cwd=REPO_ROOT)
+                                     cwd=REPO_ROOT, env=env)
         threading.Thread(target=self._watch_stdout, args=(self.proc,), daemon=True).start()
         if not self._ready.wait(self.ready_timeout) or self.proc.poll() is not None:
             self.kill()
