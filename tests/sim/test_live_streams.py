@@ -49,11 +49,11 @@ def test_samples_move_plausibly(streams):
     assert basic.encodings == extra.encodings == {"zenoh/serialized"}
     stamps = [s.timestamp[0] * 10**9 + s.timestamp[1] for s in samples]
     assert all(b > a for a, b in zip(stamps, stamps[1:]))
-    for s in samples + extras:
-        assert len(s.joint_data.__dict__["q" if hasattr(s.joint_data, "q") else "q_d"]) == 21
-        for c in s.cartesian_data:
-            pose = c.tcp_pose if hasattr(c, "tcp_pose") else c.tcp_pose_d
-            assert abs(math.sqrt(sum(v * v for v in pose[3:])) - 1.0) < 1e-5
+    poses = [c.tcp_pose for s in samples for c in s.cartesian_data] + [
+        c.tcp_pose_d for s in extras for c in s.cartesian_data]
+    assert all(abs(math.sqrt(sum(v * v for v in p[3:])) - 1.0) < 1e-5 for p in poses)
+    assert {len(s.joint_data.q) for s in samples} == {len(e.joint_data.q_d) for e in extras} \
+        == {21}
     steps = [max(abs(a - b) for a, b in zip(s.joint_data.q, t.joint_data.q))
              for s, t in zip(samples, samples[1:])]
     assert 0 < max(steps) < 0.01  # moving, without jumps between 1 ms samples

@@ -190,3 +190,12 @@ def test_every_fault_is_documented():
     for name in FAULTS:
         assert f"`{name}" in readme, name
         assert f"  {name}" in help_text(), name
+
+
+@pytest.mark.parametrize("t,estop,enabling", [(0.0, True, True), (25.5, False, True),
+                                              (26.0, True, True), (6.5, True, False),
+                                              (85.5, False, True)])
+def test_documented_status_schedule(t, estop, enabling):
+    basic, _ = RobotModel(LAYOUTS["one-arm"]).messages(t, (0, 0))
+    assert (basic.estop_released, basic.enabling_device_on) == (estop, enabling)
+    assert (basic.system_state, basic.safety_board_state) == ((7, 12) if estop else (3, 40))
