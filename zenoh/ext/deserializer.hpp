@@ -105,6 +105,18 @@ class Deserializer {
     return true;
   }
 
+  // Fast path of a fixed array of N numbers: its one-byte length prefix equals N and its
+  // elements follow in full. False (nothing consumed) in every other case, which the
+  // caller then reads the general way.
+  template <std::size_t N>
+  bool read_prefixed_raw(void* destination, std::size_t size) noexcept {
+    static_assert(N < 0x80, "length prefix must fit one byte");
+    if (remaining() <= size || *cursor_ != N) return false;
+    std::memcpy(destination, cursor_ + 1, size);
+    cursor_ += 1 + size;
+    return true;
+  }
+
   // Unsigned LEB128, at most ten bytes and at most 64 significant bits.
   bool read_sequence_length(std::size_t& out) noexcept {
     // Nearly every count on the hot path is below 128: one byte, no loop.
@@ -197,6 +209,9 @@ bool __zenoh_deserialize_with_deserializer(Deserializer& d, std::vector<T, A>& v
 
 template <class T, std::size_t N>
 bool __zenoh_deserialize_with_deserializer(Deserializer& d, std::array<T, N>& value, ZResult* err) {
+  if constexpr (detail::is_plain_number_v<T> && N > 0 && N < 0x80) {
+    if (d.read_prefixed_raw<N>(value.data(), N * sizeof(T))) return true;
+  }
   std::size_t n = 0;
   if (!d.read_sequence_length(n)) return detail::fail(err, Z_EDESERIALIZE, kSequenceLengthFailure);
   if (n != N) return detail::fail(err, Z_EDESERIALIZE, kIncorrectSequenceSize);
