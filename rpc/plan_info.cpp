@@ -4,6 +4,8 @@
 
 #include <spdlog/spdlog.h>
 
+#include "rpc/classic_stod.hpp"
+
 namespace korvel::quor_impl {
 
 RmxState ReadPlanInfo(const std::vector<std::string>& strings, quor::PlanInfo& info) {
@@ -18,7 +20,7 @@ RmxState ReadPlanInfo(const std::vector<std::string>& strings, quor::PlanInfo& i
   info.node_path_number = strings[4];
   info.assigned_plan_name = strings[5];
   try {
-    info.velocity_scale = std::stod(strings[6]);
+    info.velocity_scale = ClassicStod(strings[6]);
     info.waiting_for_step = std::stoi(strings[7]) != 0;
   } catch (const std::exception& e) {
     spdlog::error("Invalid PlanInfo string conversion: {}", e.what());

@@ -5,6 +5,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "rpc/classic_stod.hpp"
+
 namespace korvel::quor_impl {
 
 using quor::JointGroup;
@@ -88,7 +90,7 @@ PrimitiveStates::Value TypePrimitiveValue(const std::string& value_text) {
     return std::stoi(token);
   }
   if (IsWholeDouble(token)) {
-    return std::stod(token);
+    return ClassicStod(token);
   }
   return token;
 }

@@ -41,8 +41,8 @@ bool IsCorruptedPtStatesList(const std::vector<std::string>& list);
 
 // Types a value text by its first white-space-delimited token: digits with an optional
 // leading '-' are an int (std::stoi, whose exceptions pass through), a token that a formatted
-// double extraction consumes whole is a double (std::stod), anything else is the token as
-// text; no token at all is the empty text.
+// double extraction consumes whole is a double (read like std::stod in the "C" locale),
+// anything else is the token as text; no token at all is the empty text.
 quor::PrimitiveStates::Value TypePrimitiveValue(const std::string& value_text);
 
 // One PrimitiveStates per block, for groups of `group_names` only. Throws std::runtime_error
