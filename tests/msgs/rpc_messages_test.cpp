@@ -95,6 +95,16 @@ TEST(RpcReplyDecoding, FullReplyDecodesFieldByField) {
   EXPECT_TRUE(reply.float2d_container[1].empty());
 }
 
+TEST(RpcReplyDecoding, FloatBitPatternsSurvive) {
+  // Signalling NaN, NaN with every payload bit, smallest subnormal, -infinity.
+  const Bytes payload = {0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x04, 0x01, 0x00, 0x80, 0x7F,
+                         0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80,
+                         0xFF, 0x00};
+  const RPCReply reply = DecodeReply(payload);
+  EXPECT_EQ(kq_test::Flatten(reply.float_container),
+            (std::vector<std::string>{" 4 7f800001 ffffffff 00000001 ff800000"}));
+}
+
 TEST(RpcReplyDecoding, OneByteTooLongIsRejected) {
   Bytes payload = kFullReply;
   payload.push_back(0x00);
