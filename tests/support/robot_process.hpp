@@ -68,6 +68,23 @@ class RobotProcess {
   RobotProcess& operator=(const RobotProcess&) = delete;
   ~RobotProcess() { Stop(); }
 
+  // Waits for the program to end by itself; false if it is still running at the timeout.
+  bool WaitForExit(std::chrono::milliseconds timeout, int* exit_status = nullptr) {
+    const auto give_up = std::chrono::steady_clock::now() + timeout;
+    int status = 0;
+    while (pid_ > 0) {
+      const pid_t done = waitpid(pid_, &status, WNOHANG);
+      if (done == pid_) {
+        pid_ = -1;
+        if (exit_status != nullptr) *exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return true;
+      }
+      if (std::chrono::steady_clock::now() > give_up) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+  }
+
   void Stop(int signal_number = SIGTERM) {
     if (pid_ > 0) {
       kill(-pid_, signal_number);
