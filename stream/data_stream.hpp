@@ -1,0 +1,82 @@
+#pragma once
+// The stream side of the client: subscribes to the robot's basic and extra streams, keeps
+// the latest decoded message of each, and answers every data question from that cache.
+// Until the first sample every getter answers from the default (all-zero) message; after
+// the robot stops publishing it keeps answering from the last one received.
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "client/group_layout.hpp"
+#include "client/joint_group.hpp"
+#include "client/records.hpp"
+#include "client/rmx_state.hpp"
+#include "middleware/nodes.hpp"
+#include "middleware/subscriber.hpp"
+#include "msgs/basic_stream_data.hpp"
+#include "msgs/extra_stream_data.hpp"
+#include "stream/assembly.hpp"
+
+namespace korvel::quor_impl {
+
+class DataStream {
+ public:
+  DataStream() = default;
+  // Drops both subscriptions, then waits for a callback still copying a message.
+  virtual ~DataStream();
+
+  DataStream(const DataStream&) = delete;
+  DataStream& operator=(const DataStream&) = delete;
+
+  // Subscribes to the basic stream, then the extra one; samples may arrive before it
+  // returns. A subscription that cannot be made throws its zenoh::ZException.
+  RmxState Init(const zenoh_mdw::RealtimeNode& node, const std::string& robot_sn);
+
+  // Called by the subscribers after each decoded sample: publish it to the readers.
+  void BasicSubCallback();
+  void ExtraSubCallback();
+
+  std::uint16_t GetSystemState();
+  std::int16_t GetSafetyBoardState();
+  std::array<bool, 8> GetSafetyInputs();
+  bool IsEstopReleased();
+  bool IsEnablingDeviceOn();
+  std::array<bool, 20> GetDigitalInput();
+  std::array<bool, 20> GetDigitalOutput();
+
+  // The joint groups named by the basic (true) or extra (false) cache.
+  GroupNames GetJointGroups(bool basic);
+
+  std::map<quor::JointGroup, quor::RobotStates> GetRobotStates(const GroupNames& group_names,
+                                                               const StartIds& start_ids,
+                                                               const Dofs& dofs);
+  MultiContactMap GetMultiContactPositions(const GroupNames& group_names,
+                                           const StartIds& start_ids, const Dofs& dofs);
+  MultiContactMap GetMultiContactForces(const GroupNames& group_names, const StartIds& start_ids,
+                                        const Dofs& dofs);
+  void SetExtWrenchInWorld(quor::RobotStates& states);
+  std::map<quor::JointGroup, quor::RobotActions> GetRobotActions(const GroupNames& group_names,
+                                                                 const StartIds& start_ids,
+                                                                 const Dofs& dofs);
+
+ private:
+  using Basic = zenoh_msgs::quor_msg::AllBasicStreamData;
+  using Extra = zenoh_msgs::quor_msg::AllExtraStreamData;
+
+  std::shared_ptr<zenoh_mdw::Subscriber<Basic>> basic_subscriber;
+  std::shared_ptr<zenoh_mdw::Subscriber<Extra>> extra_subscriber;
+  // Written only by their subscriber's handler and read only by the callback it calls.
+  Basic basic_receive;
+  Extra extra_receive;
+  // What readers see, each under its own mutex.
+  Basic basic_latest;
+  Extra extra_latest;
+  std::mutex basic_mutex;
+  std::mutex extra_mutex;
+};
+
+}  // namespace korvel::quor_impl
