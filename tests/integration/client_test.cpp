@@ -87,6 +87,9 @@ TEST(ClientConnection, SpacesInTheModelPartBecomeDashesInEveryKeyExpression) {
 TEST(ClientConnection, ARobotThatAnswersOnlyTheThirdProbeConnects) {
   const std::string serial = UniqueSerial("probe");
   auto sim = StartSim(serial, {.faults = {"ignore_probes=2"}});
+  // Every probe must reach the robot: let the session discover it first.
+  auto session = korvel::zenoh_mdw::GetSharedZenohSession();
+  ASSERT_TRUE(ControlSim(*session, serial, R"({"set": {}})"));
   LogCapture log;
   {
     Client client(serial, false);
