@@ -1,0 +1,31 @@
+"""Writes the korvelquor type stub from the built module's own signatures.
+
+    python make_stub.py OUTPUT.pyi        (korvelquor must be importable)
+
+pybind11-stubgen spells the fixed-size marker as its own helper class; the stub keeps it as
+plain text metadata instead, so that reading the stub needs nothing but the standard library.
+"""
+import re
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+
+def main() -> int:
+    target = Path(sys.argv[1])
+    with tempfile.TemporaryDirectory() as tmp:
+        subprocess.run([sys.executable, "-m", "pybind11_stubgen", "korvelquor", "--exit-code",
+                        "-o", tmp], check=True)
+        text = (Path(tmp) / "korvelquor.pyi").read_text(encoding="utf-8")
+    text = re.sub(r"pybind11_stubgen\.typing_ext\.FixedSize\((\d+)\)", r'"FixedSize(\1)"', text)
+    text = text.replace("import pybind11_stubgen.typing_ext\n", "")
+    if "pybind11_stubgen" in text:
+        print("make_stub: unexpected stubgen reference left in the stub", file=sys.stderr)
+        return 1
+    target.write_text(text, encoding="utf-8")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
