@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "middleware/subscriber.hpp"
 #include "msgs/basic_stream_data.hpp"
 #include "msgs/extra_stream_data.hpp"
 
@@ -63,15 +64,36 @@ void StreamPath(benchmark::State& state, const char* name) {
   }
 }
 
+// The stream path as the client runs it: the subscription's sample handler (decode into
+// scratch, swap into the target, notify) and the owner's callback copying the target into
+// the cache.
+template <class T>
+void SubscriberPath(benchmark::State& state, const char* name) {
+  const zenoh::Sample sample{zenoh::ByteView(Sample(name))};
+  T target;
+  T cache;
+  korvel::zenoh_mdw::SampleHandler<T> handler([&] { cache = target; }, target);
+  for (auto _ : state) {
+    handler(sample);
+    benchmark::DoNotOptimize(cache);
+    benchmark::ClobberMemory();
+  }
+}
+
 void BM_DecodeBasic(benchmark::State& s) { Decode<AllBasicStreamData>(s, "basic"); }
 void BM_DecodeExtra(benchmark::State& s) { Decode<AllExtraStreamData>(s, "extra"); }
 void BM_StreamPathBasic(benchmark::State& s) { StreamPath<AllBasicStreamData>(s, "basic"); }
 void BM_StreamPathExtra(benchmark::State& s) { StreamPath<AllExtraStreamData>(s, "extra"); }
 
+void BM_SubscriberPathBasic(benchmark::State& s) { SubscriberPath<AllBasicStreamData>(s, "basic"); }
+void BM_SubscriberPathExtra(benchmark::State& s) { SubscriberPath<AllExtraStreamData>(s, "extra"); }
+
 BENCHMARK(BM_DecodeBasic);
 BENCHMARK(BM_DecodeExtra);
 BENCHMARK(BM_StreamPathBasic);
 BENCHMARK(BM_StreamPathExtra);
+BENCHMARK(BM_SubscriberPathBasic);
+BENCHMARK(BM_SubscriberPathExtra);
 
 }  // namespace
 

@@ -16,6 +16,33 @@
 
 namespace korvel::zenoh_mdw {
 
+// What a subscription does with each sample, on the delivering thread: decode, store into
+// the target, notify. Every sample is decoded into scratch space that is then swapped with
+// the target, so a sample that fails leaves the target as it was, and the lists of the
+// message replaced by the swap are reused by the next decode instead of being allocated
+// anew for every sample. zenoh calls one handler on one thread at a time.
+template <class T>
+class SampleHandler {
+ public:
+  SampleHandler(std::function<void()> callback, T& target)
+      : callback_(std::move(callback)), target_(&target) {}
+
+  void operator()(const zenoh::Sample& sample) {
+    try {
+      zenoh::ext::deserialize_into(sample.get_payload(), scratch_);
+      std::swap(*target_, scratch_);
+      callback_();
+    } catch (...) {
+      // Undecodable samples and failing callbacks are dropped; delivery goes on.
+    }
+  }
+
+ private:
+  std::function<void()> callback_;
+  T* target_;
+  T scratch_{};
+};
+
 template <class T>
 class Subscriber {
  public:
@@ -28,16 +55,9 @@ class Subscriber {
              const std::string& key_expr)
       : key_expr(key_expr) {
     const zenoh::KeyExpr ke(this->key_expr, true);
-    auto on_sample = [callback = std::move(callback), &target](const zenoh::Sample& sample) {
-      try {
-        T decoded = zenoh::ext::deserialize<T>(sample.get_payload());
-        target = std::move(decoded);
-        callback();
-      } catch (...) {
-        // Undecodable samples and failing callbacks are dropped; delivery goes on.
-      }
-    };
-    subscriber.emplace(session->declare_subscriber(ke, std::move(on_sample), [] {}));
+    auto handler = std::make_shared<SampleHandler<T>>(std::move(callback), target);
+    subscriber.emplace(session->declare_subscriber(
+        ke, [handler](const zenoh::Sample& sample) { (*handler)(sample); }, [] {}));
   }
 
   Subscriber(const Subscriber&) = delete;

@@ -261,4 +261,15 @@ T deserialize(ByteView payload, ZResult* err = nullptr) {
   return value;
 }
 
+// Decodes a whole payload into an existing value, reusing the storage of its lists. On
+// failure `value` is left partly overwritten, so decode into scratch space, never into data
+// that others read. Returns false only when a result sink took the failure.
+template <class T>
+bool deserialize_into(ByteView payload, T& value, ZResult* err = nullptr) {
+  Deserializer d(payload);
+  if (!__zenoh_deserialize_with_deserializer(d, value, err)) return false;
+  if (!d.is_done()) return detail::fail(err, Z_EDESERIALIZE, kTrailingBytes);
+  return true;
+}
+
 }  // namespace zenoh::ext
