@@ -1,10 +1,11 @@
 """Writes the korvelquor type stub from the built module's own signatures.
 
-    python make_stub.py OUTPUT.pyi        (korvelquor must be importable)
+    python make_stub.py MODULE_DIR OUTPUT.pyi
 
 pybind11-stubgen spells the fixed-size marker as its own helper class; the stub keeps it as
 plain text metadata instead, so that reading the stub needs nothing but the standard library.
 """
+import os
 import re
 import subprocess
 import sys
@@ -13,10 +14,14 @@ from pathlib import Path
 
 
 def main() -> int:
-    target = Path(sys.argv[1])
+    module_dir, target = sys.argv[1], Path(sys.argv[2])
+    # The module's folder goes in front of the inherited path: a pip build environment finds
+    # its build requirements (pybind11-stubgen among them) through PYTHONPATH.
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join(p for p in (module_dir, env.get("PYTHONPATH")) if p)
     with tempfile.TemporaryDirectory() as tmp:
         subprocess.run([sys.executable, "-m", "pybind11_stubgen", "korvelquor", "--exit-code",
-                        "-o", tmp], check=True)
+                        "-o", tmp], check=True, env=env)
         text = (Path(tmp) / "korvelquor.pyi").read_text(encoding="utf-8")
     text = re.sub(r"pybind11_stubgen\.typing_ext\.FixedSize\((\d+)\)", r'"FixedSize(\1)"', text)
     text = text.replace("import pybind11_stubgen.typing_ext\n", "")

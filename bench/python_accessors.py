@@ -1,0 +1,185 @@
+"""What a Python user of korvelquor pays, measured against the substitute controller (two
+arms, both streams at 1 kHz) in the private network:
+
+  * the median time of client.states(), client.actions() and client.groups() from Python
+    (target: states() under 15 us);
+  * the CPU a process spends receiving both streams at 1 kHz: korvelquor beside a plain
+    Python client on eclipse-zenoh that decodes every sample of both streams with
+    zenoh.ext.z_deserialize into the same shapes and keeps the latest of each.
+
+Run it with bench/python (which builds the module and sets the paths), or from the
+repository root in the host namespace:
+
+    PYTHONPATH=build/python scripts/robotnet exec host .venv/bin/python bench/python_accessors.py
+
+Each measurement runs in a process of its own, one after the other, against the one
+substitute; the CPU figures are that process's user + system time over the window.
+"""
+import argparse
+import json
+import os
+import statistics
+import subprocess
+import sys
+import threading
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(ROOT / "sim"))
+sys.path.insert(0, str(ROOT / "tests" / "msgs"))
+
+STATES_TARGET_US = 15.0
+SERIAL = f"KQ BENCHPY-{os.getpid()}"
+
+
+def cpu_now():
+    t = os.times()
+    return t.user + t.system
+
+
+# --- children -----------------------------------------------------------------------------
+
+def child_accessors(serial, calls):
+    import korvelquor
+    client = korvelquor.Client(serial, verbose=False)
+    time.sleep(0.5)
+    result = {}
+    for name in ("states", "actions", "groups"):
+        fn = getattr(client, name)
+        assert fn(), f"{name}() returned nothing"
+        for _ in range(1000):  # warm-up
+            fn()
+        times = []
+        perf = time.perf_counter_ns
+        for _ in range(calls):
+            t = perf()
+            fn()
+            times.append(perf() - t)
+        times.sort()
+        result[name] = {"median_us": statistics.median(times) / 1e3,
+                        "p90_us": times[int(len(times) * 0.9)] / 1e3}
+    return result
+
+
+def child_cpu_korvelquor(serial, seconds):
+    import korvelquor
+    client = korvelquor.Client(serial, verbose=False)
+    time.sleep(1.0)  # discovery and the first samples
+    first = client.states()
+    start_cpu, start = cpu_now(), time.monotonic()
+    time.sleep(seconds)
+    cpu, wall = cpu_now() - start_cpu, time.monotonic() - start
+    last = client.states()
+    stamp = lambda s: next(iter(s.values())).timestamp  # noqa: E731
+    advanced = stamp(last)[0] + stamp(last)[1] * 1e-9 - stamp(first)[0] - stamp(first)[1] * 1e-9
+    return {"cpu_s": cpu, "wall_s": wall, "stream_advanced_s": advanced}
+
+
+def child_cpu_zenoh(serial, seconds):
+    import zenoh
+    from zenoh import ext as zext
+    import wire_schema as ws
+    from korvel_sim.serial import normalize_serial
+
+    key = f"korvel/robot/{normalize_serial(serial)}"
+    basic_type, extra_type = ws.z_type(ws.BASIC), ws.z_type(ws.EXTRA)
+    lock = threading.Lock()
+    latest = {"basic": None, "extra": None}
+    counts = {"basic": 0, "extra": 0}
+
+    def handler(name, kind):
+        def on_sample(sample):
+            try:
+                value = zext.z_deserialize(kind, sample.payload)
+            except Exception:  # noqa: BLE001 - a bad sample is dropped, as the client does
+                return
+            with lock:
+                latest[name] = value
+                counts[name] += 1
+        return on_sample
+
+    session = zenoh.open(zenoh.Config())
+    subs = [session.declare_subscriber(f"{key}/basic_stream_data", handler("basic", basic_type)),
+            session.declare_subscriber(f"{key}/extra_stream_data", handler("extra", extra_type))]
+    time.sleep(1.0)
+    with lock:
+        before = dict(counts)
+    start_cpu, start = cpu_now(), time.monotonic()
+    time.sleep(seconds)
+    cpu, wall = cpu_now() - start_cpu, time.monotonic() - start
+    with lock:
+        rates = {k: (counts[k] - before[k]) / wall for k in counts}
+    for s in subs:
+        s.undeclare()
+    session.close()
+    return {"cpu_s": cpu, "wall_s": wall, "samples_per_s": rates}
+
+
+CHILDREN = {"accessors": child_accessors, "cpu-korvelquor": child_cpu_korvelquor,
+            "cpu-zenoh": child_cpu_zenoh}
+
+
+# --- parent -------------------------------------------------------------------------------
+
+def run_child(kind, serial, amount):
+    out = subprocess.run([sys.executable, __file__, "--child", kind, "--serial", serial,
+                          "--amount", str(amount)], capture_output=True, text=True,
+                         timeout=600, env=dict(os.environ))
+    if out.returncode != 0:
+        raise SystemExit(f"{kind} failed:\n{out.stdout}\n{out.stderr}")
+    return json.loads(out.stdout.strip().splitlines()[-1])
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    p.add_argument("--child", choices=CHILDREN)
+    p.add_argument("--serial", default=SERIAL)
+    p.add_argument("--amount", type=float)
+    p.add_argument("--seconds", type=float, default=8.0, help="CPU window per run (default 8)")
+    p.add_argument("--rounds", type=int, default=2, help="CPU runs per client (default 2)")
+    p.add_argument("--calls", type=int, default=20000, help="timed calls per accessor")
+    p.add_argument("--out", type=Path, default=ROOT / "bench" / "results" / "python")
+    args = p.parse_args()
+
+    if args.child:
+        amount = int(args.amount) if args.child == "accessors" else args.amount
+        print(json.dumps(CHILDREN[args.child](args.serial, amount)))
+        return 0
+
+    from korvel_sim.testing import SimProcess
+    with SimProcess(args.serial, layout="two-arm", rate=1000):
+        accessors = run_child("accessors", args.serial, args.calls)
+        cpu = {"cpu-korvelquor": [], "cpu-zenoh": []}
+        for _ in range(args.rounds):
+            for kind in cpu:  # alternating, so that drift in the machine's load hits both
+                cpu[kind].append(run_child(kind, args.serial, args.seconds))
+
+    print("korvelquor from Python, substitute two-arm at 1 kHz "
+          f"(median of {args.calls} calls each)")
+    print(f"  {'accessor':<10} {'median':>10} {'p90':>10}")
+    for name, r in accessors.items():
+        print(f"  {name + '()':<10} {r['median_us']:>8.2f}us {r['p90_us']:>8.2f}us")
+    share = {k: statistics.median(r["cpu_s"] / r["wall_s"] for r in runs)
+             for k, runs in cpu.items()}
+    print(f"\nCPU receiving both streams at 1 kHz ({args.rounds} x {args.seconds:.0f} s windows, "
+          "median share of one core)")
+    print(f"  korvelquor.Client                      {share['cpu-korvelquor'] * 100:6.1f} %")
+    zrates = cpu["cpu-zenoh"][-1]["samples_per_s"]
+    print(f"  eclipse-zenoh + z_deserialize (Python) {share['cpu-zenoh'] * 100:6.1f} %"
+          f"   ({zrates['basic']:.0f} basic/s, {zrates['extra']:.0f} extra/s decoded)")
+    ratio = share["cpu-zenoh"] / share["cpu-korvelquor"] if share["cpu-korvelquor"] else float("inf")
+    print(f"  ratio plain Python / korvelquor         {ratio:6.1f} x")
+    advanced = cpu["cpu-korvelquor"][-1]["stream_advanced_s"]
+    print(f"  (korvelquor's cached stamp advanced {advanced:.2f} s over the last window)")
+
+    args.out.mkdir(parents=True, exist_ok=True)
+    (args.out / "python_accessors.json").write_text(json.dumps(
+        {"accessors": accessors, "cpu": cpu, "cpu_share": share, "cpu_ratio": ratio}, indent=2))
+    ok = accessors["states"]["median_us"] < STATES_TARGET_US
+    print(f"\nstates() median {'meets' if ok else 'MISSES'} the {STATES_TARGET_US:.0f} us target")
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
