@@ -1,8 +1,6 @@
 #include "client/quor_client.hpp"
 
-#include <chrono>
 #include <stdexcept>
-#include <thread>
 
 #include <spdlog/spdlog.h>
 
@@ -29,17 +27,14 @@ void QuorClient::Init(const std::string& robot_sn) {
   }
   if (verbose) spdlog::info("[korvel::quor::Client] Searching for [{}] ...", robot_sn);
 
-  // zenoh ends a query at once when it knows no robot yet, and discovery can lag the
-  // session's opening by a few milliseconds. A probe that ends early is therefore followed
-  // by the rest of its second before the next one, so the three probes give the robot the
-  // three seconds their timeouts promise.
+  // zenoh ends a query at once while it knows no robot yet, and discovery lags the opening
+  // of the session by some milliseconds. Each probe therefore first gives discovery up to
+  // the probe's own timeout, so an absent robot is still given up after about three
+  // seconds, while a robot that is there is probed as soon as it is known.
   bool connected = false;
   for (int attempt = 1; attempt <= kProbeAttempts && !connected; ++attempt) {
-    const auto started = std::chrono::steady_clock::now();
+    data_rpc.WaitForServer(kProbeTimeout);
     connected = IsConnected();
-    if (!connected && attempt < kProbeAttempts) {
-      std::this_thread::sleep_until(started + std::chrono::milliseconds(1000));
-    }
   }
   if (!connected) {
     throw std::runtime_error(

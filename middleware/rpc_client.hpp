@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "zenoh/ext/deserializer.hpp"
@@ -66,6 +67,25 @@ class RpcClient {
     if (!state->received) return false;
     reply = std::move(state->reply);
     return true;
+  }
+
+  // Waits until zenoh knows a queryable that a request would reach, or `timeout` passes;
+  // false then. Peers are discovered some milliseconds after a session opens, and until
+  // then a request ends at once, unanswered. Sends nothing; does not wait for a call.
+  bool WaitForServer(double timeout) {
+    try {
+      const zenoh::KeyExpr ke(key_expr, true);
+      const zenoh::Querier querier = session->declare_querier(ke);
+      const auto deadline = std::chrono::steady_clock::now() +
+                            std::chrono::milliseconds(TimeoutToMilliseconds(timeout));
+      while (!querier.has_matching_queryables()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+      return true;
+    } catch (...) {
+      return false;
+    }
   }
 
  private:

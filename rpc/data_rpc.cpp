@@ -58,6 +58,10 @@ bool DataRpc::IsConnected() {
   return true;
 }
 
+bool DataRpc::WaitForServer(double timeout) {
+  return rpc_client && rpc_client->WaitForServer(timeout);
+}
+
 RmxState DataRpc::RequestStringList(std::uint16_t id, std::vector<std::string>& out) {
   RPCReply reply;
   if (!Call(MakeRequest(id), reply, kRequestTimeout)) return _MakeRmxState(FAULT);

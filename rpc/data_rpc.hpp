@@ -48,6 +48,9 @@ class DataRpc {
   // The probe: true only for a reply that echoes request 0 and is NOT flagged a success.
   bool IsConnected();
 
+  // Waits up to `timeout` until zenoh knows the robot's RPC queryable (sends nothing).
+  bool WaitForServer(double timeout);
+
   RmxState RequestStringList(std::uint16_t id, std::vector<std::string>& out);
   RmxState RequestFloatList(std::uint16_t id, std::vector<double>& out);
   RmxState RequestQuorVersion(std::string& version);

@@ -12,6 +12,7 @@
 #include "zenoh/config.hpp"
 #include "zenoh/exception.hpp"
 #include "zenoh/keyexpr.hpp"
+#include "zenoh/querier.hpp"
 #include "zenoh/sample.hpp"
 #include "zenoh/subscriber.hpp"
 #include "zenoh/transport.h"
@@ -114,6 +115,18 @@ class Session {
       if (err == nullptr) throw ZException("Failed to perform get operation", code);
       *err = code;
     }
+  }
+
+  // Throws ZException "Failed to declare Querier" unless a result sink is given.
+  Querier declare_querier(const KeyExpr& key_expr, ZResult* err = nullptr) const {
+    KzQuerier* handle = nullptr;
+    const auto ke = key_expr.as_string_view();
+    const ZResult code = ::kz_querier_declare(handle_, ke.data(), ke.size(), &handle);
+    if (code != Z_OK) {
+      if (err == nullptr) throw ZException("Failed to declare Querier", code);
+      *err = code;
+    }
+    return Querier(handle);
   }
 
  private:

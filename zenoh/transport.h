@@ -12,6 +12,7 @@ extern "C" {
 typedef struct KzConfig KzConfig;
 typedef struct KzSession KzSession;
 typedef struct KzSubscriber KzSubscriber;
+typedef struct KzQuerier KzQuerier;
 
 typedef void (*kz_sample_callback)(void* context, const uint8_t* data, size_t len);
 typedef void (*kz_reply_callback)(void* context, bool is_ok, const uint8_t* data, size_t len);
@@ -33,6 +34,11 @@ void kz_subscriber_undeclare(KzSubscriber* subscriber);
 int8_t kz_get(const KzSession* session, const char* key_expr, size_t key_expr_len,
               const uint8_t* payload, size_t payload_len, uint64_t timeout_ms,
               kz_reply_callback on_reply, kz_drop_callback on_drop, void* context);
+
+int8_t kz_querier_declare(const KzSession* session, const char* key_expr, size_t key_expr_len,
+                          KzQuerier** out);
+int8_t kz_querier_has_matching(const KzQuerier* querier, bool* out);
+void kz_querier_undeclare(KzQuerier* querier);
 
 #ifdef __cplusplus
 }

@@ -7,6 +7,7 @@
 #include "zenoh/ext/deserializer.hpp"
 #include "zenoh/ext/serializer.hpp"
 #include "zenoh/keyexpr.hpp"
+#include "zenoh/querier.hpp"
 #include "zenoh/sample.hpp"
 #include "zenoh/session.hpp"
 #include "zenoh/subscriber.hpp"

@@ -32,6 +32,7 @@ pub type DropCallback = extern "C" fn(context: *mut c_void);
 pub struct KzConfig(zenoh::Config);
 pub struct KzSession(zenoh::Session);
 pub struct KzSubscriber(Option<zenoh::pubsub::Subscriber<()>>);
+pub struct KzQuerier(Option<zenoh::query::Querier<'static>>);
 
 /// The C++ side's context pointer. It is handed back on zenoh's threads; the C++ side
 /// makes its use thread-safe.
@@ -258,4 +259,63 @@ pub unsafe extern "C" fn kz_get(
             Err(_) => Z_ENETWORK,
         }
     })
+}
+
+/// Declares a querier on a key expression. It sends no query; it tells whether zenoh knows a
+/// queryable that a query on the key expression would reach.
+#[no_mangle]
+pub unsafe extern "C" fn kz_querier_declare(
+    session: *const KzSession,
+    key_expr: *const c_char,
+    key_expr_len: usize,
+    out: *mut *mut KzQuerier,
+) -> i8 {
+    if session.is_null() || out.is_null() {
+        return Z_ENULL;
+    }
+    let Some(ke) = str_arg(key_expr, key_expr_len) else {
+        return Z_EINVAL;
+    };
+    let Ok(ke) = KeyExpr::try_from(ke.to_owned()) else {
+        return Z_EINVAL;
+    };
+    let session = &(*session).0;
+    guarded(move || match session.declare_querier(ke).wait() {
+        Ok(querier) => {
+            *out = Box::into_raw(Box::new(KzQuerier(Some(querier))));
+            Z_OK
+        }
+        Err(_) => Z_ENETWORK,
+    })
+}
+
+/// Whether a queryable matching the querier's key expression is known right now.
+#[no_mangle]
+pub unsafe extern "C" fn kz_querier_has_matching(querier: *const KzQuerier, out: *mut bool) -> i8 {
+    if querier.is_null() || out.is_null() {
+        return Z_ENULL;
+    }
+    let Some(q) = (*querier).0.as_ref() else {
+        return Z_ENULL;
+    };
+    guarded(|| match q.matching_status().wait() {
+        Ok(status) => {
+            *out = status.matching();
+            Z_OK
+        }
+        Err(_) => Z_ENETWORK,
+    })
+}
+
+#[no_mangle]
+pub unsafe extern "C" fn kz_querier_undeclare(querier: *mut KzQuerier) {
+    if querier.is_null() {
+        return;
+    }
+    let mut querier = Box::from_raw(querier);
+    let _ = catch_unwind(AssertUnwindSafe(move || {
+        if let Some(q) = querier.0.take() {
+            let _ = q.undeclare().wait();
+        }
+    }));
 }
