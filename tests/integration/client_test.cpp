@@ -84,6 +84,21 @@ TEST(ClientConnection, SpacesInTheModelPartBecomeDashesInEveryKeyExpression) {
   EXPECT_EQ(client.groups().size(), 5u);
 }
 
+// A fresh session learns of the robot some milliseconds after it opens; probing before that
+// would find nobody. Every client here opens its own session (the previous one is gone).
+TEST(ClientConnection, AClientWithAFreshSessionFindsARobotThatIsThere) {
+  const std::string serial = UniqueSerial("fresh");
+  auto sim = StartSim(serial);
+  for (int i = 0; i < 10; ++i) {
+    std::weak_ptr<zenoh::Session> previous;
+    {
+      Client client(serial, false);
+      previous = korvel::zenoh_mdw::GetSharedZenohSession();
+    }
+    EXPECT_TRUE(previous.expired()) << i;
+  }
+}
+
 TEST(ClientConnection, ARobotThatAnswersOnlyTheThirdProbeConnects) {
   const std::string serial = UniqueSerial("probe");
   auto sim = StartSim(serial, {.faults = {"ignore_probes=2"}});
