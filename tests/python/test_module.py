@@ -320,6 +320,9 @@ def test_plan_info_scalar_conversions():
     assert p.pt_name == "MoveL ü"
     with pytest.raises(TypeError):
         p.pt_name = 3
+    p.node_path = b"\xff/grasp"  # bytes are stored as they are ...
+    with pytest.raises(UnicodeDecodeError):
+        p.node_path  # ... and text that is not UTF-8 cannot be read back as str
 
 
 def test_names_and_values_keep_their_types_and_sort_by_key():
