@@ -53,17 +53,29 @@ def test_type_stub_is_generated_beside_the_module():
 @pytest.mark.parametrize("first", ["zenoh", "korvelquor"])
 def test_importable_with_eclipse_zenoh_in_either_order(first):
     second = "korvelquor" if first == "zenoh" else "zenoh"
-    # Both zenoh runtimes are used in the one process: eclipse-zenoh opens a session and
-    # the korvelquor records still convert.
+    # Both libraries are used in the one process: eclipse-zenoh runs a session (kept to
+    # itself: no scouting, no listener, so no other peer can slow its close) and
+    # korvelquor converts records and raises from native code. The live tests run
+    # korvelquor clients beside the eclipse-zenoh session of the substitute's control helper.
     result = run_python(f"""
         import {first}, {second}
-        s = zenoh.open(zenoh.Config())
+        config = zenoh.Config.from_json5(
+            '{{"mode": "peer", "scouting": {{"multicast": {{"enabled": false}}}}, '
+            '"listen": {{"endpoints": []}}}}')
+        s = zenoh.open(config)
+        s.put("korvel/test/coexist", b"x")
         r = korvelquor.RobotStates(); r.q = [1, 2]
+        try:
+            korvelquor.Client("bad_serial")
+        except ValueError as e:
+            print(e)
         s.close()
         print(r.q, korvelquor.ARMS)
     """)
     assert result.returncode == 0, result.stderr
-    assert result.stdout.strip() == "[1.0, 2.0] JointGroup.ARMS"
+    assert result.stdout.splitlines()[-2:] == [
+        "[korvel::quor::Client] Format of the provided robot serial number is invalid",
+        "[1.0, 2.0] JointGroup.ARMS"]
 
 
 # --- the version guard --------------------------------------------------------------------
