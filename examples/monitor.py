@@ -55,8 +55,8 @@ class Monitor:
 
     def refresh_remote(self):
         self.remote = {
-            "plan": call(self.client.plan_info),
-            "prims": call(self.client.primitive_states),
+            "plan info": call(self.client.plan_info),
+            "primitive states": call(self.client.primitive_states),
             "scores": call(self.client.configuration_score),
         }
 
@@ -85,33 +85,37 @@ class Monitor:
             lines.append(f"  pose   xyz {fmt(s.tcp_pose[:3])}   quat wxyz {fmt(s.tcp_pose[3:])}")
             lines.append(f"  wrench F   {fmt(s.tcp_wrench[:3])}   T        {fmt(s.tcp_wrench[3:])}")
         lines.append("")
-        estop = call(c.estop_released)
-        enabling = call(c.enabling_device_on)
-        lines.append(f"e-stop released: {'yes' if estop else 'NO '}   "
-                     f"enabling device: {'on ' if enabling else 'off'}")
+        lines.append(f"e-stop released: {'yes' if c.estop_released() else 'NO '}   "
+                     f"enabling device: {'on ' if c.enabling_device_on() else 'off'}")
         lines.append(f"digital inputs : {bits(c.digital_inputs())}")
         lines.append(f"digital outputs: {bits(c.digital_outputs())}")
         lines.append("")
-        plan = self.remote["plan"]
-        if isinstance(plan, Exception):
-            lines.append(f"plan info: error: {plan}")
-        else:
-            lines.append(f"plan info: plan '{plan.assigned_plan_name}'  primitive '{plan.pt_name}'"
-                         f"  node '{plan.node_name}'  path '{plan.node_path}'")
-            lines.append(f"           velocity scale {plan.velocity_scale:.2f}"
-                         f"  waiting for step: {'yes' if plan.waiting_for_step else 'no'}"
-                         f"  period {plan.node_path_time_period}  number {plan.node_path_number}")
-        prims = self.remote["prims"]
-        if isinstance(prims, Exception):
-            lines.append(f"primitive states: error: {prims}")
-        else:
-            lines.append("primitive states:" + ("" if prims else " none"))
-            for group, p in prims.items():
-                values = "  ".join(f"{k}={v:.3f}" if isinstance(v, float) else f"{k}={v}"
-                                   for k, v in p.names_and_values.items())
-                lines.append(f"  [{group.name}] {p.pt_name}: {values}")
+        for title, render in (("plan info", self.plan_lines), ("primitive states", self.prim_lines)):
+            result = self.remote[title]
+            try:
+                lines += render(result) if not isinstance(result, Exception) else [
+                    f"{title}: error: {result}"]
+            except UnicodeDecodeError as e:  # the robot's text is not UTF-8
+                lines.append(f"{title}: error: {e}")
         if isinstance(scores, Exception):
             lines.append(f"configuration score: error: {scores}")
+        return lines
+
+    @staticmethod
+    def plan_lines(plan):
+        return [f"plan info: plan '{plan.assigned_plan_name}'  primitive '{plan.pt_name}'"
+                f"  node '{plan.node_name}'  path '{plan.node_path}'",
+                f"           velocity scale {plan.velocity_scale:.2f}"
+                f"  waiting for step: {'yes' if plan.waiting_for_step else 'no'}"
+                f"  period {plan.node_path_time_period}  number {plan.node_path_number}"]
+
+    @staticmethod
+    def prim_lines(prims):
+        lines = ["primitive states:" + ("" if prims else " none")]
+        for group, p in prims.items():
+            values = "  ".join(f"{k}={v:.3f}" if isinstance(v, float) else f"{k}={v}"
+                               for k, v in p.names_and_values.items())
+            lines.append(f"  [{group.name}] {p.pt_name}: {values}")
         return lines
 
 
