@@ -4,11 +4,14 @@
 # crate builds inside this build tree.
 find_program(CARGO_EXECUTABLE cargo HINTS $ENV{HOME}/.cargo/bin REQUIRED)
 
+# The choice is cached at the first configure, so a later re-configure from a shell without
+# the variable does not silently switch to a new target dir and rebuild zenoh from scratch.
 if(DEFINED ENV{CARGO_TARGET_DIR} AND NOT "$ENV{CARGO_TARGET_DIR}" STREQUAL "")
-  set(KQ_CARGO_TARGET_DIR $ENV{CARGO_TARGET_DIR})
+  set(_kq_cargo_default $ENV{CARGO_TARGET_DIR})
 else()
-  set(KQ_CARGO_TARGET_DIR ${CMAKE_BINARY_DIR}/cargo)
+  set(_kq_cargo_default ${CMAKE_BINARY_DIR}/cargo)
 endif()
+set(KQ_CARGO_TARGET_DIR ${_kq_cargo_default} CACHE PATH "cargo target directory of the transport crate")
 
 set(KQ_RUST_LIB ${KQ_CARGO_TARGET_DIR}/release/libkorvel_zenoh_transport.a)
 set(KQ_RUST_DIR ${CMAKE_SOURCE_DIR}/zenoh)
