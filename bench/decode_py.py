@@ -24,7 +24,7 @@ MIN_SPEEDUP = 50.0
 MAX_BASIC_NS = 3000.0
 
 
-def python_median_ns(payload, schema, iterations):
+def python_times_ns(payload, schema, iterations):
     data = zenoh.ZBytes(payload)
     kind = ws.z_type(schema)
     zext.z_deserialize(kind, data)  # warm-up, and a check that it decodes at all
@@ -33,7 +33,11 @@ def python_median_ns(payload, schema, iterations):
         start = time.perf_counter_ns()
         zext.z_deserialize(kind, data)
         times.append(time.perf_counter_ns() - start)
-    return statistics.median(times)
+    return sorted(times)
+
+
+def python_median_ns(payload, schema, iterations):
+    return statistics.median(python_times_ns(payload, schema, iterations))
 
 
 def cpp_medians_ns(path):
@@ -52,7 +56,19 @@ def main():
     parser.add_argument("directory")
     parser.add_argument("--iterations", type=int, default=3000)
     parser.add_argument("--cpp-json")
+    parser.add_argument("--json", help="print the Python decode median and p99 as JSON only")
     args = parser.parse_args()
+
+    if args.json:
+        report = {}
+        for name, schema in (("basic", ws.BASIC), ("extra", ws.EXTRA)):
+            with open(os.path.join(args.directory, name + ".bin"), "rb") as f:
+                times = python_times_ns(f.read(), schema, args.iterations)
+            report[name] = {"median_ns": statistics.median(times),
+                            "p99_ns": times[int(len(times) * 0.99)]}
+        with open(args.json, "w", encoding="utf-8") as f:
+            json.dump(report, f, indent=2)
+        return 0
 
     python = {}
     for name, schema in (("basic", ws.BASIC), ("extra", ws.EXTRA)):

@@ -33,6 +33,14 @@ STATES_TARGET_US = 15.0
 SERIAL = f"KQ BENCHPY-{os.getpid()}"
 
 
+def rss_kib():
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
 def cpu_now():
     t = os.times()
     return t.user + t.system
@@ -58,7 +66,8 @@ def child_accessors(serial, calls):
             times.append(perf() - t)
         times.sort()
         result[name] = {"median_us": statistics.median(times) / 1e3,
-                        "p90_us": times[int(len(times) * 0.9)] / 1e3}
+                        "p90_us": times[int(len(times) * 0.9)] / 1e3,
+                        "p99_us": times[int(len(times) * 0.99)] / 1e3}
     return result
 
 
@@ -73,7 +82,7 @@ def child_cpu_korvelquor(serial, seconds):
     last = client.states()
     stamp = lambda s: next(iter(s.values())).timestamp  # noqa: E731
     advanced = stamp(last)[0] + stamp(last)[1] * 1e-9 - stamp(first)[0] - stamp(first)[1] * 1e-9
-    return {"cpu_s": cpu, "wall_s": wall, "stream_advanced_s": advanced}
+    return {"cpu_s": cpu, "wall_s": wall, "stream_advanced_s": advanced, "rss_kib": rss_kib()}
 
 
 def child_cpu_zenoh(serial, seconds):
@@ -110,10 +119,11 @@ def child_cpu_zenoh(serial, seconds):
     cpu, wall = cpu_now() - start_cpu, time.monotonic() - start
     with lock:
         rates = {k: (counts[k] - before[k]) / wall for k in counts}
+    rss = rss_kib()
     for s in subs:
         s.undeclare()
     session.close()
-    return {"cpu_s": cpu, "wall_s": wall, "samples_per_s": rates}
+    return {"cpu_s": cpu, "wall_s": wall, "samples_per_s": rates, "rss_kib": rss}
 
 
 CHILDREN = {"accessors": child_accessors, "cpu-korvelquor": child_cpu_korvelquor,

@@ -1,0 +1,90 @@
+"""Assembles the performance table from the JSON results of one scripts/bench run.
+
+    table.py RESULTS_DIR        prints the table (Markdown) and writes RESULTS_DIR/table.md
+"""
+import datetime
+import json
+import os
+import platform
+import statistics
+import sys
+from pathlib import Path
+
+
+def load(directory: Path, name: str):
+    with open(directory / name, encoding="utf-8") as f:
+        return json.load(f)
+
+
+def us(ns: float) -> str:
+    return f"{ns / 1000:.2f} µs" if ns < 100_000 else f"{ns / 1000:.0f} µs"
+
+
+def cpu_model() -> str:
+    try:
+        for line in open("/proc/cpuinfo", encoding="utf-8"):
+            if line.startswith("model name"):
+                return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return platform.processor() or "unknown CPU"
+
+
+def main() -> int:
+    d = Path(sys.argv[1])
+    lat = load(d, "latency.json")
+    pydec = load(d, "decode_python.json")
+    rpc_cpp, rpc_py = load(d, "rpc_cpp.json"), load(d, "rpc_py.json")
+    cons = load(d, "construction.json")
+    py = load(d, "python/python_accessors.json")
+
+    rows = []
+    for name, label in (("basic", "basic"), ("extra", "extra")):
+        c, p = lat[f"decode_{name}"], pydec[name]
+        rows.append((f"decode of the {label} message (reference sample)", us(c["median_ns"]),
+                     us(c["p99_ns"]),
+                     f"Python `z_deserialize`: {us(p['median_ns'])} / {us(p['p99_ns'])} "
+                     f"(**{p['median_ns'] / c['median_ns']:.0f}×** faster)"))
+    s = lat["stream_path_basic"]
+    rows.append(("per-sample stream path, basic (decode, swap, cache copy)", us(s["median_ns"]),
+                 us(s["p99_ns"]), "—"))
+    for name, label, target in (("get_robot_states", "`GetRobotStates` (5 groups, 21 joints)", "target < 3 µs"),
+                                ("get_robot_actions", "`GetRobotActions` (5 groups, 21 joints)", "—")):
+        rows.append((label, us(lat[name]["median_ns"]), us(lat[name]["p99_ns"]), target))
+    for name, target in (("states", "target < 15 µs"), ("actions", "—"), ("groups", "—")):
+        a = py["accessors"][name]
+        rows.append((f"`client.{name}()` from Python", f"{a['median_us']:.2f} µs",
+                     f"{a['p99_us']:.2f} µs", target))
+    rows.append(("RPC round trip (version request, across the veth link)",
+                 f"{rpc_cpp['p50_us']:.0f} µs", f"{rpc_cpp['p99_us']:.0f} µs",
+                 f"eclipse-zenoh Python `get`: {rpc_py['p50_us']:.0f} µs / {rpc_py['p99_us']:.0f} µs"))
+    rows.append(("`Client` construction (fresh session each)", f"{cons['p50_ms']:.0f} ms",
+                 f"{cons['p99_ms']:.0f} ms", "target < 120 ms (100 ms of it is the documented pause)"))
+    share = py["cpu_share"]
+    rows.append(("CPU receiving both streams at 1 kHz (share of one core)",
+                 f"{share['cpu-korvelquor'] * 100:.1f} %", "—",
+                 f"plain-Python client (eclipse-zenoh + `z_deserialize`): "
+                 f"{share['cpu-zenoh'] * 100:.1f} % (**{py['cpu_ratio']:.1f}×** more)"))
+    rss_kq = statistics.median(r["rss_kib"] for r in py["cpu"]["cpu-korvelquor"])
+    rss_z = statistics.median(r["rss_kib"] for r in py["cpu"]["cpu-zenoh"])
+    rows.append(("resident memory of a Python client process at 1 kHz", f"{rss_kq / 1024:.0f} MiB",
+                 "—", f"plain-Python client: {rss_z / 1024:.0f} MiB"))
+    rows.append(("resident memory of a C++ client process at 1 kHz", f"{cons['rss_kib'] / 1024:.0f} MiB",
+                 "—", "—"))
+
+    when = datetime.date.today().isoformat()
+    machine = f"{os.cpu_count()} cores, {cpu_model()}"
+    lines = [f"Measured {when} on {machine}, Linux {platform.release()}, with `scripts/bench` "
+             "(substitute controller two-arm at 1 kHz in the private network; C++ RelWithDebInfo).",
+             "",
+             "| measure | median | p99 | anchor, same run |",
+             "|---|---|---|---|"]
+    lines += [f"| {a} | {b} | {c} | {e} |" for a, b, c, e in rows]
+    text = "\n".join(lines)
+    (d / "table.md").write_text(text + "\n", encoding="utf-8")
+    print(text)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
