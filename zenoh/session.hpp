@@ -11,6 +11,7 @@
 #include "zenoh/bytes.hpp"
 #include "zenoh/config.hpp"
 #include "zenoh/exception.hpp"
+#include "zenoh/handoff.hpp"
 #include "zenoh/keyexpr.hpp"
 #include "zenoh/querier.hpp"
 #include "zenoh/sample.hpp"
@@ -28,14 +29,17 @@ struct QueryContext {
 
 inline void query_on_reply(void* context, bool is_ok, const std::uint8_t* data,
                            std::size_t len) noexcept {
+  taken_over(context);
   auto* ctx = static_cast<QueryContext*>(context);
   try {
     ctx->on_reply(Reply(is_ok, ByteView(data, len)));
   } catch (...) {
   }
+  callback_done(context);
 }
 
 inline void query_on_drop(void* context) noexcept {
+  all_callbacks_done(context);
   auto* ctx = static_cast<QueryContext*>(context);
   try {
     if (ctx->on_drop) ctx->on_drop();
@@ -87,6 +91,7 @@ class Session {
     const auto ke = key_expr.as_string_view();
     // The Rust side owns this reference until its drop notification, failure included.
     auto* zenoh_ref = new detail::SubscriberContextRef(context);
+    detail::handed_over(zenoh_ref);
     const ZResult code =
         ::kz_subscriber_declare(handle_, ke.data(), ke.size(), &detail::subscriber_on_sample,
                                 &detail::subscriber_on_drop, zenoh_ref, &handle);
@@ -108,6 +113,7 @@ class Session {
     const auto ke = key_expr.as_string_view();
     const std::uint8_t* payload = options.payload ? options.payload->data() : nullptr;
     const std::size_t payload_len = options.payload ? options.payload->size() : 0;
+    detail::handed_over(context);
     const ZResult code =
         ::kz_get(handle_, ke.data(), ke.size(), payload, payload_len, options.timeout_ms,
                  &detail::query_on_reply, &detail::query_on_drop, context);

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <utility>
 
+#include "zenoh/handoff.hpp"
 #include "zenoh/sample.hpp"
 #include "zenoh/transport.h"
 
@@ -29,17 +30,23 @@ struct SubscriberContext {
 using SubscriberContextRef = std::shared_ptr<SubscriberContext>;
 
 inline void subscriber_on_sample(void* context, const std::uint8_t* data, std::size_t len) noexcept {
+  taken_over(context);
   auto& ctx = **static_cast<SubscriberContextRef*>(context);
-  std::lock_guard<std::mutex> lock(ctx.mutex);
-  if (!ctx.alive) return;
-  try {
-    ctx.on_sample(Sample(ByteView(data, len)));
-  } catch (...) {
-    // A handler must not throw into zenoh; whatever escapes is dropped with the sample.
+  {
+    std::lock_guard<std::mutex> lock(ctx.mutex);
+    if (ctx.alive) {
+      try {
+        ctx.on_sample(Sample(ByteView(data, len)));
+      } catch (...) {
+        // A handler must not throw into zenoh; whatever escapes is dropped with the sample.
+      }
+    }
   }
+  callback_done(context);
 }
 
 inline void subscriber_on_drop(void* context) noexcept {
+  all_callbacks_done(context);
   auto* ref = static_cast<SubscriberContextRef*>(context);
   try {
     if ((*ref)->on_drop) (*ref)->on_drop();
