@@ -64,6 +64,10 @@ unsafe fn str_arg<'a>(data: *const c_char, len: usize) -> Option<&'a str> {
     std::str::from_utf8(std::slice::from_raw_parts(data as *const u8, len)).ok()
 }
 
+unsafe fn key_expr_arg(data: *const c_char, len: usize) -> Option<KeyExpr<'static>> {
+    KeyExpr::try_from(str_arg(data, len)?.to_owned()).ok()
+}
+
 unsafe fn bytes_arg<'a>(data: *const u8, len: usize) -> &'a [u8] {
     if data.is_null() || len == 0 {
         &[]
@@ -171,10 +175,7 @@ pub unsafe extern "C" fn kz_subscriber_declare(
     if session.is_null() || out.is_null() {
         return Z_ENULL;
     }
-    let Some(ke) = str_arg(key_expr, key_expr_len) else {
-        return Z_EINVAL;
-    };
-    let Ok(ke) = KeyExpr::try_from(ke.to_owned()) else {
+    let Some(ke) = key_expr_arg(key_expr, key_expr_len) else {
         return Z_EINVAL;
     };
     let session = &(*session).0;
@@ -226,10 +227,7 @@ pub unsafe extern "C" fn kz_get(
     if session.is_null() {
         return Z_ENULL;
     }
-    let Some(ke) = str_arg(key_expr, key_expr_len) else {
-        return Z_EINVAL;
-    };
-    let Ok(ke) = KeyExpr::try_from(ke.to_owned()) else {
+    let Some(ke) = key_expr_arg(key_expr, key_expr_len) else {
         return Z_EINVAL;
     };
     let payload = bytes_arg(payload, payload_len).to_vec();
@@ -273,10 +271,7 @@ pub unsafe extern "C" fn kz_querier_declare(
     if session.is_null() || out.is_null() {
         return Z_ENULL;
     }
-    let Some(ke) = str_arg(key_expr, key_expr_len) else {
-        return Z_EINVAL;
-    };
-    let Ok(ke) = KeyExpr::try_from(ke.to_owned()) else {
+    let Some(ke) = key_expr_arg(key_expr, key_expr_len) else {
         return Z_EINVAL;
     };
     let session = &(*session).0;
