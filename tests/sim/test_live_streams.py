@@ -54,9 +54,11 @@ def test_samples_move_plausibly(streams):
     assert all(abs(math.sqrt(sum(v * v for v in p[3:])) - 1.0) < 1e-5 for p in poses)
     assert {len(s.joint_data.q) for s in samples} == {len(e.joint_data.q_d) for e in extras} \
         == {21}
-    steps = [max(abs(a - b) for a, b in zip(s.joint_data.q, t.joint_data.q))
-             for s, t in zip(samples, samples[1:])]
-    assert 0 < max(steps) < 0.01  # moving, without jumps between 1 ms samples
+    # Moving, without jumps: the joint speed between consecutive samples stays bounded
+    # (per timestamp difference, since a loaded machine may space samples unevenly).
+    speeds = [max(abs(a - b) for a, b in zip(s.joint_data.q, t.joint_data.q)) * 1e9 / (tb - ta)
+              for s, t, ta, tb in zip(samples, samples[1:], stamps, stamps[1:])]
+    assert 0 < max(speeds) < 5.0  # rad/s
     wrenches = {tuple(s.cartesian_data[3].tcp_wrench_local) for s in samples}
     assert len(wrenches) > len(samples) // 2
     assert len({tuple(s.digital_inputs) for s in samples}) >= 2  # I/O changes every 0.5 s
