@@ -4,24 +4,18 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/two_arm_layout.hpp"
 #include "stream/assembly.hpp"
 
 namespace {
 
-using korvel::quor::JointGroup;
 using namespace korvel::quor_impl;
 using korvel::zenoh_msgs::quor_msg::AllBasicStreamData;
 using korvel::zenoh_msgs::quor_msg::AllExtraStreamData;
 
 constexpr std::size_t kJoints = 21;
 const std::vector<std::uint16_t> kIndices = {0, 2, 3, 4, 5};
-const GroupNames kNames{{JointGroup::ALL, "ALL"},     {JointGroup::ARMS, "ARMS"},
-                        {JointGroup::ARM_1, "ARM_1"}, {JointGroup::ARM_2, "ARM_2"},
-                        {JointGroup::EXT_AXIS, "EXT_AXIS"}};
-const StartIds kStarts{{JointGroup::ALL, 0}, {JointGroup::ARMS, 0}, {JointGroup::ARM_1, 0},
-                       {JointGroup::ARM_2, 7}, {JointGroup::EXT_AXIS, 14}};
-const Dofs kDofs{{JointGroup::ALL, 21}, {JointGroup::ARMS, 14}, {JointGroup::ARM_1, 7},
-                 {JointGroup::ARM_2, 7}, {JointGroup::EXT_AXIS, 7}};
+using korvel::bench::kTwoArmDofs, korvel::bench::kTwoArmNames, korvel::bench::kTwoArmStarts;
 
 std::vector<float> Ramp(float base) {
   std::vector<float> v(kJoints);
@@ -60,7 +54,7 @@ AllExtraStreamData ExtraSample() {
 void BM_AssembleRobotStates(benchmark::State& state) {
   const AllBasicStreamData msg = BasicSample();
   for (auto _ : state) {
-    auto result = AssembleRobotStates(msg, kNames, kStarts, kDofs);
+    auto result = AssembleRobotStates(msg, kTwoArmNames, kTwoArmStarts, kTwoArmDofs);
     benchmark::DoNotOptimize(result);
   }
 }
@@ -69,7 +63,8 @@ BENCHMARK(BM_AssembleRobotStates)->Repetitions(15)->ReportAggregatesOnly(true);
 void BM_AssembleRobotActions(benchmark::State& state) {
   const AllExtraStreamData msg = ExtraSample();
   for (auto _ : state) {
-    auto result = AssembleRobotActions({1700000000, 42}, msg, kNames, kStarts, kDofs);
+    auto result =
+        AssembleRobotActions({1700000000, 42}, msg, kTwoArmNames, kTwoArmStarts, kTwoArmDofs);
     benchmark::DoNotOptimize(result);
   }
 }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/two_arm_layout.hpp"
 #include "middleware/subscriber.hpp"
 #include "msgs/basic_stream_data.hpp"
 #include "msgs/extra_stream_data.hpp"
@@ -22,7 +23,6 @@
 
 namespace {
 
-using korvel::quor::JointGroup;
 using namespace korvel::quor_impl;
 using korvel::zenoh_msgs::quor_msg::AllBasicStreamData;
 using korvel::zenoh_msgs::quor_msg::AllExtraStreamData;
@@ -61,13 +61,7 @@ int main() {
   const auto extra_bytes = ReadSample("extra");
   const zenoh::ByteView basic_view(basic_bytes), extra_view(extra_bytes);
 
-  const GroupNames names{{JointGroup::ALL, "ALL"},     {JointGroup::ARMS, "ARMS"},
-                         {JointGroup::ARM_1, "ARM_1"}, {JointGroup::ARM_2, "ARM_2"},
-                         {JointGroup::EXT_AXIS, "EXT_AXIS"}};
-  const StartIds starts{{JointGroup::ALL, 0}, {JointGroup::ARMS, 0}, {JointGroup::ARM_1, 0},
-                        {JointGroup::ARM_2, 7}, {JointGroup::EXT_AXIS, 14}};
-  const Dofs dofs{{JointGroup::ALL, 21}, {JointGroup::ARMS, 14}, {JointGroup::ARM_1, 7},
-                  {JointGroup::ARM_2, 7}, {JointGroup::EXT_AXIS, 7}};
+  using korvel::bench::kTwoArmDofs, korvel::bench::kTwoArmNames, korvel::bench::kTwoArmStarts;
 
   std::mutex mutex;
   const auto basic = zenoh::ext::deserialize<AllBasicStreamData>(basic_view);
@@ -95,7 +89,8 @@ int main() {
       {"get_robot_states",
        [&] {
          std::lock_guard<std::mutex> lock(mutex);
-         sink<std::size_t> = AssembleRobotStates(basic, names, starts, dofs).size();
+         sink<std::size_t> =
+             AssembleRobotStates(basic, kTwoArmNames, kTwoArmStarts, kTwoArmDofs).size();
        }},
       {"get_robot_actions",
        [&] {
@@ -105,7 +100,8 @@ int main() {
            stamp = StampFromWire(basic.timestamp);
          }
          std::lock_guard<std::mutex> lock(mutex);
-         sink<std::size_t> = AssembleRobotActions(stamp, extra, names, starts, dofs).size();
+         sink<std::size_t> =
+             AssembleRobotActions(stamp, extra, kTwoArmNames, kTwoArmStarts, kTwoArmDofs).size();
        }},
   };
   std::printf("{");

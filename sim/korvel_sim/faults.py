@@ -12,7 +12,7 @@ from typing import Any, Dict, Iterable, List, Optional
 
 
 @dataclass(frozen=True)
-class FaultSpec:
+class FaultSwitch:
     name: str
     kind: str  # flag, bool, int, text, strings, stream
     help: str
@@ -21,63 +21,63 @@ class FaultSpec:
 
 
 STREAM_FAULTS = [
-    FaultSpec("silent_basic", "flag", "publish no basic stream samples"),
-    FaultSpec("silent_extra", "flag", "publish no extra stream samples"),
-    FaultSpec("silent_streams", "flag", "publish neither stream"),
-    FaultSpec("stream_trailing_byte", "stream",
+    FaultSwitch("silent_basic", "flag", "publish no basic stream samples"),
+    FaultSwitch("silent_extra", "flag", "publish no extra stream samples"),
+    FaultSwitch("silent_streams", "flag", "publish neither stream"),
+    FaultSwitch("stream_trailing_byte", "stream",
               "append one 0x00 byte to every sample of the stream(s) basic|extra|both",
               bare="both"),
-    FaultSpec("digital_inputs_size", "int",
+    FaultSwitch("digital_inputs_size", "int",
               "send digital_inputs with N elements (and announce N) instead of 20", bare=None),
-    FaultSpec("tcp_pose_size", "int",
+    FaultSwitch("tcp_pose_size", "int",
               "send every basic tcp_pose with N elements (and announce N) instead of 7",
               bare=None),
-    FaultSpec("cartesian_short", "stream",
+    FaultSwitch("cartesian_short", "stream",
               "cartesian_data one entry shorter than joint_group_indices in basic|extra|both",
               bare="both"),
-    FaultSpec("group_index", "int",
+    FaultSwitch("group_index", "int",
               "append joint group index N (with a Cartesian entry) to both streams, e.g. 1, 6, 7",
               bare=None),
-    FaultSpec("joint_lists_short", "int",
+    FaultSwitch("joint_lists_short", "int",
               "every full-DoF joint list of both streams N elements short (default 1)", bare=1),
-    FaultSpec("estop_released", "bool", "pin the e-stop flag to true|false", bare=None),
-    FaultSpec("enabling_device_on", "bool", "pin the enabling-device flag to true|false",
+    FaultSwitch("estop_released", "bool", "pin the e-stop flag to true|false", bare=None),
+    FaultSwitch("enabling_device_on", "bool", "pin the enabling-device flag to true|false",
               bare=None),
 ]
 
 RPC_FAULTS = [
-    FaultSpec("reply_delay_ms", "int", "send the reply (or replies) N ms late", True, None),
-    FaultSpec("no_reply", "flag", "answer nothing; the query ends at once without a reply", True),
-    FaultSpec("double_reply", "flag",
+    FaultSwitch("reply_delay_ms", "int", "send the reply (or replies) N ms late", True, None),
+    FaultSwitch("no_reply", "flag", "answer nothing; the query ends at once without a reply", True),
+    FaultSwitch("double_reply", "flag",
               "after the good reply send a second one that differs: success inverted, and for "
               "request 1 the version text v0.0-second", True),
-    FaultSpec("error_first", "flag", "send an error reply (reply_err) before the good one", True),
-    FaultSpec("reply_trailing_byte", "flag", "append one 0x00 byte to the reply", True),
-    FaultSpec("trailing_then_good", "flag",
+    FaultSwitch("error_first", "flag", "send an error reply (reply_err) before the good one", True),
+    FaultSwitch("reply_trailing_byte", "flag", "append one 0x00 byte to the reply", True),
+    FaultSwitch("trailing_then_good", "flag",
               "send a reply with a trailing byte, then the good reply", True),
-    FaultSpec("good_then_trailing", "flag",
+    FaultSwitch("good_then_trailing", "flag",
               "send the good reply, then one with a trailing byte", True),
-    FaultSpec("reply_request_id", "int", "replies carry request_id N instead of the echo", True,
+    FaultSwitch("reply_request_id", "int", "replies carry request_id N instead of the echo", True,
               None),
-    FaultSpec("version", "text", "server version text of request 1 (default v2.1)", bare=None),
-    FaultSpec("probe_success", "flag", "answer the probe (request 0) with success true"),
-    FaultSpec("ignore_probes", "int", "give no reply to the next N probes (counts down)",
+    FaultSwitch("version", "text", "server version text of request 1 (default v2.1)", bare=None),
+    FaultSwitch("probe_success", "flag", "answer the probe (request 0) with success true"),
+    FaultSwitch("ignore_probes", "int", "give no reply to the next N probes (counts down)",
               bare=None),
-    FaultSpec("corrupt_pt_states", "int",
+    FaultSwitch("corrupt_pt_states", "int",
               "the next N primitive-state lists (request 3) contain an empty string (counts down)",
               bare=None),
-    FaultSpec("pt_states", "strings",
+    FaultSwitch("pt_states", "strings",
               "answer request 3 with exactly this JSON list of strings", bare=None),
-    FaultSpec("plan_info", "strings",
+    FaultSwitch("plan_info", "strings",
               "answer request 4 with exactly this JSON list of strings", bare=None),
-    FaultSpec("manip_vector_len", "int",
+    FaultSwitch("manip_vector_len", "int",
               "manipulability packed vectors (request 9) have N floats instead of 8", bare=None),
-    FaultSpec("manip_mismatch", "flag",
+    FaultSwitch("manip_mismatch", "flag",
               "request 9: float2d_container one entry shorter than joint_groups"),
-    FaultSpec("start_id_mismatch", "flag", "request 10: float_container one element short"),
+    FaultSwitch("start_id_mismatch", "flag", "request 10: float_container one element short"),
 ]
 
-FAULTS: Dict[str, FaultSpec] = {f.name: f for f in STREAM_FAULTS + RPC_FAULTS}
+FAULTS: Dict[str, FaultSwitch] = {f.name: f for f in STREAM_FAULTS + RPC_FAULTS}
 COUNTDOWN = ("ignore_probes", "corrupt_pt_states")
 
 
@@ -85,9 +85,9 @@ class FaultError(ValueError):
     pass
 
 
-def _convert(spec: FaultSpec, value: Any) -> Any:
+def _convert(switch: FaultSwitch, value: Any) -> Any:
     """Checks and normalizes a value; None means the fault is off."""
-    name, kind = spec.name, spec.kind
+    name, kind = switch.name, switch.kind
     if value is None:
         return None
     if kind == "flag":
@@ -145,7 +145,7 @@ def split_name(key: str):
     return key[:m.start()], [int(x) for x in m.group(1).split(",")]
 
 
-def _spec(name: str) -> FaultSpec:
+def _switch(name: str) -> FaultSwitch:
     try:
         return FAULTS[name]
     except KeyError:
@@ -157,18 +157,18 @@ def parse_cli(text: str):
     if "=" in text:
         name_part, raw = text.split("=", 1)
         name, ids = split_name(name_part)
-        spec = _spec(name)
-        if ids is None and spec.per_request:
+        switch = _switch(name)
+        if ids is None and switch.per_request:
             raw, ids = split_name(raw)
     else:
         name, ids = split_name(text)
-        spec = _spec(name)
-        raw = spec.bare
+        switch = _switch(name)
+        raw = switch.bare
         if raw is None:
             raise FaultError(f"fault {name} needs a value: {name}=VALUE")
-    if ids is not None and not spec.per_request:
+    if ids is not None and not switch.per_request:
         raise FaultError(f"fault {name} cannot be restricted to request ids")
-    return name, _convert(spec, raw), ids
+    return name, _convert(switch, raw), ids
 
 
 @dataclass(frozen=True)
@@ -207,9 +207,9 @@ class FaultState:
         self.stream = StreamFaults()
 
     def set(self, name: str, value: Any, requests: Optional[Iterable[int]] = None):
-        spec = _spec(name)
-        value = _convert(spec, value)
-        if requests is not None and not spec.per_request:
+        switch = _switch(name)
+        value = _convert(switch, value)
+        if requests is not None and not switch.per_request:
             raise FaultError(f"fault {name} cannot be restricted to request ids")
         with self._lock:
             self._values.pop(name, None)
@@ -239,16 +239,16 @@ class FaultState:
         changes = []
         for key, value in to_set.items():
             name, ids = split_name(key)
-            spec = _spec(name)
-            ids = ids if ids is not None else (shared_ids if spec.per_request else None)
-            if ids is not None and not spec.per_request:
+            switch = _switch(name)
+            ids = ids if ids is not None else (shared_ids if switch.per_request else None)
+            if ids is not None and not switch.per_request:
                 raise FaultError(f"fault {name} cannot be restricted to request ids")
-            changes.append((name, _convert(spec, value), ids))
+            changes.append((name, _convert(switch, value), ids))
         if clear is True:
             self.clear()
         elif isinstance(clear, list):
             for name in clear:
-                _spec(name)
+                _switch(name)
             self.clear(clear)
         elif clear is not False:
             raise FaultError('"clear" must be true or a list of fault names')
@@ -315,9 +315,9 @@ def help_text() -> str:
     lines = ["faults (--fault NAME, --fault NAME=VALUE; RPC faults marked * also take @IDS,",
              "e.g. --fault no_reply@4 or --fault reply_delay_ms=1500@1,4, to act only on",
              "those request ids; at run time the same names go in a control message):", ""]
-    for title, specs in (("stream faults:", STREAM_FAULTS), ("RPC faults:", RPC_FAULTS)):
+    for title, switches in (("stream faults:", STREAM_FAULTS), ("RPC faults:", RPC_FAULTS)):
         lines.append(title)
-        for s in specs:
+        for s in switches:
             shape = {"flag": "", "bool": "=BOOL", "int": "=N", "text": "=TEXT",
                      "strings": "=JSON", "stream": "[=basic|extra|both]"}[s.kind]
             if s.kind == "int" and s.bare is not None:
