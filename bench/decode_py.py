@@ -61,7 +61,8 @@ def main():
 
     if args.json:
         report = {}
-        for name, schema in (("basic", ws.BASIC), ("extra", ws.EXTRA)):
+        for name, schema in (("basic", ws.BASIC), ("extra", ws.EXTRA),
+                             ("plan_info", ws.RPC_REPLY), ("pt_states", ws.RPC_REPLY)):
             with open(os.path.join(args.directory, name + ".bin"), "rb") as f:
                 times = python_times_ns(f.read(), schema, args.iterations)
             report[name] = {"median_ns": statistics.median(times),

@@ -1,9 +1,10 @@
-"""Writes the reference sample of the decode benchmark: one basic and one extra stream
+"""Writes the reference samples of the decode benchmark: one basic and one extra stream
 message of a two-arm robot (groups 0, 2, 3, 4, 5; 21 joints; one Cartesian entry per
-group), encoded by eclipse-zenoh's serializer. Both the C++ and the Python benchmark read
-these files, so they time exactly the same bytes.
+group), and the two replies that carry text: plan info (request 4) and the primitive states
+of the five groups (request 3), all encoded by eclipse-zenoh's serializer. Both the C++ and
+the Python benchmark read these files, so they time exactly the same bytes.
 
-  decode_sample.py DIR      writes DIR/basic.bin and DIR/extra.bin
+  decode_sample.py DIR      writes DIR/basic.bin, extra.bin, plan_info.bin, pt_states.bin
 """
 
 import math
@@ -68,11 +69,35 @@ def extra_sample():
     }
 
 
+def reply_with_text(request_id, strings):
+    return {"request_id": request_id, "success": True, "joint_groups": [],
+            "int_container": [], "string_container": strings, "float_container": [],
+            "float2d_container": []}
+
+
+def plan_info_sample():
+    return reply_with_text(4, ["MoveL", "grasp", "PickAndPlace/pick/grasp", "0.250", "2",
+                               "PickAndPlace", "0.8", "0"])
+
+
+def pt_states_sample():
+    strings = []
+    for index, name in zip(GROUPS, ("Hold", "DualArmSync", "MoveL", "MoveJ", "Track")):
+        strings += [f"jointGroup = {index}", f"primitiveName = {name}", "cycle = 12",
+                    "progress = 0.375", "phase = approach", "targetFrame = world/table/bin_2"]
+    return reply_with_text(3, strings)
+
+
+SAMPLES = (("basic", ws.BASIC, basic_sample), ("extra", ws.EXTRA, extra_sample),
+           ("plan_info", ws.RPC_REPLY, plan_info_sample),
+           ("pt_states", ws.RPC_REPLY, pt_states_sample))
+
+
 def main():
     directory = sys.argv[1]
     os.makedirs(directory, exist_ok=True)
-    for name, schema, value in (("basic", ws.BASIC, basic_sample()),
-                                ("extra", ws.EXTRA, extra_sample())):
+    for name, schema, make in SAMPLES:
+        value = make()
         payload = ws.encode(schema, value)
         with open(os.path.join(directory, name + ".bin"), "wb") as f:
             f.write(payload)

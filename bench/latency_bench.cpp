@@ -1,8 +1,9 @@
-// Per-call latency (median and p99) of the client's hot paths on the reference sample of
-// the two-arm robot (bench/decode_sample.py writes it; KQ_DECODE_SAMPLE_DIR names the
-// directory): decoding each stream message, the whole per-sample stream path (decode into
-// scratch, swap into the target, copy into the cache), and the states/actions assembly as
-// DataStream runs it under the stream's lock. Prints one JSON object.
+// Per-call latency (median and p99) of the client's hot paths on the reference samples of
+// the two-arm robot (bench/decode_sample.py writes them; KQ_DECODE_SAMPLE_DIR names the
+// directory): decoding each stream message and the two replies that carry text (plan info,
+// primitive states), the whole per-sample stream path (decode into scratch, swap into the
+// target, copy into the cache), and the states/actions assembly as DataStream runs it under
+// the stream's lock. Prints one JSON object.
 
 #include <algorithm>
 #include <chrono>
@@ -19,6 +20,7 @@
 #include "middleware/subscriber.hpp"
 #include "msgs/basic_stream_data.hpp"
 #include "msgs/extra_stream_data.hpp"
+#include "msgs/rpc_reply.hpp"
 #include "stream/assembly.hpp"
 
 namespace {
@@ -26,6 +28,7 @@ namespace {
 using namespace korvel::quor_impl;
 using korvel::zenoh_msgs::quor_msg::AllBasicStreamData;
 using korvel::zenoh_msgs::quor_msg::AllExtraStreamData;
+using korvel::zenoh_msgs::quor_msg::RPCReply;
 
 std::vector<std::uint8_t> ReadSample(const std::string& name) {
   const char* dir = std::getenv("KQ_DECODE_SAMPLE_DIR");
@@ -59,7 +62,10 @@ std::pair<double, double> Measure(const std::function<void()>& call, int calls =
 int main() {
   const auto basic_bytes = ReadSample("basic");
   const auto extra_bytes = ReadSample("extra");
+  const auto plan_bytes = ReadSample("plan_info");
+  const auto pt_bytes = ReadSample("pt_states");
   const zenoh::ByteView basic_view(basic_bytes), extra_view(extra_bytes);
+  const zenoh::ByteView plan_view(plan_bytes), pt_view(pt_bytes);
 
   using korvel::bench::kTwoArmDofs, korvel::bench::kTwoArmNames, korvel::bench::kTwoArmStarts;
 
@@ -85,6 +91,10 @@ int main() {
        [&] { sink<std::size_t> = zenoh::ext::deserialize<AllBasicStreamData>(basic_view).joint_data.q.size(); }},
       {"decode_extra",
        [&] { sink<std::size_t> = zenoh::ext::deserialize<AllExtraStreamData>(extra_view).joint_data.q_d.size(); }},
+      {"decode_plan_info",
+       [&] { sink<std::size_t> = zenoh::ext::deserialize<RPCReply>(plan_view).string_container.size(); }},
+      {"decode_pt_states",
+       [&] { sink<std::size_t> = zenoh::ext::deserialize<RPCReply>(pt_view).string_container.size(); }},
       {"stream_path_basic", [&] { handler(sample); }},
       {"get_robot_states",
        [&] {

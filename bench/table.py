@@ -45,6 +45,12 @@ def main() -> int:
                      us(c["p99_ns"]),
                      f"Python `z_deserialize`: {us(p['median_ns'])} / {us(p['p99_ns'])} "
                      f"(**{p['median_ns'] / c['median_ns']:.0f}×** faster)"))
+    for name, label in (("plan_info", "plan-info reply (8 strings)"),
+                        ("pt_states", "primitive-states reply (30 strings)")):
+        c, p = lat[f"decode_{name}"], pydec[name]
+        rows.append((f"decode of the {label}", us(c["median_ns"]), us(c["p99_ns"]),
+                     f"Python `z_deserialize`: {us(p['median_ns'])} / {us(p['p99_ns'])} "
+                     f"(**{p['median_ns'] / c['median_ns']:.0f}×** faster)"))
     s = lat["stream_path_basic"]
     rows.append(("per-sample stream path, basic (decode, swap, cache copy)", us(s["median_ns"]),
                  us(s["p99_ns"]), "—"))

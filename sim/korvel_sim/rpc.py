@@ -83,6 +83,9 @@ def answer(payload: bytes, layout: Layout, model: RobotModel, faults: FaultState
         return Plan()
 
     rep = build_reply(req, layout, model, faults, t)
+    if faults.get("text_not_utf8", rid):
+        rep.string_container = [text.encode("utf-8") + b"\xff"
+                                for text in rep.string_container]
     echoed = faults.get("reply_request_id", rid)
     if echoed is not None:
         rep.request_id = echoed

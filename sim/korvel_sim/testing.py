@@ -13,6 +13,7 @@ package's location, so a fresh clone works wherever it is.
 from __future__ import annotations
 
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -43,6 +44,13 @@ def sim_command(serial: str, layout: str = "one-arm", rate: Optional[float] = No
     return [str(ROBOTNET), "exec", namespace] + cmd if namespace else cmd
 
 
+def _dies_with_parent(cmd: List[str]) -> List[str]:
+    """The command killed when the process that started it dies: a crashed test leaves no
+    substitute behind. setpriv execs the command, which keeps the signal. (Linux sends it
+    when the starting *thread* ends: start substitutes from a thread that outlives them.)"""
+    return ["setpriv", "--pdeathsig", "KILL"] + cmd if shutil.which("setpriv") else cmd
+
+
 class SimError(RuntimeError):
     pass
 
@@ -52,7 +60,8 @@ class SimProcess:
                  faults: Iterable[str] = (), args: Iterable[str] = (),
                  ready_timeout: float = 30.0, namespace: Optional[str] = "robot"):
         self.serial = serial
-        self.command = sim_command(serial, layout, rate, faults, args, namespace)
+        self.command = _dies_with_parent(sim_command(serial, layout, rate, faults, args,
+                                                     namespace))
         self.ready_timeout = ready_timeout
         self.proc: Optional[subprocess.Popen] = None
         self._stderr = None

@@ -80,6 +80,7 @@ TEST(ClientConnection, SpacesInTheModelPartBecomeDashesInEveryKeyExpression) {
   }
   // ARM_1 is the first seven joints of ALL, ARM_2 the next seven.
   const auto& all = states.at(JointGroup::ALL).q;
+  ASSERT_EQ(all.size(), 21u);
   EXPECT_EQ(states.at(JointGroup::ARM_2).q, std::vector<double>(all.begin() + 7, all.begin() + 14));
   EXPECT_EQ(client.groups().size(), 5u);
 }

@@ -286,6 +286,12 @@ TEST_F(FaultMatrix, MalformedReplyContentsFailTheirAccessor) {
        [] { client_->plan_info(); }, plan, "Invalid PlanInfo string conversion: stod"},
       {R"({"set": {"plan_info": ["a", "b", "c", "d", "e", "f", "1", ""]}})",
        [] { client_->plan_info(); }, plan, "Invalid PlanInfo string conversion: stoi"},
+      // Text that is not UTF-8 makes the whole reply undecodable, as zenoh's own decoder does.
+      {R"({"set": {"text_not_utf8": true}, "requests": [4]})", [] { client_->plan_info(); }, plan,
+       ""},
+      {R"({"set": {"text_not_utf8": true}, "requests": [3]})",
+       [] { client_->primitive_states(); },
+       "[korvel::quor::Client::primitive_states] No reply from the robot", ""},
       {R"({"set": {"corrupt_pt_states": 5}})", [] { client_->primitive_states(); }, "", ""},
       {R"({"set": {"corrupt_pt_states": 6}})", [] { client_->primitive_states(); },
        "[korvel::quor::Client::primitive_states] Still received corrupted data after several "
@@ -331,6 +337,8 @@ TEST(FaultMatrixConstruction, ConnectionFaultsFailConstruction) {
   };
   const Case cases[] = {
       {"version=v2.10", "[korvel::quor::Client] Version of this client is incompatible with robot [",
+       kProbeBound * 3 + kRequestBound},
+      {"text_not_utf8@1", "[korvel::quor::Client] Failed to sync QUOR server version",
        kProbeBound * 3 + kRequestBound},
       {"probe_success", "[korvel::quor::Client] Failed to connect to [", kProbeBound * 3},
       {"ignore_probes=3", "[korvel::quor::Client] Failed to connect to [", kProbeBound * 3},

@@ -129,6 +129,57 @@ TEST(RpcReplyDecoding, ResultSinkReportsInsteadOfThrowing) {
   EXPECT_EQ(err, zenoh::Z_EDESERIALIZE);
 }
 
+// One string of the given bytes in string_container, every other container empty.
+Bytes ReplyWithText(const Bytes& text) {
+  Bytes payload = {0x04, 0x00, 0x01, 0x00, 0x00, static_cast<std::uint8_t>(1),
+                   static_cast<std::uint8_t>(text.size())};
+  payload.insert(payload.end(), text.begin(), text.end());
+  payload.insert(payload.end(), {0x00, 0x00});
+  return payload;
+}
+
+TEST(RpcReplyDecoding, TextMustBeUtf8) {
+  struct Case {
+    const char* name;
+    Bytes text;
+    bool valid;
+  };
+  const Case cases[] = {
+      {"ASCII longer than one word", Bytes(23, 'a'), true},
+      {"two-byte e-acute", {0xC3, 0xA9}, true},
+      {"three-byte snowman after ASCII", {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 0xE2, 0x98, 0x83}, true},
+      {"four-byte emoji", {0xF0, 0x9F, 0x98, 0x80}, true},
+      {"highest code point U+10FFFF", {0xF4, 0x8F, 0xBF, 0xBF}, true},
+      {"last before the surrogates U+D7FF", {0xED, 0x9F, 0xBF}, true},
+      {"0xFF after eight ASCII bytes", {'v', '2', '.', '1', ' ', ' ', ' ', ' ', 0xFF}, false},
+      {"lone continuation byte", {0x80}, false},
+      {"0xC0 overlong slash", {0xC0, 0xAF}, false},
+      {"0xC1 overlong", {0xC1, 0xBF}, false},
+      {"three-byte overlong", {0xE0, 0x80, 0xAF}, false},
+      {"four-byte overlong", {0xF0, 0x80, 0x80, 0xAF}, false},
+      {"surrogate U+D800", {0xED, 0xA0, 0x80}, false},
+      {"surrogate U+DFFF", {0xED, 0xBF, 0xBF}, false},
+      {"above U+10FFFF", {0xF4, 0x90, 0x80, 0x80}, false},
+      {"lead byte 0xF5", {0xF5, 0x80, 0x80, 0x80}, false},
+      {"truncated two-byte at the end", {'a', 0xC3}, false},
+      {"truncated three-byte at the end", {0xE2, 0x98}, false},
+      {"truncated four-byte at the end", {0xF0, 0x9F, 0x98}, false},
+      {"continuation replaced by ASCII", {0xE2, 'a', 0x83}, false},
+  };
+  for (const auto& c : cases) {
+    const Bytes payload = ReplyWithText(c.text);
+    if (c.valid) {
+      const RPCReply reply = DecodeReply(payload);
+      ASSERT_EQ(reply.string_container.size(), 1u) << c.name;
+      EXPECT_EQ(Bytes(reply.string_container[0].begin(), reply.string_container[0].end()),
+                c.text)
+          << c.name;
+    } else {
+      ExpectReplyRejected(payload, zenoh::ext::kDeserializationFailure, c.name);
+    }
+  }
+}
+
 TEST(RpcReplyDecoding, MultiByteCountsDecode) {
   RPCReply sent;
   sent.request_id = 300;

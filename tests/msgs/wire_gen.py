@@ -3,7 +3,9 @@
   wire_gen.py crosscheck DIR [--count N] [--seed S]
       For each message type (basic, extra, rpc_reply) writes DIR/TYPE.bin (each payload
       preceded by its size as a little-endian uint32) and DIR/TYPE.txt (per message a
-      "#message i" line, then its flat form, floats as bit patterns).
+      "#message i" line, then its flat form, floats as bit patterns, or the single line
+      REFUSED when eclipse-zenoh's z_deserialize refuses the payload, as it does for text
+      that is not UTF-8).
   wire_gen.py corpus DIR [--seed S]
       Writes small payloads of each type into DIR/TYPE/, named by content, as fuzz seeds.
 """
@@ -17,10 +19,14 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import wire_schema as ws  # noqa: E402
+import zenoh  # noqa: E402
+from zenoh import ext as zext  # noqa: E402
 
 _RANGES = {ws.U16: (0, 0xFFFF), ws.I16: (-0x8000, 0x7FFF),
            ws.I32: (-0x80000000, 0x7FFFFFFF), ws.U32: (0, 0xFFFFFFFF)}
 _TEXT = "abcXYZ09 _-./éß€☃😀"
+# The line that stands for a whole message when eclipse-zenoh refuses to decode it.
+REFUSED = "REFUSED"
 
 
 def random_float_bits(rng):
@@ -41,7 +47,34 @@ def random_float_bits(rng):
     return ws.float_to_bits(rng.uniform(-100.0, 100.0))  # everyday values
 
 
-def random_value(schema, rng, max_len, depth=0):
+def random_text_bytes(rng, n):
+    """Bytes for a string field that may or may not be UTF-8: mostly ASCII, with now and
+    then a byte that UTF-8 forbids, a cut sequence, an overlong form or a surrogate."""
+    pieces = []
+    while len(pieces) < n:
+        kind = rng.randrange(6)
+        if kind == 0:
+            pieces.append(bytes([rng.randrange(256)]))
+        elif kind == 1:
+            pieces.append(rng.choice([b"\xc0\xaf", b"\xe0\x80\xaf", b"\xed\xa0\x80",
+                                      b"\xf4\x90\x80\x80", b"\xe2\x98", b"\xf0\x9f\x98"]))
+        elif kind == 2:
+            pieces.append(rng.choice(_TEXT).encode("utf-8"))
+        else:
+            pieces.append(bytes([rng.randrange(0x20, 0x7F)]))
+    return b"".join(pieces)
+
+
+def accepted_by_zenoh(schema, payload):
+    """eclipse-zenoh's own verdict on a payload: does z_deserialize take it?"""
+    try:
+        zext.z_deserialize(ws.z_type(schema), zenoh.ZBytes(payload))
+    except Exception:
+        return False
+    return True
+
+
+def random_value(schema, rng, max_len, depth=0, raw_text=False):
     if schema == ws.F32:
         return random_float_bits(rng)
     if schema == ws.BOOL:
@@ -51,10 +84,12 @@ def random_value(schema, rng, max_len, depth=0):
         return rng.choice([lo, hi, 0, rng.randint(lo, hi)])
     if schema == ws.STR:
         n = rng.randint(130, 300) if rng.randrange(10) == 0 else rng.randint(0, 8)
+        if raw_text and rng.randrange(8) == 0:
+            return random_text_bytes(rng, min(n, max_len))
         return "".join(rng.choice(_TEXT) for _ in range(min(n, max_len)))
     kind = schema[0]
     if kind == "array":
-        return [random_value(schema[2], rng, max_len, depth + 1) for _ in range(schema[1])]
+        return [random_value(schema[2], rng, max_len, depth + 1, raw_text) for _ in range(schema[1])]
     if kind == "list":
         # Top-level lists span 0..max_len (two-byte counts from 128 on); lists nested in a
         # list stay short, with now and then a long one, to keep payloads moderate.
@@ -62,12 +97,12 @@ def random_value(schema, rng, max_len, depth=0):
             n = rng.randint(0, max_len)
         else:
             n = rng.randint(0, min(max_len, 6))
-        return [random_value(schema[1], rng, max_len, depth + 1) for _ in range(n)]
+        return [random_value(schema[1], rng, max_len, depth + 1, raw_text) for _ in range(n)]
     if kind == "pair":
-        return (random_value(schema[1], rng, max_len, depth),
-                random_value(schema[2], rng, max_len, depth))
+        return (random_value(schema[1], rng, max_len, depth, raw_text),
+                random_value(schema[2], rng, max_len, depth, raw_text))
     # Fields of a record sit at the record's own depth.
-    return {name: random_value(s, rng, max_len, depth) for name, s in schema[1]}
+    return {name: random_value(s, rng, max_len, depth, raw_text) for name, s in schema[1]}
 
 
 def write_crosscheck(directory, count, rng):
@@ -76,11 +111,15 @@ def write_crosscheck(directory, count, rng):
         with open(os.path.join(directory, name + ".bin"), "wb") as payloads, \
                 open(os.path.join(directory, name + ".txt"), "w", encoding="ascii") as expected:
             for i in range(count):
-                value = random_value(schema, rng, 300)
+                # One message in three may carry strings of raw bytes, not all UTF-8.
+                value = random_value(schema, rng, 300, raw_text=rng.randrange(3) == 0)
                 payload = ws.encode(schema, value)
                 payloads.write(struct.pack("<I", len(payload)) + payload)
                 expected.write(f"#message {i}\n")
-                expected.write("\n".join(ws.flatten(schema, value)) + "\n")
+                if accepted_by_zenoh(schema, payload):
+                    expected.write("\n".join(ws.flatten(schema, value)) + "\n")
+                else:
+                    expected.write(REFUSED + "\n")
 
 
 def zero_value(schema):

@@ -95,9 +95,14 @@ def to_z(schema, value):
     if schema in _WRAPPERS:
         return _WRAPPERS[schema](value)
     if schema in (BOOL, STR):
+        # A string given as bytes is written as its length and the bytes: the same layout
+        # as a str, but free to hold bytes that are not UTF-8.
         return value
     kind = schema[0]
     if kind in ("array", "list"):
+        if schema[-1] == STR and any(isinstance(v, bytes) for v in value):
+            # z_serialize wants one item type per collection: all bytes then.
+            return [v if isinstance(v, bytes) else v.encode("utf-8") for v in value]
         return [to_z(schema[-1], v) for v in value]
     if kind == "pair":
         return (to_z(schema[1], value[0]), to_z(schema[2], value[1]))
@@ -146,7 +151,7 @@ def flatten(schema, value, path="", out=None):
     if _is_scalar(schema):
         out.append(f"{path} {_scalar_text(schema, value)}")
     elif schema == STR:
-        raw = value.encode("utf-8")
+        raw = value if isinstance(value, bytes) else value.encode("utf-8")
         out.append(f"{path} {len(raw)}" + (f" {raw.hex()}" if raw else ""))
     elif schema[0] in ("array", "list"):
         elem = schema[-1]

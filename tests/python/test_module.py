@@ -244,6 +244,29 @@ def test_record_properties_in_field_order_with_defaults(cls):
         hash(r) if cls.__hash__ is None else pickle.dumps(r)
 
 
+def _distinct_value(cls, name, k):
+    """A value for property `name` that no other property of the record is given."""
+    if name == "timestamp":
+        return (k, -k)
+    if name in FLOAT_LISTS.get(cls, []):
+        return [k + 0.5] * (k % 3 + 1)
+    if name in FIXED.get(cls, {}):
+        return [k + 0.25 * i for i in range(FIXED[cls][name])]
+    return {"velocity_scale": k + 0.75, "waiting_for_step": True,
+            "names_and_values": {f"n{k}": k}}.get(name, f"text {k}")
+
+
+@pytest.mark.parametrize("cls", list(PROPERTIES))
+def test_every_property_reads_back_its_own_field(cls):
+    # A property bound to another field (tcp_wrench to tcp_wrench_local, node_path to
+    # node_name) reads back a neighbour's value.
+    r = cls()
+    values = {name: _distinct_value(cls, name, k) for k, name in enumerate(PROPERTIES[cls])}
+    for name, value in values.items():
+        setattr(r, name, value)
+    assert {name: getattr(r, name) for name in values} == values
+
+
 def test_plan_info_defaults():
     p = kq.PlanInfo()
     assert (p.pt_name, p.velocity_scale, p.waiting_for_step) == ("", 0.0, False)

@@ -32,8 +32,9 @@ TEST(ClassicStodTest, BehavesAsStodInTheCLocale) {
 }
 
 // A host program may switch LC_NUMERIC to a locale with a decimal comma; the robot's texts
-// use a decimal point regardless. The locale is compiled for the test where the system
-// carries its sources.
+// use a decimal point regardless. The locale is compiled for the test from the sources of
+// Debian's "locales" package, which scripts/setup installs: without them the test fails
+// rather than pass unnoticed as skipped.
 TEST(ClassicStodTest, DecimalCommaLocaleDoesNotChangeTheRobotsNumbers) {
   // Per process: other build trees may run this test at the same moment.
   const auto dir = std::filesystem::temp_directory_path() /
@@ -41,13 +42,10 @@ TEST(ClassicStodTest, DecimalCommaLocaleDoesNotChangeTheRobotsNumbers) {
   std::filesystem::create_directories(dir);
   const std::string command = "localedef -i de_DE -f UTF-8 '" + (dir / "de_DE.UTF-8").string() +
                               "' >/dev/null 2>&1";
-  if (std::system(command.c_str()) != 0) {
-    GTEST_SKIP() << "cannot compile the de_DE locale here";
-  }
+  ASSERT_EQ(std::system(command.c_str()), 0)
+      << "cannot compile the de_DE locale (localedef and Debian's locales package needed)";
   setenv("LOCPATH", dir.c_str(), 1);
-  if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {
-    GTEST_SKIP() << "de_DE.UTF-8 not loadable";
-  }
+  ASSERT_NE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"), nullptr) << "de_DE.UTF-8 not loadable";
   ASSERT_EQ(std::stod("0.5"), 0.0) << "the locale should break std::stod, or the test is moot";
 
   quor::PlanInfo info;

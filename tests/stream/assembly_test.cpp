@@ -160,6 +160,29 @@ TEST(AssembleRobotStatesTest, LayoutEdgeCases) {
   EXPECT_TRUE(log.Lines().empty());
 }
 
+// A group named twice takes the Cartesian values of its later position, in both streams.
+TEST(AssemblyTest, ARepeatedIndexTakesTheLaterCartesianEntry) {
+  testing::LogCapture log;
+  const AllBasicStreamData basic = MakeBasic({3, 0, 3}, 7);  // wrenches 1.5, 2.5, 3.5
+  const auto states = AssembleRobotStates(basic, {}, {}, {});
+  ASSERT_EQ(states.size(), 2u);
+  EXPECT_EQ(states.at(JointGroup::ARM_1).tcp_wrench_local[0], 3.5);
+  EXPECT_EQ(states.at(JointGroup::ARM_1).tcp_wrench[0], 3.5);
+  EXPECT_EQ(states.at(JointGroup::ARM_1).flange_pose[0], static_cast<double>(0.2F));
+
+  AllExtraStreamData extra;
+  extra.joint_group_indices = {4, 4};
+  extra.cartesian_data.resize(2);
+  extra.cartesian_data[0].tcp_wrench_d = {1, 0, 0, 0, 0, 0};
+  extra.cartesian_data[1].tcp_wrench_d = {2, 0, 0, 0, 0, 0};
+  extra.cartesian_data[1].tcp_pose_d = {0, 0, 7, 1, 0, 0, 0};
+  const auto actions = AssembleRobotActions({1, 2}, extra, {}, {}, {});
+  ASSERT_EQ(actions.size(), 1u);
+  EXPECT_EQ(actions.at(JointGroup::ARM_2).tcp_wrench_d[0], 2.0);
+  EXPECT_EQ(actions.at(JointGroup::ARM_2).tcp_pose_d[2], 7.0);
+  EXPECT_TRUE(log.Lines().empty());
+}
+
 TEST(AssembleRobotStatesTest, FailuresYieldAnEmptyMapAndOneErrorLine) {
   struct Case {
     const char* name;

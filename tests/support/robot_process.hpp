@@ -1,7 +1,9 @@
 #pragma once
 // Starts a program in the "robot" namespace of the private robot network (as the robot
 // controller or its substitute) and stops it again. The program signals readiness by
-// printing a line "READY"; the constructor waits for it.
+// printing a line "READY"; the constructor waits for it. It is killed when the test process
+// dies, so that a crashing test fails at once instead of leaving it behind for CTest to wait
+// on.
 
 #include <poll.h>
 #include <signal.h>
@@ -25,7 +27,10 @@ class RobotProcess {
   // `args` is the command run inside the namespace, e.g. {python, "-m", "korvel_sim", ...}.
   explicit RobotProcess(const std::vector<std::string>& args,
                         std::chrono::seconds ready_timeout = std::chrono::seconds(20)) {
-    std::vector<std::string> full = {std::string(KQ_SOURCE_DIR) + "/scripts/robotnet", "exec",
+    // setpriv sets the parent-death signal and execs; robotnet and `ip netns exec` exec in
+    // turn, so the signal stays with the program itself.
+    std::vector<std::string> full = {"/usr/bin/setpriv", "--pdeathsig", "KILL",
+                                     std::string(KQ_SOURCE_DIR) + "/scripts/robotnet", "exec",
                                      "robot"};
     full.insert(full.end(), args.begin(), args.end());
     std::vector<char*> argv;

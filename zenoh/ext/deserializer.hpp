@@ -23,6 +23,7 @@
 
 #include "zenoh/bytes.hpp"
 #include "zenoh/exception.hpp"
+#include "zenoh/ext/utf8.hpp"
 
 namespace zenoh::ext {
 
@@ -168,6 +169,10 @@ inline bool __zenoh_deserialize_with_deserializer(Deserializer& d, std::string& 
   if (n > d.remaining()) return detail::fail(err, Z_EDESERIALIZE, kDeserializationFailure);
   value.resize(n);
   d.read_raw(value.data(), n);
+  // Text must be UTF-8, as zenoh's own string deserializer insists.
+  if (!detail::is_valid_utf8(reinterpret_cast<const std::uint8_t*>(value.data()), n)) {
+    return detail::fail(err, Z_EDESERIALIZE, kDeserializationFailure);
+  }
   return true;
 }
 
