@@ -7,30 +7,13 @@
 
 #include <spdlog/spdlog.h>
 
-#include "client/group_layout.hpp"
-#include "client/quor_client.hpp"
+#include "client/client_impl.hpp"
 #include "client/serial_number.hpp"
 #include "rpc/configuration_score.hpp"
 #include "rpc/plan_info.hpp"
 #include "rpc/primitive_states.hpp"
 
 namespace korvel::quor {
-
-// Runs the connection sequence and keeps what it learnt: the middleware and the joint-group
-// layout. After construction nothing here changes, so readers need no lock.
-class Client::Impl {
- public:
-  Impl(const std::string& robot_sn, bool verbose);
-  virtual ~Impl() = default;
-
-  std::map<JointGroup, PrimitiveStates> primitive_states();
-
-  std::shared_ptr<quor_impl::QuorClient> quor_client;
-  bool verbose;
-  quor_impl::StartIds start_ids;
-  quor_impl::Dofs dofs;
-  quor_impl::GroupNames group_names;
-};
 
 Client::Impl::Impl(const std::string& robot_sn, bool verbose) : verbose(verbose) {
   if (verbose) {
@@ -39,6 +22,7 @@ Client::Impl::Impl(const std::string& robot_sn, bool verbose) : verbose(verbose)
   const auto normalized = quor_impl::NormalizeSerialNumber(robot_sn);
   if (!normalized) throw std::invalid_argument(std::string(quor_impl::kInvalidSerialNumberMessage));
   const std::string& sn = *normalized;
+  serial = sn;
 
   quor_client = std::make_shared<quor_impl::QuorClient>(verbose);
   quor_client->Init(sn);
@@ -55,6 +39,7 @@ Client::Impl::Impl(const std::string& robot_sn, bool verbose) : verbose(verbose)
   // Gives the basic stream a moment to deliver the sample whose groups are captured next.
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   group_names = quor_client->data_stream.GetJointGroups(true);
+  joint_count = quor_client->data_stream.GetJointCount();
 
   std::vector<JointGroup> all_groups;
   for (int value = 0; value <= 5; ++value) {

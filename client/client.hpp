@@ -16,6 +16,10 @@
 #include "client/joint_group.hpp"
 #include "client/records.hpp"
 
+namespace korvel::quor_impl {
+class ClientAccess;
+}  // namespace korvel::quor_impl
+
 namespace korvel::quor {
 
 // The protocol version of this client; the robot's server must report exactly this.
@@ -59,6 +63,10 @@ class Client {
   class Impl;
 
  private:
+  // Companions built beside the client (capture, stream status) read its layout and
+  // streams through this, so the class keeps exactly its own members.
+  friend class quor_impl::ClientAccess;
+
   std::unique_ptr<Impl> impl;
 };
 

@@ -1,23 +1,8 @@
-# kq_library(name [sources...]): a static library of the given sources, or an interface
-# library while a layer has no sources yet. Include root and link libraries are added by
-# the caller with target_* (PUBLIC works for both through kq_link).
+# kq_library(name sources...): one layer as a static library (position-independent, so it
+# can go into the shared library), with the project root as its public include root.
 function(kq_library name)
-  if(ARGN)
-    add_library(${name} STATIC ${ARGN})
-    target_include_directories(${name} PUBLIC ${KQ_INCLUDE_ROOT})
-  else()
-    add_library(${name} INTERFACE)
-    target_include_directories(${name} INTERFACE ${KQ_INCLUDE_ROOT})
-  endif()
-endfunction()
-
-function(kq_link name)
-  get_target_property(_type ${name} TYPE)
-  if(_type STREQUAL "INTERFACE_LIBRARY")
-    target_link_libraries(${name} INTERFACE ${ARGN})
-  else()
-    target_link_libraries(${name} PUBLIC ${ARGN})
-  endif()
+  add_library(${name} STATIC ${ARGN})
+  target_include_directories(${name} PUBLIC ${KQ_INCLUDE_ROOT})
 endfunction()
 
 # kq_add_gtest(name SOURCES a.cpp ... LIBS lib ... [NETWORK] [TIMEOUT s] [LABELS l ...])
@@ -30,11 +15,11 @@ function(kq_add_gtest name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${KQ_INCLUDE_ROOT})
   target_compile_definitions(${name} PRIVATE
-    KQ_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
-    KQ_VENV_PYTHON="${CMAKE_SOURCE_DIR}/.venv/bin/python")
+    KQ_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    KQ_VENV_PYTHON="${PROJECT_SOURCE_DIR}/.venv/bin/python")
   if(T_NETWORK)
     add_test(NAME ${name}
-             COMMAND ${CMAKE_SOURCE_DIR}/scripts/robotnet exec host $<TARGET_FILE:${name}>)
+             COMMAND ${PROJECT_SOURCE_DIR}/scripts/robotnet exec host $<TARGET_FILE:${name}>)
     list(APPEND T_LABELS network)
   else()
     add_test(NAME ${name} COMMAND ${name})

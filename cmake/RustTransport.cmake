@@ -14,7 +14,7 @@ endif()
 set(KQ_CARGO_TARGET_DIR ${_kq_cargo_default} CACHE PATH "cargo target directory of the transport crate")
 
 set(KQ_RUST_LIB ${KQ_CARGO_TARGET_DIR}/release/libkorvel_zenoh_transport.a)
-set(KQ_RUST_DIR ${CMAKE_SOURCE_DIR}/zenoh)
+set(KQ_RUST_DIR ${PROJECT_SOURCE_DIR}/zenoh)
 
 add_custom_target(kq_zenoh_rust_build
   COMMAND ${CMAKE_COMMAND} -E env CARGO_TARGET_DIR=${KQ_CARGO_TARGET_DIR}

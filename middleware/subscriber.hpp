@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "middleware/sample_tap.hpp"
 #include "zenoh/ext/deserializer.hpp"
 #include "zenoh/keyexpr.hpp"
 #include "zenoh/session.hpp"
@@ -24,22 +25,28 @@ namespace korvel::zenoh_mdw {
 template <class T>
 class SampleHandler {
  public:
-  SampleHandler(std::function<void()> callback, T& target)
-      : callback_(std::move(callback)), target_(&target) {}
+  // `tap`, when given, sees every sample after the decode; it must outlive the handler.
+  SampleHandler(std::function<void()> callback, T& target, SampleTap<T>* tap = nullptr)
+      : callback_(std::move(callback)), target_(&target), tap_(tap) {}
 
   void operator()(const zenoh::Sample& sample) {
+    const T* decoded = nullptr;
     try {
       zenoh::ext::deserialize_into(sample.get_payload(), scratch_);
       std::swap(*target_, scratch_);
+      decoded = target_;
       callback_();
     } catch (...) {
       // Undecodable samples and failing callbacks are dropped; delivery goes on.
     }
+    // The target is written only on this thread, so the tap may read it here.
+    if (tap_ != nullptr) tap_->OnSample(sample.get_payload(), decoded);
   }
 
  private:
   std::function<void()> callback_;
   T* target_;
+  SampleTap<T>* tap_;
   T scratch_{};
 };
 
@@ -51,11 +58,12 @@ class Subscriber {
   // never run on two threads at once, and never after the destructor returns.
   // Throws zenoh::ZException "Failed to construct KeyExpr from: <key_expr>" or
   // "Failed to declare Subscriber".
+  // A `tap`, if given, sees every sample after the decode and must outlive the subscriber.
   Subscriber(std::shared_ptr<zenoh::Session> session, std::function<void()> callback, T& target,
-             const std::string& key_expr)
+             const std::string& key_expr, SampleTap<T>* tap = nullptr)
       : key_expr(key_expr) {
     const zenoh::KeyExpr ke(this->key_expr, true);
-    auto handler = std::make_shared<SampleHandler<T>>(std::move(callback), target);
+    auto handler = std::make_shared<SampleHandler<T>>(std::move(callback), target, tap);
     subscriber.emplace(session->declare_subscriber(
         ke, [handler](const zenoh::Sample& sample) { (*handler)(sample); }, [] {}));
   }

@@ -1,5 +1,6 @@
 #include "stream/assembly.hpp"
 
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstddef>
@@ -205,6 +206,42 @@ std::map<JointGroup, quor::RobotActions> AssembleRobotActions(
     Widen(cartesian.tcp_wrench_d, record.tcp_wrench_d);
   }
   return result;
+}
+
+namespace {
+
+template <class Lists>
+bool GroupsFit(const Lists& lists, const GroupNames& group_names, const StartIds& start_ids,
+               const Dofs& dofs) {
+  for (const auto& entry : group_names) {
+    const auto s = start_ids.find(entry.first);
+    const auto n = dofs.find(entry.first);
+    if (s == start_ids.end() || n == dofs.end()) return false;
+    for (const std::vector<float>* list : lists) {
+      if (!SegmentFits(list->size(), s->second, n->second)) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool StatesFitLayout(const AllBasicStreamData& msg, const GroupNames& group_names,
+                     const StartIds& start_ids, const Dofs& dofs) {
+  if (msg.joint_group_indices.size() != msg.cartesian_data.size()) return false;
+  const auto& j = msg.joint_data;
+  const std::array<const std::vector<float>*, 9> lists = {
+      &j.q, &j.theta, &j.dq, &j.dtheta, &j.tau, &j.tau_dot, &j.tau_ext, &j.tau_interact,
+      &j.temperature};
+  return GroupsFit(lists, group_names, start_ids, dofs);
+}
+
+bool ActionsFitLayout(const AllExtraStreamData& msg, const GroupNames& group_names,
+                      const StartIds& start_ids, const Dofs& dofs) {
+  if (msg.joint_group_indices.size() != msg.cartesian_data.size()) return false;
+  const auto& j = msg.joint_data;
+  const std::array<const std::vector<float>*, 3> lists = {&j.q_d, &j.dq_d, &j.tau_d};
+  return GroupsFit(lists, group_names, start_ids, dofs);
 }
 
 MultiContactMap AssembleMultiContactPositions(const AllBasicStreamData& msg,

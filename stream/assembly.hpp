@@ -40,6 +40,13 @@ std::map<quor::JointGroup, quor::RobotActions> AssembleRobotActions(
     const zenoh_msgs::quor_msg::AllExtraStreamData& msg, const GroupNames& group_names,
     const StartIds& start_ids, const Dofs& dofs);
 
+// True exactly when AssembleRobotStates / AssembleRobotActions would answer with the groups
+// rather than an error line, checked without logging (for readers of many samples).
+bool StatesFitLayout(const zenoh_msgs::quor_msg::AllBasicStreamData& msg,
+                     const GroupNames& group_names, const StartIds& start_ids, const Dofs& dofs);
+bool ActionsFitLayout(const zenoh_msgs::quor_msg::AllExtraStreamData& msg,
+                      const GroupNames& group_names, const StartIds& start_ids, const Dofs& dofs);
+
 MultiContactMap AssembleMultiContactPositions(const zenoh_msgs::quor_msg::AllBasicStreamData& msg,
                                               const GroupNames& group_names,
                                               const StartIds& start_ids, const Dofs& dofs);

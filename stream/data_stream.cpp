@@ -10,7 +10,8 @@ DataStream::~DataStream() {
   basic_subscriber.reset();
   extra_subscriber.reset();
   // A callback that was copying a message when its subscription went away finishes first.
-  std::scoped_lock barrier(basic_mutex, extra_mutex);
+  { std::scoped_lock barrier(basic_mutex, extra_mutex); }
+  monitor->Shutdown();
 }
 
 RmxState DataStream::Init(const zenoh_mdw::RealtimeNode& node, const std::string& robot_sn) {
@@ -18,13 +19,15 @@ RmxState DataStream::Init(const zenoh_mdw::RealtimeNode& node, const std::string
       std::string(zenoh_mdw::kTopicPrefix) + robot_sn + zenoh_mdw::kBasicStreamSuffix;
   spdlog::debug("[korvel::quor::Client] Creating subscriber on topic: {}", basic_topic);
   basic_subscriber = std::make_shared<zenoh_mdw::Subscriber<Basic>>(
-      node.session, [this] { BasicSubCallback(); }, basic_receive, basic_topic);
+      node.session, [this] { BasicSubCallback(); }, basic_receive, basic_topic,
+      monitor->basic_tap());
 
   const std::string extra_topic =
       std::string(zenoh_mdw::kTopicPrefix) + robot_sn + zenoh_mdw::kExtraStreamSuffix;
   spdlog::debug("[korvel::quor::Client] Creating subscriber on topic: {}", extra_topic);
   extra_subscriber = std::make_shared<zenoh_mdw::Subscriber<Extra>>(
-      node.session, [this] { ExtraSubCallback(); }, extra_receive, extra_topic);
+      node.session, [this] { ExtraSubCallback(); }, extra_receive, extra_topic,
+      monitor->extra_tap());
   return _MakeRmxState(OK);
 }
 
@@ -71,6 +74,11 @@ std::array<bool, 20> DataStream::GetDigitalInput() {
 std::array<bool, 20> DataStream::GetDigitalOutput() {
   std::lock_guard<std::mutex> lock(basic_mutex);
   return basic_latest.digital_outputs;
+}
+
+std::size_t DataStream::GetJointCount() {
+  std::lock_guard<std::mutex> lock(basic_mutex);
+  return basic_latest.joint_data.q.size();
 }
 
 GroupNames DataStream::GetJointGroups(bool basic) {

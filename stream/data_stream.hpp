@@ -20,6 +20,7 @@
 #include "msgs/basic_stream_data.hpp"
 #include "msgs/extra_stream_data.hpp"
 #include "stream/assembly.hpp"
+#include "stream/stream_monitor.hpp"
 
 namespace korvel::quor_impl {
 
@@ -48,6 +49,9 @@ class DataStream {
   std::array<bool, 20> GetDigitalInput();
   std::array<bool, 20> GetDigitalOutput();
 
+  // Length of the full joint lists in the basic cache (0 before the first sample).
+  std::size_t GetJointCount();
+
   // The joint groups named by the basic (true) or extra (false) cache.
   GroupNames GetJointGroups(bool basic);
 
@@ -63,10 +67,16 @@ class DataStream {
                                                                  const StartIds& start_ids,
                                                                  const Dofs& dofs);
 
+  // Counts both streams and hands every sample to attached sinks (captures). It lives as
+  // long as its longest holder; once this DataStream is gone it delivers nothing more.
+  std::shared_ptr<StreamMonitor> Monitor() const { return monitor; }
+
  private:
   using Basic = zenoh_msgs::quor_msg::AllBasicStreamData;
   using Extra = zenoh_msgs::quor_msg::AllExtraStreamData;
 
+  // Made before the subscriptions that report to it and told last that they are gone.
+  std::shared_ptr<StreamMonitor> monitor = std::make_shared<StreamMonitor>();
   std::shared_ptr<zenoh_mdw::Subscriber<Basic>> basic_subscriber;
   std::shared_ptr<zenoh_mdw::Subscriber<Extra>> extra_subscriber;
   // Written only by their subscriber's handler and read only by the callback it calls.

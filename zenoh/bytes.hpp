@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-namespace zenoh {
+namespace zenoh::inline kq {
 
 using ByteView = std::span<const std::uint8_t>;
 
@@ -30,4 +30,4 @@ class Bytes {
   std::vector<std::uint8_t> data_;
 };
 
-}  // namespace zenoh
+}  // namespace zenoh::inline kq

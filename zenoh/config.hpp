@@ -7,7 +7,7 @@
 #include "zenoh/exception.hpp"
 #include "zenoh/transport.h"
 
-namespace zenoh {
+namespace zenoh::inline kq {
 
 class Config {
  public:
@@ -46,4 +46,4 @@ class Config {
   KzConfig* handle_ = nullptr;
 };
 
-}  // namespace zenoh
+}  // namespace zenoh::inline kq

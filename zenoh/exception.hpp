@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace zenoh {
+namespace zenoh::inline kq {
 
 // zenoh result codes; negative values are failures.
 using ZResult = std::int8_t;
@@ -37,4 +37,4 @@ inline void throw_if_error(ZResult code, const std::string& message) {
   if (code != Z_OK) throw ZException(message, code);
 }
 
-}  // namespace zenoh
+}  // namespace zenoh::inline kq

@@ -28,7 +28,7 @@ extern "C" void __tsan_acquire(void* addr);
 extern "C" void __tsan_release(void* addr);
 #endif
 
-namespace zenoh::detail {
+namespace zenoh::inline kq::detail {
 
 #ifdef KZ_TSAN_HANDOFF
 inline void* finish_tag(void* context) noexcept { return static_cast<char*>(context) + 1; }
@@ -47,4 +47,4 @@ inline void callback_done(void*) noexcept {}
 inline void all_callbacks_done(void*) noexcept {}
 #endif
 
-}  // namespace zenoh::detail
+}  // namespace zenoh::inline kq::detail

@@ -7,7 +7,7 @@
 #include "zenoh/exception.hpp"
 #include "zenoh/transport.h"
 
-namespace zenoh {
+namespace zenoh::inline kq {
 
 class KeyExpr {
  public:
@@ -38,4 +38,4 @@ class KeyExpr {
   std::string text_;
 };
 
-}  // namespace zenoh
+}  // namespace zenoh::inline kq

@@ -8,7 +8,7 @@
 #include "zenoh/exception.hpp"
 #include "zenoh/transport.h"
 
-namespace zenoh {
+namespace zenoh::inline kq {
 
 class Querier {
  public:
@@ -33,4 +33,4 @@ class Querier {
   KzQuerier* handle_ = nullptr;
 };
 
-}  // namespace zenoh
+}  // namespace zenoh::inline kq

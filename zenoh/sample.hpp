@@ -4,7 +4,7 @@
 
 #include "zenoh/bytes.hpp"
 
-namespace zenoh {
+namespace zenoh::inline kq {
 
 class Sample {
  public:
@@ -28,4 +28,4 @@ class Reply {
   Sample sample_;
 };
 
-}  // namespace zenoh
+}  // namespace zenoh::inline kq

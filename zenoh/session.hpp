@@ -18,7 +18,7 @@
 #include "zenoh/subscriber.hpp"
 #include "zenoh/transport.h"
 
-namespace zenoh {
+namespace zenoh::inline kq {
 
 namespace detail {
 
@@ -141,4 +141,4 @@ class Session {
   KzSession* handle_ = nullptr;
 };
 
-}  // namespace zenoh
+}  // namespace zenoh::inline kq

@@ -15,7 +15,7 @@
 #include "zenoh/sample.hpp"
 #include "zenoh/transport.h"
 
-namespace zenoh {
+namespace zenoh::inline kq {
 
 namespace detail {
 
@@ -96,4 +96,4 @@ class Subscriber<void> {
   detail::SubscriberContextRef context_;
 };
 
-}  // namespace zenoh
+}  // namespace zenoh::inline kq

@@ -25,7 +25,7 @@
 #include "zenoh/exception.hpp"
 #include "zenoh/ext/utf8.hpp"
 
-namespace zenoh::ext {
+namespace zenoh::inline kq::ext {
 
 inline constexpr const char* kDeserializationFailure = "Deserialization failure";
 inline constexpr const char* kSequenceLengthFailure =
@@ -277,4 +277,4 @@ bool deserialize_into(ByteView payload, T& value, ZResult* err = nullptr) {
   return true;
 }
 
-}  // namespace zenoh::ext
+}  // namespace zenoh::inline kq::ext

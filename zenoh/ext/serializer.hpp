@@ -19,7 +19,7 @@
 #include "zenoh/bytes.hpp"
 #include "zenoh/exception.hpp"
 
-namespace zenoh::ext {
+namespace zenoh::inline kq::ext {
 
 static_assert(std::endian::native == std::endian::little,
               "the wire format is little-endian and is copied as such");
@@ -112,4 +112,4 @@ Bytes serialize(const T& value, ZResult* err = nullptr) {
   return std::move(s).finish();
 }
 
-}  // namespace zenoh::ext
+}  // namespace zenoh::inline kq::ext

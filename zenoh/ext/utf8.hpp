@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace zenoh::ext::detail {
+namespace zenoh::inline kq::ext::detail {
 
 inline bool is_continuation(std::uint8_t b) noexcept { return (b & 0xC0) == 0x80; }
 
@@ -71,4 +71,4 @@ inline bool is_valid_utf8(const std::uint8_t* p, std::size_t n) noexcept {
   return true;
 }
 
-}  // namespace zenoh::ext::detail
+}  // namespace zenoh::inline kq::ext::detail

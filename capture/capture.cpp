@@ -1,0 +1,159 @@
+#include "capture/capture.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+#include "capture/capture_core.hpp"
+#include "stream/assembly.hpp"
+
+namespace korvel::quor_impl {
+
+using zenoh_msgs::quor_msg::AllBasicStreamData;
+using zenoh_msgs::quor_msg::AllExtraStreamData;
+
+namespace {
+constexpr const char* kClientGone = "[korvel::quor::Capture] The client of this capture has been destroyed";
+constexpr const char* kClosed = "[korvel::quor::Capture] The capture is closed";
+}  // namespace
+
+CaptureCore::CaptureCore(ClientLayout layout, std::size_t capacity, bool keep_payloads)
+    : layout_(std::move(layout)),
+      keep_payloads_(keep_payloads),
+      basic_(capacity, keep_payloads),
+      extra_(capacity, keep_payloads) {}
+
+void CaptureCore::OnBasic(const SampleTime& time, zenoh::ByteView payload,
+                          const AllBasicStreamData* decoded) noexcept {
+  try {
+    std::lock_guard lock(mutex_);
+    if (!receiving_) return;
+    if (decoded != nullptr) last_basic_stamp_ = StampFromWire(decoded->timestamp);
+    basic_.Push(time, payload, decoded, last_basic_stamp_);
+    if (waiters_ != 0) pending_.notify_all();
+  } catch (...) {
+    // An allocation failure loses this sample, never the stream.
+  }
+}
+
+void CaptureCore::OnExtra(const SampleTime& time, zenoh::ByteView payload,
+                          const AllExtraStreamData* decoded) noexcept {
+  try {
+    std::lock_guard lock(mutex_);
+    if (!receiving_) return;
+    // The extra stream carries no timestamp; its samples take the latest basic one.
+    extra_.Push(time, payload, decoded, last_basic_stamp_);
+    if (waiters_ != 0) pending_.notify_all();
+  } catch (...) {
+  }
+}
+
+void CaptureCore::OnDetached() noexcept {
+  std::lock_guard lock(mutex_);
+  receiving_ = false;
+  detached_ = true;
+  pending_.notify_all();
+}
+
+void CaptureCore::Stop() {
+  std::lock_guard lock(mutex_);
+  receiving_ = false;
+  pending_.notify_all();
+}
+
+bool CaptureCore::Wait(std::chrono::nanoseconds timeout) {
+  std::unique_lock lock(mutex_);
+  ++waiters_;
+  const bool ready = pending_.wait_for(lock, timeout, [&] {
+    return basic_.size() + extra_.size() != 0 || !receiving_;
+  });
+  --waiters_;
+  return ready && basic_.size() + extra_.size() != 0;
+}
+
+std::size_t CaptureCore::Pending() const {
+  std::lock_guard lock(mutex_);
+  return basic_.size() + extra_.size();
+}
+
+std::uint64_t CaptureCore::Dropped(bool basic) const {
+  std::lock_guard lock(mutex_);
+  return basic ? basic_.dropped() : extra_.dropped();
+}
+
+bool CaptureCore::Receiving() const {
+  std::lock_guard lock(mutex_);
+  return receiving_;
+}
+
+quor::CaptureBatch CaptureCore::Drain() {
+  std::size_t basic_used = 0;
+  std::size_t extra_used = 0;
+  std::uint64_t basic_dropped = 0;
+  std::uint64_t extra_dropped = 0;
+  {
+    std::unique_lock lock(mutex_);
+    if (basic_.size() + extra_.size() == 0 && !receiving_) {
+      throw std::runtime_error(detached_ ? kClientGone : kClosed);
+    }
+    // Only what is there now: a stream that keeps delivering cannot keep the reader here.
+    std::size_t basic_left = basic_.size();
+    std::size_t extra_left = extra_.size();
+    while (true) {
+      basic_left -= basic_.Take(std::min(basic_left, kChunk), basic_taken_, basic_used);
+      extra_left -= extra_.Take(std::min(extra_left, kChunk), extra_taken_, extra_used);
+      if (basic_left == 0 && extra_left == 0) break;
+      lock.unlock();
+      lock.lock();
+    }
+    basic_dropped = basic_.dropped() - basic_dropped_seen_;
+    extra_dropped = extra_.dropped() - extra_dropped_seen_;
+    basic_dropped_seen_ = basic_.dropped();
+    extra_dropped_seen_ = extra_.dropped();
+  }
+  quor::CaptureBatch batch;
+  AppendBasic(basic_taken_, basic_used, layout_, keep_payloads_, batch.basic);
+  AppendExtra(extra_taken_, extra_used, layout_, keep_payloads_, batch.extra);
+  batch.basic.dropped = basic_dropped;
+  batch.extra.dropped = extra_dropped;
+  return batch;
+}
+
+}  // namespace korvel::quor_impl
+
+namespace korvel::quor {
+
+Capture::Capture(const Client& client, CaptureOptions options) : options_(options) {
+  if (options_.capacity == 0) {
+    throw std::invalid_argument("[korvel::quor::Capture] capacity must be at least 1 sample, got 0");
+  }
+  core_ = std::make_shared<quor_impl::CaptureCore>(quor_impl::ClientAccess::Layout(client),
+                                                   options_.capacity, options_.keep_payloads);
+  auto monitor = quor_impl::ClientAccess::Monitor(client);
+  monitor->Attach(core_);
+  monitor_ = monitor;
+}
+
+Capture::~Capture() { Close(); }
+
+void Capture::Close() {
+  if (auto monitor = monitor_.lock()) monitor->Detach(core_.get());
+  monitor_.reset();
+  core_->Stop();
+}
+
+CaptureBatch Capture::Drain() {
+  std::lock_guard lock(drain_mutex_);
+  return core_->Drain();
+}
+
+bool Capture::Wait(std::chrono::nanoseconds timeout) { return core_->Wait(timeout); }
+
+std::size_t Capture::Pending() const { return core_->Pending(); }
+
+std::uint64_t Capture::Dropped(bool basic) const { return core_->Dropped(basic); }
+
+bool Capture::Receiving() const { return core_->Receiving(); }
+
+}  // namespace korvel::quor

@@ -1,0 +1,63 @@
+#pragma once
+// The receiving end of a Capture: a sink on the client's stream monitor holding one ring per
+// stream under one lock, and the storage its reader swaps samples out into.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "capture/column_builder.hpp"
+#include "capture/sample_ring.hpp"
+#include "client/client_access.hpp"
+#include "stream/stream_monitor.hpp"
+
+namespace korvel::quor_impl {
+
+class CaptureCore : public StreamSink {
+ public:
+  using Basic = zenoh_msgs::quor_msg::AllBasicStreamData;
+  using Extra = zenoh_msgs::quor_msg::AllExtraStreamData;
+
+  CaptureCore(ClientLayout layout, std::size_t capacity, bool keep_payloads);
+
+  void OnBasic(const SampleTime& time, zenoh::ByteView payload, const Basic* decoded) noexcept override;
+  void OnExtra(const SampleTime& time, zenoh::ByteView payload, const Extra* decoded) noexcept override;
+  void OnDetached() noexcept override;
+
+  bool Wait(std::chrono::nanoseconds timeout);
+  std::size_t Pending() const;
+  std::uint64_t Dropped(bool basic) const;
+  bool Receiving() const;
+  void Stop();
+
+  // Takes everything pending when called and turns it into columns. One reader at a time.
+  quor::CaptureBatch Drain();
+
+ private:
+  // Samples are taken in chunks, so a delivering thread waits at most for one chunk's swaps.
+  static constexpr std::size_t kChunk = 256;
+
+  const ClientLayout layout_;
+  const bool keep_payloads_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable pending_;
+  SampleRing<Basic> basic_;
+  SampleRing<Extra> extra_;
+  std::pair<std::int32_t, std::int32_t> last_basic_stamp_{0, 0};
+  bool receiving_ = true;
+  bool detached_ = false;  // the client went away (rather than the capture being closed)
+  std::size_t waiters_ = 0;
+  std::uint64_t basic_dropped_seen_ = 0;
+  std::uint64_t extra_dropped_seen_ = 0;
+
+  // The reader's side: filled by swapping with ring slots, reused from drain to drain.
+  std::vector<CapturedSample<Basic>> basic_taken_;
+  std::vector<CapturedSample<Extra>> extra_taken_;
+};
+
+}  // namespace korvel::quor_impl

@@ -1,0 +1,184 @@
+#include "capture/column_builder.hpp"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+
+#include "stream/assembly.hpp"
+
+namespace korvel::quor_impl {
+
+using quor::JointGroup;
+using zenoh_msgs::quor_msg::AllBasicStreamData;
+using zenoh_msgs::quor_msg::AllExtraStreamData;
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Row `row` of a field `width` values wide: the values, or NaN when the sample gave none.
+template <class Values>
+void PutRow(std::vector<double>& column, std::size_t row, std::size_t width, const Values* values) {
+  double* at = column.data() + row * width;
+  if (values == nullptr) {
+    std::fill(at, at + width, kNaN);
+  } else {
+    std::copy_n(values->begin(), width, at);
+  }
+}
+
+void Size(std::size_t rows, std::size_t width, std::vector<double>& column) {
+  column.resize(rows * width);
+}
+
+template <class Message>
+void AppendCommon(const CapturedSample<Message>& s, bool keep_raw, quor::StreamRows& out) {
+  if (keep_raw) {
+    auto& raw = out.raw;
+    if (raw.offsets.empty()) raw.offsets.push_back(0);
+    raw.seq.push_back(s.seq);
+    raw.receive_time_ns.push_back(s.time.system_ns);
+    raw.receive_mono_ns.push_back(s.time.steady_ns);
+    raw.robot_time.push_back(s.robot_time.first);
+    raw.robot_time.push_back(s.robot_time.second);
+    raw.decoded.push_back(s.decoded ? 1 : 0);
+    raw.data.insert(raw.data.end(), s.payload.begin(), s.payload.end());
+    raw.offsets.push_back(raw.data.size());
+  }
+  if (!s.decoded) {
+    out.undecodable_seq.push_back(s.seq);
+    out.undecodable_size.push_back(s.size);
+    if (!s.reason.empty()) out.undecodable_reason.push_back(s.reason);
+    return;
+  }
+  out.seq.push_back(s.seq);
+  out.robot_time.push_back(s.robot_time.first);
+  out.robot_time.push_back(s.robot_time.second);
+  out.receive_time_ns.push_back(s.time.system_ns);
+  out.receive_mono_ns.push_back(s.time.steady_ns);
+}
+
+template <std::size_t N>
+void AppendFlags(std::vector<std::uint8_t>& column, const std::array<bool, N>& flags) {
+  for (const bool f : flags) column.push_back(f ? 1 : 0);
+}
+
+template <class Message>
+std::size_t CountDecoded(const std::vector<CapturedSample<Message>>& samples, std::size_t n) {
+  return static_cast<std::size_t>(
+      std::count_if(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(n),
+                    [](const auto& s) { return s.decoded; }));
+}
+
+}  // namespace
+
+void AppendBasic(const std::vector<CapturedSample<AllBasicStreamData>>& samples, std::size_t n,
+                 const ClientLayout& layout, bool keep_raw, quor::BasicBatch& out) {
+  const std::size_t first = out.rows;
+  const std::size_t rows = first + CountDecoded(samples, n);
+  for (const auto& [g, name] : layout.group_names) {
+    const auto dof = layout.dofs.find(g);
+    quor::StateColumns& c = out.groups[g];
+    c.dof = dof != layout.dofs.end() ? dof->second : 0;
+    for (auto* f : {&c.q, &c.theta, &c.dq, &c.dtheta, &c.tau, &c.tau_dot, &c.tau_ext,
+                    &c.tau_interact, &c.temperature}) {
+      Size(rows, c.dof, *f);
+    }
+    Size(rows, 7, c.flange_pose);
+    Size(rows, 7, c.tcp_pose);
+    for (auto* f : {&c.tcp_twist, &c.tcp_wrench, &c.tcp_wrench_local, &c.raw_tcp_wrench,
+                    &c.raw_tcp_wrench_local, &c.raw_ft_sensor}) {
+      Size(rows, 6, *f);
+    }
+  }
+
+  std::size_t row = first;
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto& s = samples[i];
+    AppendCommon(s, keep_raw, out);
+    if (!s.decoded) continue;
+    const AllBasicStreamData& m = s.message;
+    out.system_state.push_back(m.system_state);
+    out.safety_board_state.push_back(m.safety_board_state);
+    out.estop_released.push_back(m.estop_released ? 1 : 0);
+    out.enabling_device_on.push_back(m.enabling_device_on ? 1 : 0);
+    AppendFlags(out.safety_inputs, m.safety_inputs);
+    AppendFlags(out.digital_inputs, m.digital_inputs);
+    AppendFlags(out.digital_outputs, m.digital_outputs);
+
+    // Checked first so that a sample that does not fit leaves no error line per row.
+    const bool fits =
+        StatesFitLayout(m, layout.group_names, layout.start_ids, layout.dofs);
+    out.layout_ok.push_back(fits ? 1 : 0);
+    std::map<JointGroup, quor::RobotStates> states;
+    if (fits) states = AssembleRobotStates(m, layout.group_names, layout.start_ids, layout.dofs);
+    for (auto& [g, c] : out.groups) {
+      const auto found = states.find(g);
+      const quor::RobotStates* r = found != states.end() ? &found->second : nullptr;
+      const std::size_t d = c.dof;
+      PutRow(c.q, row, d, r ? &r->q : nullptr);
+      PutRow(c.theta, row, d, r ? &r->theta : nullptr);
+      PutRow(c.dq, row, d, r ? &r->dq : nullptr);
+      PutRow(c.dtheta, row, d, r ? &r->dtheta : nullptr);
+      PutRow(c.tau, row, d, r ? &r->tau : nullptr);
+      PutRow(c.tau_dot, row, d, r ? &r->tau_dot : nullptr);
+      PutRow(c.tau_ext, row, d, r ? &r->tau_ext : nullptr);
+      PutRow(c.tau_interact, row, d, r ? &r->tau_interact : nullptr);
+      PutRow(c.temperature, row, d, r ? &r->temperature : nullptr);
+      PutRow(c.flange_pose, row, 7, r ? &r->flange_pose : nullptr);
+      PutRow(c.tcp_pose, row, 7, r ? &r->tcp_pose : nullptr);
+      PutRow(c.tcp_twist, row, 6, r ? &r->tcp_twist : nullptr);
+      PutRow(c.tcp_wrench, row, 6, r ? &r->tcp_wrench : nullptr);
+      PutRow(c.tcp_wrench_local, row, 6, r ? &r->tcp_wrench_local : nullptr);
+      PutRow(c.raw_tcp_wrench, row, 6, r ? &r->raw_tcp_wrench : nullptr);
+      PutRow(c.raw_tcp_wrench_local, row, 6, r ? &r->raw_tcp_wrench_local : nullptr);
+      PutRow(c.raw_ft_sensor, row, 6, r ? &r->raw_ft_sensor : nullptr);
+    }
+    ++row;
+  }
+  out.rows = rows;
+}
+
+void AppendExtra(const std::vector<CapturedSample<AllExtraStreamData>>& samples, std::size_t n,
+                 const ClientLayout& layout, bool keep_raw, quor::ExtraBatch& out) {
+  const std::size_t first = out.rows;
+  const std::size_t rows = first + CountDecoded(samples, n);
+  for (const auto& [g, name] : layout.group_names) {
+    const auto dof = layout.dofs.find(g);
+    quor::ActionColumns& c = out.groups[g];
+    c.dof = dof != layout.dofs.end() ? dof->second : 0;
+    for (auto* f : {&c.q_d, &c.dq_d, &c.tau_d}) Size(rows, c.dof, *f);
+    Size(rows, 7, c.tcp_pose_d);
+    Size(rows, 6, c.tcp_twist_d);
+    Size(rows, 6, c.tcp_wrench_d);
+  }
+
+  std::size_t row = first;
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto& s = samples[i];
+    AppendCommon(s, keep_raw, out);
+    if (!s.decoded) continue;
+    const AllExtraStreamData& m = s.message;
+    const bool fits = ActionsFitLayout(m, layout.group_names, layout.start_ids, layout.dofs);
+    out.layout_ok.push_back(fits ? 1 : 0);
+    std::map<JointGroup, quor::RobotActions> actions;
+    if (fits) {
+      actions = AssembleRobotActions(s.robot_time, m, layout.group_names, layout.start_ids,
+                                     layout.dofs);
+    }
+    for (auto& [g, c] : out.groups) {
+      const auto found = actions.find(g);
+      const quor::RobotActions* a = found != actions.end() ? &found->second : nullptr;
+      PutRow(c.q_d, row, c.dof, a ? &a->q_d : nullptr);
+      PutRow(c.dq_d, row, c.dof, a ? &a->dq_d : nullptr);
+      PutRow(c.tau_d, row, c.dof, a ? &a->tau_d : nullptr);
+      PutRow(c.tcp_pose_d, row, 7, a ? &a->tcp_pose_d : nullptr);
+      PutRow(c.tcp_twist_d, row, 6, a ? &a->tcp_twist_d : nullptr);
+      PutRow(c.tcp_wrench_d, row, 6, a ? &a->tcp_wrench_d : nullptr);
+    }
+    ++row;
+  }
+  out.rows = rows;
+}
+
+}  // namespace korvel::quor_impl
