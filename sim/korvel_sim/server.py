@@ -101,6 +101,9 @@ class Simulator:
         self.model = RobotModel(layout)
         self.t0 = time.monotonic()
         self.samples = 0
+        # Samples put on each stream (a silent stream puts none), for loss accounting.
+        self.published_basic = 0
+        self.published_extra = 0
         self._session = None
         self._declared = []
 
@@ -169,7 +172,8 @@ class Simulator:
     def state(self):
         snap = self.faults.snapshot()
         snap.update(serial=self.serial, layout=self.layout.name, rate=self.rate,
-                    samples=self.samples)
+                    samples=self.samples, published_basic=self.published_basic,
+                    published_extra=self.published_extra)
         return snap
 
     def _on_control(self, query):
@@ -204,9 +208,11 @@ class Simulator:
         if not sf.silent_basic:
             payload = encode(basic)
             self._pub_basic.put(payload + b"\x00" if sf.trailing_basic else payload)
+            self.published_basic += 1
         if not sf.silent_extra:
             payload = encode(extra)
             self._pub_extra.put(payload + b"\x00" if sf.trailing_extra else payload)
+            self.published_extra += 1
         self.samples += 1
 
     def run(self, stop: threading.Event):
