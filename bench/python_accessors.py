@@ -5,7 +5,12 @@ arms, both streams at 1 kHz) in the private network:
     (target: states() under 15 us);
   * the CPU a process spends receiving both streams at 1 kHz: korvelquor beside a plain
     Python client on eclipse-zenoh that decodes every sample of both streams with
-    zenoh.ext.z_deserialize into the same shapes and keeps the latest of each.
+    zenoh.ext.z_deserialize into the same shapes and keeps the latest of each;
+  * the same with every sample kept: korvelquor with a korvelquor_capture.Capture drained
+    every 100 ms, beside the eclipse-zenoh client appending every decoded sample to lists,
+    and the floor, a bare C++ subscriber on the project's transport (bench/floor_subscriber,
+    named by KQ_FLOOR_SUBSCRIBER);
+  * drain() of 100 ms of both streams.
 
 Run it with bench/python (which builds the module and sets the paths), or from the
 repository root in the host namespace:
@@ -126,8 +131,102 @@ def child_cpu_zenoh(serial, seconds):
     return {"cpu_s": cpu, "wall_s": wall, "samples_per_s": rates, "rss_kib": rss}
 
 
+def child_cpu_capture(serial, seconds):
+    """The client with a capture drained every 100 ms, as a logging program runs it."""
+    import korvelquor
+    import korvelquor_capture
+    client = korvelquor.Client(serial, verbose=False)
+    capture = korvelquor_capture.Capture(client)
+    time.sleep(1.0)
+    capture.drain()
+    rows = 0
+    start_cpu, start = cpu_now(), time.monotonic()
+    for batch in capture.batches(0.1):
+        rows += batch.basic.rows + batch.extra.rows
+        if time.monotonic() - start >= seconds:
+            break
+    cpu, wall = cpu_now() - start_cpu, time.monotonic() - start
+    return {"cpu_s": cpu, "wall_s": wall, "rows_per_s": rows / wall,
+            "dropped": capture.dropped, "rss_kib": rss_kib()}
+
+
+def child_cpu_zenoh_lists(serial, seconds):
+    """A plain-Python eclipse-zenoh subscriber that decodes every sample of both streams and
+    appends it to lists: what a Python user writes to keep every sample."""
+    import zenoh
+    from zenoh import ext as zext
+    import wire_schema as ws
+    from korvel_sim.serial import normalize_serial
+
+    key = f"korvel/robot/{normalize_serial(serial)}"
+    kept = {"basic": [], "extra": []}
+    lock = threading.Lock()
+
+    def handler(name, kind):
+        def on_sample(sample):
+            try:
+                value = zext.z_deserialize(kind, sample.payload)
+            except Exception:  # noqa: BLE001 - a bad sample is dropped
+                return
+            with lock:
+                kept[name].append(value)
+        return on_sample
+
+    session = zenoh.open(zenoh.Config())
+    subs = [session.declare_subscriber(f"{key}/basic_stream_data",
+                                       handler("basic", ws.z_type(ws.BASIC))),
+            session.declare_subscriber(f"{key}/extra_stream_data",
+                                       handler("extra", ws.z_type(ws.EXTRA)))]
+    time.sleep(1.0)
+    with lock:
+        before = {k: len(v) for k, v in kept.items()}
+    start_cpu, start = cpu_now(), time.monotonic()
+    time.sleep(seconds)
+    cpu, wall = cpu_now() - start_cpu, time.monotonic() - start
+    with lock:
+        rates = {k: (len(v) - before[k]) / wall for k, v in kept.items()}
+    rss = rss_kib()
+    for sub in subs:
+        sub.undeclare()
+    session.close()
+    return {"cpu_s": cpu, "wall_s": wall, "samples_per_s": rates, "rss_kib": rss}
+
+
+def child_drain(serial, rounds):
+    """drain() of 100 ms of both streams (about 100 + 100 samples), timed call by call."""
+    import korvelquor
+    import korvelquor_capture
+    client = korvelquor.Client(serial, verbose=False)
+    capture = korvelquor_capture.Capture(client)
+    time.sleep(0.5)
+    capture.drain()
+    times, rows = [], []
+    for _ in range(int(rounds)):
+        time.sleep(0.1)
+        t = time.perf_counter_ns()
+        batch = capture.drain()
+        times.append(time.perf_counter_ns() - t)
+        rows.append(batch.basic.rows + batch.extra.rows)
+    times.sort()
+    return {"median_us": statistics.median(times) / 1e3,
+            "p99_us": times[int(len(times) * 0.99)] / 1e3, "median_rows": statistics.median(rows)}
+
+
+def run_floor(serial, seconds):
+    floor = os.environ.get("KQ_FLOOR_SUBSCRIBER")
+    if not floor:
+        return None
+    from korvel_sim.serial import normalize_serial
+    out = subprocess.run([floor, normalize_serial(serial), str(seconds)], capture_output=True,
+                         text=True, timeout=120)
+    if out.returncode != 0:
+        raise SystemExit(f"floor subscriber failed:\n{out.stderr}")
+    return json.loads(out.stdout.strip().splitlines()[-1])
+
+
 CHILDREN = {"accessors": child_accessors, "cpu-korvelquor": child_cpu_korvelquor,
-            "cpu-zenoh": child_cpu_zenoh}
+            "cpu-zenoh": child_cpu_zenoh, "cpu-capture": child_cpu_capture,
+            "cpu-zenoh-lists": child_cpu_zenoh_lists, "drain": child_drain}
 
 
 # --- parent -------------------------------------------------------------------------------
@@ -160,10 +259,17 @@ def main():
     from korvel_sim.testing import SimProcess
     with SimProcess(args.serial, layout="two-arm", rate=1000):
         accessors = run_child("accessors", args.serial, args.calls)
-        cpu = {"cpu-korvelquor": [], "cpu-zenoh": []}
+        drain = run_child("drain", args.serial, 200)
+        cpu = {"cpu-korvelquor": [], "cpu-zenoh": [], "cpu-capture": [], "cpu-zenoh-lists": [],
+               "cpu-floor": []}
         for _ in range(args.rounds):
-            for kind in cpu:  # alternating, so that drift in the machine's load hits both
-                cpu[kind].append(run_child(kind, args.serial, args.seconds))
+            for kind in cpu:  # alternating, so that drift in the machine's load hits all
+                if kind == "cpu-floor":
+                    floor = run_floor(args.serial, args.seconds)
+                    if floor:
+                        cpu[kind].append(floor)
+                else:
+                    cpu[kind].append(run_child(kind, args.serial, args.seconds))
 
     print("korvelquor from Python, substitute two-arm at 1 kHz "
           f"(median of {args.calls} calls each)")
@@ -171,7 +277,7 @@ def main():
     for name, r in accessors.items():
         print(f"  {name + '()':<10} {r['median_us']:>8.2f}us {r['p90_us']:>8.2f}us")
     share = {k: statistics.median(r["cpu_s"] / r["wall_s"] for r in runs)
-             for k, runs in cpu.items()}
+             for k, runs in cpu.items() if runs}
     print(f"\nCPU receiving both streams at 1 kHz ({args.rounds} x {args.seconds:.0f} s windows, "
           "median share of one core)")
     print(f"  korvelquor.Client                      {share['cpu-korvelquor'] * 100:6.1f} %")
@@ -183,9 +289,17 @@ def main():
     advanced = cpu["cpu-korvelquor"][-1]["stream_advanced_s"]
     print(f"  (korvelquor's cached stamp advanced {advanced:.2f} s over the last window)")
 
+    print(f"  korvelquor.Client + Capture, drained every 100 ms {share['cpu-capture'] * 100:6.1f} %")
+    print(f"  eclipse-zenoh + z_deserialize, every sample kept  {share['cpu-zenoh-lists'] * 100:6.1f} %")
+    if "cpu-floor" in share:
+        print(f"  bare subscriber on the transport (floor)          {share['cpu-floor'] * 100:6.1f} %")
+    print(f"\ndrain() of 100 ms of both streams: median {drain['median_us']:.0f} us, "
+          f"p99 {drain['p99_us']:.0f} us ({drain['median_rows']:.0f} rows)")
+
     args.out.mkdir(parents=True, exist_ok=True)
     (args.out / "python_accessors.json").write_text(json.dumps(
-        {"accessors": accessors, "cpu": cpu, "cpu_share": share, "cpu_ratio": ratio}, indent=2))
+        {"accessors": accessors, "cpu": cpu, "cpu_share": share, "cpu_ratio": ratio,
+         "drain": drain}, indent=2))
     ok = accessors["states"]["median_us"] < STATES_TARGET_US
     print(f"\nstates() median {'meets' if ok else 'MISSES'} the {STATES_TARGET_US:.0f} us target")
     return 0 if ok else 1

@@ -71,6 +71,22 @@ def main() -> int:
                  f"{share['cpu-korvelquor'] * 100:.1f} %", "—",
                  f"plain-Python client (eclipse-zenoh + `z_deserialize`): "
                  f"{share['cpu-zenoh'] * 100:.1f} % (**{py['cpu_ratio']:.1f}×** more)"))
+    floor = share.get("cpu-floor")
+    def of_floor(x):
+        return f"; **{x / floor:.1f}×** the floor" if floor else ""
+    rows.append(("CPU of client + capture drained every 100 ms (every sample kept)",
+                 f"{share['cpu-capture'] * 100:.1f} %", "—",
+                 f"client alone: **{share['cpu-capture'] / share['cpu-korvelquor']:.2f}×** "
+                 f"(target ≤ 1.3×); plain-Python eclipse-zenoh appending every sample to lists: "
+                 f"{share['cpu-zenoh-lists'] * 100:.1f} % (**{share['cpu-zenoh-lists'] / share['cpu-capture']:.1f}×** "
+                 f"more, target ≥ 4×){of_floor(share['cpu-capture'])}"))
+    if floor:
+        rows.append(("CPU of a bare subscriber on the transport, both streams (the floor)",
+                     f"{floor * 100:.1f} %", "—",
+                     f"client alone: **{share['cpu-korvelquor'] / floor:.1f}×** the floor"))
+    d = py["drain"]
+    rows.append((f"`Capture.drain()` of 100 ms, both streams ({d['median_rows']:.0f} rows, 21 joints)",
+                 f"{d['median_us']:.0f} µs", f"{d['p99_us']:.0f} µs", "target < 1 ms"))
     rss_kq = statistics.median(r["rss_kib"] for r in py["cpu"]["cpu-korvelquor"])
     rss_z = statistics.median(r["rss_kib"] for r in py["cpu"]["cpu-zenoh"])
     rows.append(("resident memory of a Python client process at 1 kHz", f"{rss_kq / 1024:.0f} MiB",
