@@ -34,6 +34,7 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/korvelquorConfigVersion.c
 install(FILES ${PROJECT_BINARY_DIR}/korvelquorConfig.cmake
               ${PROJECT_BINARY_DIR}/korvelquorConfigVersion.cmake
         DESTINATION ${_kq_cmake_dir} COMPONENT Development)
+file(RELATIVE_PATH KQ_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/korvelquor.pc.in ${PROJECT_BINARY_DIR}/korvelquor.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/korvelquor.pc
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)
