@@ -518,9 +518,9 @@ def security_figures(rows: List[dict], version_trials: dict, layout_trials: dict
     outcomes = layout_trials.get("outcomes", [])
     built = [o for o in outcomes if o["ok"]]
     taken = sum(1 for o in built if o["joints"] == 3)
-    out.append({"what": "rogue queryable with 3 joints per group: clients built with its "
-                        "joint layout (robot has 7)",
-                "measured": f"{taken} of {len(built)} built ({len(outcomes)} tried)"})
+    out.append({"what": "rogue queryable with 3 joints per group: clients that took its "
+                        "joint layout (the robot has 7)",
+                "measured": f"{taken} of {len(built)}"})
     plan = sum(1 for o in built if o.get("plan_rogue"))
     out.append({"what": "same clients: first plan_info() answered by the rogue",
                 "measured": f"{plan} of {len(built)}"})
@@ -535,8 +535,8 @@ def _fmt_pct(value: Optional[float]) -> str:
 
 COLUMNS = [
     ("fault", "fault", "{}"),
-    ("age_p50_ms", "age p50", "{:.1f} ms"),
-    ("age_p99_ms", "age p99", "{:.0f} ms"),
+    ("age_p50_ms", "age p50", "ms"),
+    ("age_p99_ms", "age p99", "ms"),
     ("rpc_ok_pct", "RPC ok", "{:.0f} %"),
     ("rpc_worst_s", "worst RPC", "{:.2f} s"),
     ("recovery_s", "recovery", "{:.2f} s"),
@@ -553,6 +553,8 @@ COLUMNS = [
 def _cell(value, fmt: str) -> str:
     if value is None or value == "":
         return "—"
+    if fmt == "ms":  # ages span a millisecond to half a minute
+        return f"{value:.1f} ms" if value < 1000 else f"{value / 1000:.1f} s"
     return fmt.format(value).replace("|", "\\|")
 
 
@@ -627,7 +629,7 @@ def main() -> int:
     if trials:
         n = len(faults)
         version_trials = construction_trials(
-            opts, ("--version", "v0.0"), "rogue queryable answering version v0.0",
+            opts, ("--version", "v0.0", "--dof", "7"), "rogue queryable answering version v0.0",
             progress, n + 1)
         progress.done(n + 1, "rogue version trials", "done")
         layout_trials = construction_trials(
