@@ -10,7 +10,7 @@ stream         reads states() at --sample-hz (round robin over the clients) and 
                also CPU time and resident memory at 5 Hz
 rpc            calls connected(), plan_info(), configuration_score(), primitive_states() in
                turn, back to back, and records each call's start, duration and outcome
-hold           holds the clients only, so that they can be destroyed in the middle of a fault
+hold           holds the clients only, so that they can be destroyed during a fault
 constructions  K constructions and destructions in a row, recording each outcome, the joint
                layout the client took and who answered plan_info()
 
