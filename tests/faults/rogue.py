@@ -34,7 +34,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "sim"))
 import zenoh  # noqa: E402
 from korvel_sim.layouts import LAYOUTS  # noqa: E402
 from korvel_sim.motion import RobotModel  # noqa: E402
-from korvel_sim.records import AllBasicStreamData, AllExtraStreamData, RPCReply  # noqa: E402
+from korvel_sim.records import AllBasicStreamData, RPCReply  # noqa: E402
 from korvel_sim.server import basic_key, extra_key, rpc_key  # noqa: E402
 from korvel_sim.wire import WireError, decode_request, encode, leb128  # noqa: E402
 
