@@ -6,9 +6,11 @@
         sim.control().set(silent_basic=True)
     # leaving the block stops it with SIGTERM (SIGKILL if it does not stop in time)
 
-The substitute runs in the "robot" network namespace through scripts/robotnet; the test
-itself (and the control helper) are expected to run in "host". Paths are found from this
-package's location, so a fresh clone works wherever it is.
+The substitute runs in the "robot" network namespace through scripts/robotnet (another
+namespace of it with `namespace=`); the test itself (and the control helper) are expected to
+run in "host". RouterProcess starts a zenoh router the same way (the routed network's
+kqr-router). Paths are found from this package's location, so a fresh clone works wherever
+it is.
 """
 from __future__ import annotations
 
@@ -55,20 +57,18 @@ class SimError(RuntimeError):
     pass
 
 
-class SimProcess:
-    def __init__(self, serial: str, layout: str = "one-arm", rate: Optional[float] = None,
-                 faults: Iterable[str] = (), args: Iterable[str] = (),
-                 ready_timeout: float = 30.0, namespace: Optional[str] = "robot"):
-        self.serial = serial
-        self.command = _dies_with_parent(sim_command(serial, layout, rate, faults, args,
-                                                     namespace))
+class ReadyProcess:
+    """A helper process that prints READY on stdout once it serves; a context manager."""
+
+    def __init__(self, command: List[str], ready_timeout: float = 30.0, what: str = "process"):
+        self.command = _dies_with_parent(command)
         self.ready_timeout = ready_timeout
+        self.what = what
         self.proc: Optional[subprocess.Popen] = None
         self._stderr = None
         self._ready = threading.Event()
-        self._control = None
 
-    def start(self) -> "SimProcess":
+    def start(self):
         self._stderr = tempfile.TemporaryFile()
         self._ready.clear()
         # This checkout's package comes first, whatever the virtual environment has installed.
@@ -81,7 +81,7 @@ class SimProcess:
         threading.Thread(target=self._watch_stdout, args=(self.proc,), daemon=True).start()
         if not self._ready.wait(self.ready_timeout) or self.proc.poll() is not None:
             self.kill()
-            raise SimError(f"substitute gave no READY within {self.ready_timeout} s: "
+            raise SimError(f"{self.what} gave no READY within {self.ready_timeout} s: "
                            f"{self.stderr_text()}")
         return self
 
@@ -108,7 +108,7 @@ class SimProcess:
 
     def stop(self, timeout: float = 5.0) -> Optional[int]:
         """SIGTERM, then SIGKILL after `timeout`; returns the exit status."""
-        self._close_control()
+        self._before_stop()
         if self.proc is None:
             return None
         if self.proc.poll() is None:
@@ -121,11 +121,32 @@ class SimProcess:
         return self.proc.returncode
 
     def kill(self) -> None:
-        """Ends the substitute at once, as a robot that disappears mid-stream."""
-        self._close_control()
+        """Ends the process at once (for the substitute: a robot that vanishes mid-stream)."""
+        self._before_stop()
         if self.proc is not None and self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait()
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+        if self._stderr is not None:
+            self._stderr.close()
+
+    def _before_stop(self):
+        pass
+
+
+class SimProcess(ReadyProcess):
+    def __init__(self, serial: str, layout: str = "one-arm", rate: Optional[float] = None,
+                 faults: Iterable[str] = (), args: Iterable[str] = (),
+                 ready_timeout: float = 30.0, namespace: Optional[str] = "robot"):
+        super().__init__(sim_command(serial, layout, rate, faults, args, namespace),
+                         ready_timeout, "substitute")
+        self.serial = serial
+        self._control = None
 
     def control(self):
         """A SimControl for this substitute (opened once, closed by stop/kill)."""
@@ -139,10 +160,17 @@ class SimProcess:
             self._control.close()
             self._control = None
 
-    def __enter__(self):
-        return self.start()
+    def _before_stop(self):
+        self._close_control()
 
-    def __exit__(self, *exc):
-        self.stop()
-        if self._stderr is not None:
-            self._stderr.close()
+
+class RouterProcess(ReadyProcess):
+    """A zenoh router (korvel_sim.router) in `namespace`; `subregions` name the interfaces
+    whose peers form a region of their own (see that module for why)."""
+
+    def __init__(self, namespace: str, subregions: Iterable[str] = (),
+                 ready_timeout: float = 30.0):
+        cmd = [venv_python(), "-m", "korvel_sim.router"]
+        for name in subregions:
+            cmd += ["--subregion", name]
+        super().__init__([str(ROBOTNET), "exec", namespace] + cmd, ready_timeout, "router")
