@@ -5,22 +5,24 @@
 #include <stdexcept>
 #include <string>
 
+#include "zenoh/result_codes.h"
+
 namespace zenoh::inline kq {
 
-// zenoh result codes; negative values are failures.
+// zenoh result codes; negative values are failures (zenoh/result_codes.h).
 using ZResult = std::int8_t;
 
-inline constexpr ZResult Z_OK = 0;
-inline constexpr ZResult Z_EINVAL = -1;
-inline constexpr ZResult Z_EPARSE = -2;
-inline constexpr ZResult Z_EIO = -3;
-inline constexpr ZResult Z_ENETWORK = -4;
-inline constexpr ZResult Z_ENULL = -5;
-inline constexpr ZResult Z_EUNAVAILABLE = -6;
-inline constexpr ZResult Z_EDESERIALIZE = -7;
-inline constexpr ZResult Z_ESESSION_CLOSED = -8;
-inline constexpr ZResult Z_EUTF8 = -9;
-inline constexpr ZResult Z_EGENERIC = INT8_MIN;
+inline constexpr ZResult Z_OK = KZ_OK;
+inline constexpr ZResult Z_EINVAL = KZ_EINVAL;
+inline constexpr ZResult Z_EPARSE = KZ_EPARSE;
+inline constexpr ZResult Z_EIO = KZ_EIO;
+inline constexpr ZResult Z_ENETWORK = KZ_ENETWORK;
+inline constexpr ZResult Z_ENULL = KZ_ENULL;
+inline constexpr ZResult Z_EUNAVAILABLE = KZ_EUNAVAILABLE;
+inline constexpr ZResult Z_EDESERIALIZE = KZ_EDESERIALIZE;
+inline constexpr ZResult Z_ESESSION_CLOSED = KZ_ESESSION_CLOSED;
+inline constexpr ZResult Z_EUTF8 = KZ_EUTF8;
+inline constexpr ZResult Z_EGENERIC = KZ_EGENERIC;
 
 class ZException : public std::runtime_error {
  public:

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "zenoh/exception.hpp"
+#include "zenoh/failure.hpp"
 #include "zenoh/transport.h"
 
 namespace zenoh::inline kq {
@@ -12,8 +13,8 @@ namespace zenoh::inline kq {
 class KeyExpr {
  public:
   // Throws ZException "Failed to construct KeyExpr from: <text>" when zenoh refuses the
-  // expression (or, without autocanonization, when it is not already canonical), unless a
-  // result sink is given.
+  // expression (or, without autocanonization, when it is not already canonical, or when it
+  // is longer than zenoh can carry), unless a result sink is given.
   explicit KeyExpr(std::string_view key_expr, bool autocanonize = true, ZResult* err = nullptr)
       : text_(key_expr) {
     std::size_t len = text_.size();
@@ -21,9 +22,7 @@ class KeyExpr {
     if (code == Z_OK && !autocanonize && len != text_.size()) code = Z_EINVAL;
     if (code != Z_OK) {
       text_.clear();
-      const std::string message = "Failed to construct KeyExpr from: " + std::string(key_expr);
-      if (err == nullptr) throw ZException(message, code);
-      *err = code;
+      detail::report_failure(code, "Failed to construct KeyExpr from: " + std::string(key_expr), err);
       return;
     }
     text_.resize(len);

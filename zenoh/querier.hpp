@@ -3,34 +3,25 @@
 // key expression would reach: peers are discovered some milliseconds after a session opens,
 // and until then a query ends at once, unanswered.
 
-#include <utility>
-
 #include "zenoh/exception.hpp"
+#include "zenoh/owned.hpp"
 #include "zenoh/transport.h"
 
 namespace zenoh::inline kq {
 
 class Querier {
  public:
-  Querier(Querier&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-  Querier& operator=(Querier&&) = delete;
-  Querier(const Querier&) = delete;
-  Querier& operator=(const Querier&) = delete;
-  ~Querier() {
-    if (handle_ != nullptr) ::kz_querier_undeclare(handle_);
-  }
-
   // False also when zenoh cannot tell.
   bool has_matching_queryables() const noexcept {
     bool matching = false;
-    return ::kz_querier_has_matching(handle_, &matching) == Z_OK && matching;
+    return ::kz_querier_has_matching(handle_.get(), &matching) == Z_OK && matching;
   }
 
  private:
   friend class Session;
   explicit Querier(KzQuerier* handle) noexcept : handle_(handle) {}
 
-  KzQuerier* handle_ = nullptr;
+  detail::Owned<KzQuerier, &::kz_querier_undeclare> handle_;
 };
 
 }  // namespace zenoh::inline kq

@@ -1,18 +1,23 @@
 #pragma once
 // A zenoh session: opened with a configuration, closed by its destructor.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "zenoh/bytes.hpp"
 #include "zenoh/config.hpp"
 #include "zenoh/exception.hpp"
+#include "zenoh/failure.hpp"
 #include "zenoh/handoff.hpp"
 #include "zenoh/keyexpr.hpp"
+#include "zenoh/owned.hpp"
 #include "zenoh/querier.hpp"
 #include "zenoh/sample.hpp"
 #include "zenoh/subscriber.hpp"
@@ -48,6 +53,27 @@ inline void query_on_drop(void* context) noexcept {
   delete ctx;
 }
 
+// zenoh's close waits for its peers: on a dead or lossy link until their lease expires
+// (10 s and more). The closing thread waits at most this long; a close that takes longer
+// finishes on a thread of its own, so destroying a client never keeps its caller (or the
+// interpreter lock) longer, and a process may exit meanwhile.
+inline constexpr std::chrono::milliseconds kCloseWait{800};
+
+inline void close_session(KzSession* session) noexcept {
+  auto closed = std::make_shared<std::promise<void>>();
+  std::future<void> done = closed->get_future();
+  try {
+    std::thread([session, closed] {
+      ::kz_session_close(session);
+      closed->set_value();
+    }).detach();
+  } catch (...) {
+    ::kz_session_close(session);  // no thread to be had: close here, however long it takes
+    return;
+  }
+  done.wait_for(kCloseWait);
+}
+
 }  // namespace detail
 
 class Session {
@@ -62,22 +88,12 @@ class Session {
   static Session open(Config&& config, ZResult* err = nullptr) {
     KzSession* handle = nullptr;
     const ZResult code = ::kz_session_open(config.release(), &handle);
-    if (code != Z_OK) {
-      if (err == nullptr) throw ZException("Failed to open session", code);
-      *err = code;
-    }
+    if (code != Z_OK) detail::report_failure(code, "Failed to open session", err);
     return Session(handle);
   }
 
-  Session(Session&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-  Session& operator=(Session&&) = delete;
-  Session(const Session&) = delete;
-  Session& operator=(const Session&) = delete;
-  ~Session() {
-    if (handle_ != nullptr) ::kz_session_close(handle_);
-  }
-
-  bool valid() const noexcept { return handle_ != nullptr; }
+  // Closing waits at most detail::kCloseWait (see close_session).
+  bool valid() const noexcept { return static_cast<bool>(handle_); }
 
   // `on_sample` runs on zenoh's threads, never two at once for one subscription.
   Subscriber<void> declare_subscriber(const KeyExpr& key_expr,
@@ -93,11 +109,10 @@ class Session {
     auto* zenoh_ref = new detail::SubscriberContextRef(context);
     detail::handed_over(zenoh_ref);
     const ZResult code =
-        ::kz_subscriber_declare(handle_, ke.data(), ke.size(), &detail::subscriber_on_sample,
+        ::kz_subscriber_declare(handle_.get(), ke.data(), ke.size(), &detail::subscriber_on_sample,
                                 &detail::subscriber_on_drop, zenoh_ref, &handle);
     if (code != Z_OK) {
-      if (err == nullptr) throw ZException("Failed to declare Subscriber", code);
-      *err = code;
+      detail::report_failure(code, "Failed to declare Subscriber", err);
       return Subscriber<void>(nullptr, nullptr);
     }
     return Subscriber<void>(handle, std::move(context));
@@ -115,30 +130,24 @@ class Session {
     const std::size_t payload_len = options.payload ? options.payload->size() : 0;
     detail::handed_over(context);
     const ZResult code =
-        ::kz_get(handle_, ke.data(), ke.size(), payload, payload_len, options.timeout_ms,
+        ::kz_get(handle_.get(), ke.data(), ke.size(), payload, payload_len, options.timeout_ms,
                  &detail::query_on_reply, &detail::query_on_drop, context);
-    if (code != Z_OK) {
-      if (err == nullptr) throw ZException("Failed to perform get operation", code);
-      *err = code;
-    }
+    if (code != Z_OK) detail::report_failure(code, "Failed to perform get operation", err);
   }
 
   // Throws ZException "Failed to declare Querier" unless a result sink is given.
   Querier declare_querier(const KeyExpr& key_expr, ZResult* err = nullptr) const {
     KzQuerier* handle = nullptr;
     const auto ke = key_expr.as_string_view();
-    const ZResult code = ::kz_querier_declare(handle_, ke.data(), ke.size(), &handle);
-    if (code != Z_OK) {
-      if (err == nullptr) throw ZException("Failed to declare Querier", code);
-      *err = code;
-    }
+    const ZResult code = ::kz_querier_declare(handle_.get(), ke.data(), ke.size(), &handle);
+    if (code != Z_OK) detail::report_failure(code, "Failed to declare Querier", err);
     return Querier(handle);
   }
 
  private:
   explicit Session(KzSession* handle) noexcept : handle_(handle) {}
 
-  KzSession* handle_ = nullptr;
+  detail::Owned<KzSession, &detail::close_session> handle_;
 };
 
 }  // namespace zenoh::inline kq

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "zenoh/handoff.hpp"
+#include "zenoh/owned.hpp"
 #include "zenoh/sample.hpp"
 #include "zenoh/transport.h"
 
@@ -63,18 +64,15 @@ class Subscriber;
 template <>
 class Subscriber<void> {
  public:
-  Subscriber(Subscriber&& other) noexcept
-      : handle_(std::exchange(other.handle_, nullptr)), context_(std::move(other.context_)) {}
+  Subscriber(Subscriber&&) noexcept = default;
   Subscriber& operator=(Subscriber&& other) noexcept {
     if (this != &other) {
       reset();
-      handle_ = std::exchange(other.handle_, nullptr);
+      handle_ = std::move(other.handle_);
       context_ = std::move(other.context_);
     }
     return *this;
   }
-  Subscriber(const Subscriber&) = delete;
-  Subscriber& operator=(const Subscriber&) = delete;
   ~Subscriber() { reset(); }
 
  private:
@@ -83,7 +81,7 @@ class Subscriber<void> {
       : handle_(handle), context_(std::move(context)) {}
 
   void reset() noexcept {
-    if (handle_ != nullptr) ::kz_subscriber_undeclare(std::exchange(handle_, nullptr));
+    handle_.reset();  // undeclares
     if (context_) {
       // Waits for a handler that is running now; none starts afterwards.
       std::lock_guard<std::mutex> lock(context_->mutex);
@@ -92,7 +90,7 @@ class Subscriber<void> {
     context_.reset();
   }
 
-  KzSubscriber* handle_ = nullptr;
+  detail::Owned<KzSubscriber, &::kz_subscriber_undeclare> handle_;
   detail::SubscriberContextRef context_;
 };
 

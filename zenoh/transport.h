@@ -5,9 +5,15 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "zenoh/result_codes.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/* Every call that can fail returns a result code (result_codes.h); zenoh's own reason for
+   the latest failure on the calling thread can then be read with kz_last_error. */
+size_t kz_last_error(char* buffer, size_t size);
 
 typedef struct KzConfig KzConfig;
 typedef struct KzSession KzSession;

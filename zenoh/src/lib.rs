@@ -17,12 +17,23 @@ use zenoh::query::ConsolidationMode;
 use zenoh::sample::Sample;
 use zenoh::Wait;
 
-pub const Z_OK: i8 = 0;
-pub const Z_EINVAL: i8 = -1;
-pub const Z_EPARSE: i8 = -2;
-pub const Z_ENETWORK: i8 = -4;
-pub const Z_ENULL: i8 = -5;
-pub const Z_EGENERIC: i8 = i8::MIN;
+// Z_OK, Z_EINVAL, ... from result_codes.h, where they are declared once.
+include!(concat!(env!("OUT_DIR"), "/result_codes.rs"));
+
+/// The longest key expression handed to zenoh. A declaration must fit into one of zenoh's
+/// batches (64 KiB); a far longer key makes zenoh's transmission pipeline panic on its own
+/// threads, after which the session delivers nothing. No robot's key comes near this.
+pub const MAX_KEY_EXPR_LEN: usize = 1024;
+
+thread_local! {
+    /// zenoh's own words for the latest failure on this thread (kz_last_error).
+    static LAST_ERROR: std::cell::RefCell<String> = const { std::cell::RefCell::new(String::new()) };
+}
+
+fn failed(code: i8, reason: impl std::fmt::Display) -> i8 {
+    LAST_ERROR.with(|e| *e.borrow_mut() = reason.to_string());
+    code
+}
 
 pub type SampleCallback = extern "C" fn(context: *mut c_void, data: *const u8, len: usize);
 pub type ReplyCallback =
@@ -54,18 +65,39 @@ impl Drop for DropNotice {
 }
 
 fn guarded<F: FnOnce() -> i8>(f: F) -> i8 {
-    catch_unwind(AssertUnwindSafe(f)).unwrap_or(Z_EGENERIC)
+    catch_unwind(AssertUnwindSafe(f)).unwrap_or_else(|_| failed(Z_EGENERIC, "panic in zenoh"))
 }
 
-unsafe fn str_arg<'a>(data: *const c_char, len: usize) -> Option<&'a str> {
+/// A key expression's text: UTF-8 and no longer than zenoh can carry.
+unsafe fn str_arg<'a>(data: *const c_char, len: usize) -> Result<&'a str, String> {
     if data.is_null() {
-        return None;
+        return Err("no key expression".into());
     }
-    std::str::from_utf8(std::slice::from_raw_parts(data as *const u8, len)).ok()
+    if len > MAX_KEY_EXPR_LEN {
+        return Err(format!("key expression of {len} bytes, longer than {MAX_KEY_EXPR_LEN}"));
+    }
+    std::str::from_utf8(std::slice::from_raw_parts(data as *const u8, len))
+        .map_err(|e| format!("key expression is not UTF-8: {e}"))
 }
 
-unsafe fn key_expr_arg(data: *const c_char, len: usize) -> Option<KeyExpr<'static>> {
-    KeyExpr::try_from(str_arg(data, len)?.to_owned()).ok()
+unsafe fn key_expr_arg(data: *const c_char, len: usize) -> Result<KeyExpr<'static>, i8> {
+    let text = str_arg(data, len).map_err(|reason| failed(Z_EINVAL, reason))?;
+    KeyExpr::try_from(text.to_owned()).map_err(|e| failed(Z_EINVAL, e))
+}
+
+/// Copies zenoh's reason for the latest failure on the calling thread into `buffer` (cut to
+/// `size` - 1 bytes, zero-terminated) and returns its full length.
+#[no_mangle]
+pub unsafe extern "C" fn kz_last_error(buffer: *mut c_char, size: usize) -> usize {
+    LAST_ERROR.with(|e| {
+        let text = e.borrow();
+        if !buffer.is_null() && size > 0 {
+            let n = text.len().min(size - 1);
+            std::ptr::copy_nonoverlapping(text.as_ptr(), buffer as *mut u8, n);
+            *buffer.add(n) = 0;
+        }
+        text.len()
+    })
 }
 
 unsafe fn bytes_arg<'a>(data: *const u8, len: usize) -> &'a [u8] {
@@ -116,7 +148,7 @@ pub unsafe extern "C" fn kz_session_open(config: *mut KzConfig, out: *mut *mut K
             *out = Box::into_raw(Box::new(KzSession(session)));
             Z_OK
         }
-        Err(_) => Z_ENETWORK,
+        Err(e) => failed(Z_ENETWORK, e),
     })
 }
 
@@ -140,21 +172,22 @@ pub unsafe extern "C" fn kz_keyexpr_autocanonize(data: *mut c_char, len: *mut us
     if data.is_null() || len.is_null() {
         return Z_ENULL;
     }
-    let Some(text) = str_arg(data, *len) else {
-        return Z_EINVAL;
+    let text = match str_arg(data, *len) {
+        Ok(text) => text,
+        Err(reason) => return failed(Z_EINVAL, reason),
     };
     let owned = text.to_owned();
     guarded(move || match KeyExpr::autocanonize(owned) {
         Ok(ke) => {
             let canonical = ke.as_str().as_bytes();
             if canonical.len() > *len {
-                return Z_EGENERIC;
+                return failed(Z_EGENERIC, "canonization lengthened the key expression");
             }
             std::ptr::copy_nonoverlapping(canonical.as_ptr(), data as *mut u8, canonical.len());
             *len = canonical.len();
             Z_OK
         }
-        Err(_) => Z_EINVAL,
+        Err(e) => failed(Z_EINVAL, e),
     })
 }
 
@@ -175,8 +208,9 @@ pub unsafe extern "C" fn kz_subscriber_declare(
     if session.is_null() || out.is_null() {
         return Z_ENULL;
     }
-    let Some(ke) = key_expr_arg(key_expr, key_expr_len) else {
-        return Z_EINVAL;
+    let ke = match key_expr_arg(key_expr, key_expr_len) {
+        Ok(ke) => ke,
+        Err(code) => return code,
     };
     let session = &(*session).0;
     guarded(move || {
@@ -189,7 +223,7 @@ pub unsafe extern "C" fn kz_subscriber_declare(
                 *out = Box::into_raw(Box::new(KzSubscriber(Some(subscriber))));
                 Z_OK
             }
-            Err(_) => Z_ENETWORK,
+            Err(e) => failed(Z_ENETWORK, e),
         }
     })
 }
@@ -227,8 +261,9 @@ pub unsafe extern "C" fn kz_get(
     if session.is_null() {
         return Z_ENULL;
     }
-    let Some(ke) = key_expr_arg(key_expr, key_expr_len) else {
-        return Z_EINVAL;
+    let ke = match key_expr_arg(key_expr, key_expr_len) {
+        Ok(ke) => ke,
+        Err(code) => return code,
     };
     let payload = bytes_arg(payload, payload_len).to_vec();
     let session = &(*session).0;
@@ -254,7 +289,7 @@ pub unsafe extern "C" fn kz_get(
             .wait();
         match result {
             Ok(()) => Z_OK,
-            Err(_) => Z_ENETWORK,
+            Err(e) => failed(Z_ENETWORK, e),
         }
     })
 }
@@ -271,8 +306,9 @@ pub unsafe extern "C" fn kz_querier_declare(
     if session.is_null() || out.is_null() {
         return Z_ENULL;
     }
-    let Some(ke) = key_expr_arg(key_expr, key_expr_len) else {
-        return Z_EINVAL;
+    let ke = match key_expr_arg(key_expr, key_expr_len) {
+        Ok(ke) => ke,
+        Err(code) => return code,
     };
     let session = &(*session).0;
     guarded(move || match session.declare_querier(ke).wait() {
@@ -280,7 +316,7 @@ pub unsafe extern "C" fn kz_querier_declare(
             *out = Box::into_raw(Box::new(KzQuerier(Some(querier))));
             Z_OK
         }
-        Err(_) => Z_ENETWORK,
+        Err(e) => failed(Z_ENETWORK, e),
     })
 }
 
@@ -298,7 +334,7 @@ pub unsafe extern "C" fn kz_querier_has_matching(querier: *const KzQuerier, out:
             *out = status.matching();
             Z_OK
         }
-        Err(_) => Z_ENETWORK,
+        Err(e) => failed(Z_ENETWORK, e),
     })
 }
 
