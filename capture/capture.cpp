@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "capture/capture_core.hpp"
+#include "msgs/held_storage.hpp"
 #include "stream/assembly.hpp"
 
 namespace korvel::quor_impl {
@@ -14,15 +15,23 @@ using zenoh_msgs::quor_msg::AllBasicStreamData;
 using zenoh_msgs::quor_msg::AllExtraStreamData;
 
 namespace {
+
+template <class Message>
+void GiveBackHuge(CapturedSample<Message>& s) {
+  zenoh_msgs::quor_msg::TrimStorage(s.message);
+  if (s.payload.capacity() > zenoh_msgs::quor_msg::kKeptStorageBytes) s.payload = {};
+}
+
 constexpr const char* kClientGone = "[korvel::quor::Capture] The client of this capture has been destroyed";
 constexpr const char* kClosed = "[korvel::quor::Capture] The capture is closed";
 }  // namespace
 
-CaptureCore::CaptureCore(ClientLayout layout, std::size_t capacity, bool keep_payloads)
+CaptureCore::CaptureCore(ClientLayout layout, std::size_t capacity, bool keep_payloads,
+                         std::size_t max_bytes)
     : layout_(std::move(layout)),
       keep_payloads_(keep_payloads),
-      basic_(capacity, keep_payloads),
-      extra_(capacity, keep_payloads) {}
+      basic_(capacity, keep_payloads, max_bytes),
+      extra_(capacity, keep_payloads, max_bytes) {}
 
 void CaptureCore::OnBasic(const SampleTime& time, zenoh::ByteView payload,
                           const AllBasicStreamData* decoded) noexcept {
@@ -115,6 +124,9 @@ quor::CaptureBatch CaptureCore::Drain() {
   quor::CaptureBatch batch;
   AppendBasic(basic_taken_, basic_used, layout_, keep_payloads_, batch.basic);
   AppendExtra(extra_taken_, extra_used, layout_, keep_payloads_, batch.extra);
+  // The taken samples stay as spare storage for the next drain, unless they are huge.
+  for (std::size_t i = 0; i < basic_used; ++i) GiveBackHuge(basic_taken_[i]);
+  for (std::size_t i = 0; i < extra_used; ++i) GiveBackHuge(extra_taken_[i]);
   batch.basic.dropped = basic_dropped;
   batch.extra.dropped = extra_dropped;
   return batch;
@@ -128,8 +140,12 @@ Capture::Capture(const Client& client, CaptureOptions options) : options_(option
   if (options_.capacity == 0) {
     throw std::invalid_argument("[korvel::quor::Capture] capacity must be at least 1 sample, got 0");
   }
+  if (options_.max_bytes == 0) {
+    throw std::invalid_argument("[korvel::quor::Capture] max_bytes must be at least 1, got 0");
+  }
   core_ = std::make_shared<quor_impl::CaptureCore>(quor_impl::ClientAccess::Layout(client),
-                                                   options_.capacity, options_.keep_payloads);
+                                                   options_.capacity, options_.keep_payloads,
+                                                   options_.max_bytes);
   auto monitor = quor_impl::ClientAccess::Monitor(client);
   monitor->Attach(core_);
   monitor_ = monitor;

@@ -33,11 +33,15 @@ namespace korvel::quor {
 struct CaptureOptions {
   std::size_t capacity = 10000;  // samples per stream: 10 s at 1 kHz
   bool keep_payloads = false;    // also keep every payload as received (batch.*.raw)
+  // Storage per stream beyond which the oldest samples go (counted as dropped), whatever
+  // the capacity: a robot's samples take a few KiB each, a flood of huge ones cannot
+  // make a capture exhaust the memory.
+  std::size_t max_bytes = std::size_t{256} << 20;
 };
 
 class Capture {
  public:
-  // Captures from now on. Throws std::invalid_argument for a capacity of 0.
+  // Captures from now on. Throws std::invalid_argument for a capacity or max_bytes of 0.
   explicit Capture(const Client& client, CaptureOptions options = {});
   // Stops capturing.
   ~Capture();

@@ -22,7 +22,8 @@ class CaptureCore : public StreamSink {
   using Basic = zenoh_msgs::quor_msg::AllBasicStreamData;
   using Extra = zenoh_msgs::quor_msg::AllExtraStreamData;
 
-  CaptureCore(ClientLayout layout, std::size_t capacity, bool keep_payloads);
+  CaptureCore(ClientLayout layout, std::size_t capacity, bool keep_payloads,
+              std::size_t max_bytes);
 
   void OnBasic(const SampleTime& time, zenoh::ByteView payload, const Basic* decoded) noexcept override;
   void OnExtra(const SampleTime& time, zenoh::ByteView payload, const Extra* decoded) noexcept override;

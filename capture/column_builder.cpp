@@ -107,11 +107,14 @@ void AppendBasic(const std::vector<CapturedSample<AllBasicStreamData>>& samples,
     AppendFlags(out.digital_outputs, m.digital_outputs);
 
     // Checked first so that a sample that does not fit leaves no error line per row.
-    const bool fits =
-        StatesFitLayout(m, layout.group_names, layout.start_ids, layout.dofs);
+    const bool fits = StatesFitLayout(m, layout.group_names, layout.start_ids, layout.dofs,
+                                      layout.joint_count);
     out.layout_ok.push_back(fits ? 1 : 0);
     std::map<JointGroup, quor::RobotStates> states;
-    if (fits) states = AssembleRobotStates(m, layout.group_names, layout.start_ids, layout.dofs);
+    if (fits) {
+      states = AssembleRobotStates(m, layout.group_names, layout.start_ids, layout.dofs,
+                                   layout.joint_count);
+    }
     for (auto& [g, c] : out.groups) {
       const auto found = states.find(g);
       const quor::RobotStates* r = found != states.end() ? &found->second : nullptr;
@@ -159,12 +162,13 @@ void AppendExtra(const std::vector<CapturedSample<AllExtraStreamData>>& samples,
     AppendCommon(s, keep_raw, out);
     if (!s.decoded) continue;
     const AllExtraStreamData& m = s.message;
-    const bool fits = ActionsFitLayout(m, layout.group_names, layout.start_ids, layout.dofs);
+    const bool fits = ActionsFitLayout(m, layout.group_names, layout.start_ids, layout.dofs,
+                                       layout.joint_count);
     out.layout_ok.push_back(fits ? 1 : 0);
     std::map<JointGroup, quor::RobotActions> actions;
     if (fits) {
       actions = AssembleRobotActions(s.robot_time, m, layout.group_names, layout.start_ids,
-                                     layout.dofs);
+                                     layout.dofs, layout.joint_count);
     }
     for (auto& [g, c] : out.groups) {
       const auto found = actions.find(g);

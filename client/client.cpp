@@ -91,12 +91,12 @@ std::map<JointGroup, std::string> Client::groups() const {
 
 std::map<JointGroup, RobotStates> Client::states() const {
   return impl->quor_client->data_stream.GetRobotStates(impl->group_names, impl->start_ids,
-                                                       impl->dofs);
+                                                       impl->dofs, impl->joint_count);
 }
 
 std::map<JointGroup, RobotActions> Client::actions() const {
   return impl->quor_client->data_stream.GetRobotActions(impl->group_names, impl->start_ids,
-                                                        impl->dofs);
+                                                        impl->dofs, impl->joint_count);
 }
 
 std::map<JointGroup, PrimitiveStates> Client::primitive_states() const {

@@ -11,11 +11,21 @@ bool IsAsciiLetterOrDigit(char c) {
 
 constexpr std::string_view kKeyExprSpecials = "*$/?#";
 
+bool IsControl(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte < 0x20 || byte == 0x7F;
+}
+
 }  // namespace
 
 std::optional<std::string> NormalizeSerialNumber(std::string_view robot_sn) {
-  if (robot_sn.empty() || robot_sn.find('_') != std::string_view::npos) {
+  if (robot_sn.empty() || robot_sn.size() > kMaxSerialNumberLength ||
+      robot_sn.find('_') != std::string_view::npos) {
     return std::nullopt;
+  }
+  // A NUL would also cut every message that names the serial number short.
+  for (const char c : robot_sn) {
+    if (IsControl(c)) return std::nullopt;
   }
   const std::size_t last_dash = robot_sn.rfind('-');
   if (last_dash == std::string_view::npos || last_dash == 0 || last_dash + 1 == robot_sn.size()) {

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "middleware/sample_tap.hpp"
+#include "msgs/held_storage.hpp"
 #include "zenoh/ext/deserializer.hpp"
 #include "zenoh/keyexpr.hpp"
 #include "zenoh/session.hpp"
@@ -41,6 +42,10 @@ class SampleHandler {
     }
     // The target is written only on this thread, so the tap may read it here.
     if (tap_ != nullptr) tap_->OnSample(sample.get_payload(), decoded);
+    // The scratch now holds the previous sample's lists for reuse: not if they are huge.
+    if constexpr (requires(const T& t) { zenoh_msgs::quor_msg::HeldBytes(t); }) {
+      zenoh_msgs::quor_msg::TrimStorage(scratch_);
+    }
   }
 
  private:

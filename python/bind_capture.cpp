@@ -131,17 +131,25 @@ void BindCapture(py::module_& m) {
                       "buffer per stream until drained.")
       .def(py::init([](const quor::Client& client,
                        std::optional<std::variant<long long, double>> capacity,
-                       std::optional<double> seconds, bool keep_payloads) {
+                       std::optional<double> seconds, bool keep_payloads, long long max_bytes) {
              quor::CaptureOptions options;
              options.capacity = Capacity(client, capacity, seconds);
              options.keep_payloads = keep_payloads;
+             if (max_bytes < 1) {
+               throw py::value_error("max_bytes must be at least 1, got " +
+                                     std::to_string(max_bytes));
+             }
+             options.max_bytes = static_cast<std::size_t>(max_bytes);
              return std::make_unique<Capture>(client, options);
            }),
            py::arg("client"), py::arg("capacity") = py::none(), py::arg("seconds") = py::none(),
            py::arg("keep_payloads") = false,
+           py::arg("max_bytes") = static_cast<long long>(quor::CaptureOptions{}.max_bytes),
            "capacity: samples kept per stream (default 10000, 10 s at 1 kHz), or seconds: that "
            "many seconds at the rate measured over the last second (1 kHz if none yet). "
-           "keep_payloads: also keep every payload as received (batch.basic.raw).")
+           "keep_payloads: also keep every payload as received (batch.basic.raw). max_bytes: "
+           "storage per stream beyond which the oldest samples are dropped too (default "
+           "256 MiB), so that a flood of huge samples cannot exhaust the memory.")
       .def("drain", &Capture::Drain, py::call_guard<py::gil_scoped_release>(),
            "Everything received since the previous drain. Raises RuntimeError once the client "
            "is gone (or the capture closed) and nothing is left.")

@@ -44,6 +44,16 @@ bool LookUpLayout(JointGroup g, const StartIds& start_ids, const Dofs& dofs, uns
   return true;
 }
 
+// True (after the error line) when the full joint lists no longer have the length they had
+// when the client connected: the robot came back with another layout.
+bool LayoutChanged(std::size_t length, std::size_t joint_count, const char* what) {
+  if (joint_count == 0 || length == joint_count) return false;
+  spdlog::error("[korvel::quor::Client] The robot's joint layout has changed: its {}joint lists "
+                "hold {} joints, {} when this client connected; create a new client",
+                what, length, joint_count);
+  return true;
+}
+
 using Matrix3 = std::array<std::array<double, 3>, 3>;
 
 // Rotates elements [offset, offset + 3) of `local` into the same elements of `world`.
@@ -106,7 +116,8 @@ std::pair<std::int32_t, std::int32_t> StampFromWire(
 std::map<JointGroup, quor::RobotStates> AssembleRobotStates(const AllBasicStreamData& msg,
                                                             const GroupNames& group_names,
                                                             const StartIds& start_ids,
-                                                            const Dofs& dofs) {
+                                                            const Dofs& dofs,
+                                                            std::size_t joint_count) {
   const std::size_t k = msg.joint_group_indices.size();
   const std::size_t c = msg.cartesian_data.size();
   if (k != c) {
@@ -144,6 +155,7 @@ std::map<JointGroup, quor::RobotStates> AssembleRobotStates(const AllBasicStream
       return {};
     }
   }
+  if (LayoutChanged(joints.q.size(), joint_count, "")) return {};
 
   // Groups the message names but group_names lacks still get their Cartesian data; a repeated
   // index overwrites the earlier position's values.
@@ -164,7 +176,8 @@ std::map<JointGroup, quor::RobotStates> AssembleRobotStates(const AllBasicStream
 
 std::map<JointGroup, quor::RobotActions> AssembleRobotActions(
     std::pair<std::int32_t, std::int32_t> timestamp, const AllExtraStreamData& msg,
-    const GroupNames& group_names, const StartIds& start_ids, const Dofs& dofs) {
+    const GroupNames& group_names, const StartIds& start_ids, const Dofs& dofs,
+    std::size_t joint_count) {
   const std::size_t k = msg.joint_group_indices.size();
   const std::size_t c = msg.cartesian_data.size();
   if (k != c) {
@@ -195,6 +208,7 @@ std::map<JointGroup, quor::RobotActions> AssembleRobotActions(
       return {};
     }
   }
+  if (LayoutChanged(joints.q_d.size(), joint_count, "desired ")) return {};
 
   // The desired wrench is passed on in the frame the robot sent it in.
   for (std::size_t i = 0; i < k; ++i) {
@@ -227,8 +241,9 @@ bool GroupsFit(const Lists& lists, const GroupNames& group_names, const StartIds
 }  // namespace
 
 bool StatesFitLayout(const AllBasicStreamData& msg, const GroupNames& group_names,
-                     const StartIds& start_ids, const Dofs& dofs) {
+                     const StartIds& start_ids, const Dofs& dofs, std::size_t joint_count) {
   if (msg.joint_group_indices.size() != msg.cartesian_data.size()) return false;
+  if (joint_count != 0 && msg.joint_data.q.size() != joint_count) return false;
   const auto& j = msg.joint_data;
   const std::array<const std::vector<float>*, 9> lists = {
       &j.q, &j.theta, &j.dq, &j.dtheta, &j.tau, &j.tau_dot, &j.tau_ext, &j.tau_interact,
@@ -237,8 +252,9 @@ bool StatesFitLayout(const AllBasicStreamData& msg, const GroupNames& group_name
 }
 
 bool ActionsFitLayout(const AllExtraStreamData& msg, const GroupNames& group_names,
-                      const StartIds& start_ids, const Dofs& dofs) {
+                      const StartIds& start_ids, const Dofs& dofs, std::size_t joint_count) {
   if (msg.joint_group_indices.size() != msg.cartesian_data.size()) return false;
+  if (joint_count != 0 && msg.joint_data.q_d.size() != joint_count) return false;
   const auto& j = msg.joint_data;
   const std::array<const std::vector<float>*, 3> lists = {&j.q_d, &j.dq_d, &j.tau_d};
   return GroupsFit(lists, group_names, start_ids, dofs);

@@ -3,6 +3,7 @@
 // reads one message and the connection-time group layout; the caller holds the message's
 // lock. Failures are all-or-nothing: one error line and an empty map.
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -30,22 +31,28 @@ GroupNames JointGroupsFromIndices(const std::vector<std::uint16_t>& indices, boo
 std::pair<std::int32_t, std::int32_t> StampFromWire(
     const std::pair<std::int32_t, std::uint32_t>& wire);
 
+// `joint_count`, when not 0, is the length of the robot's full joint lists when the client
+// connected: a message whose lists (otherwise cut without fault) are longer or shorter comes
+// from a robot that has changed its layout since, and yields one error line and an empty
+// map rather than groups cut by a layout that no longer holds.
 std::map<quor::JointGroup, quor::RobotStates> AssembleRobotStates(
     const zenoh_msgs::quor_msg::AllBasicStreamData& msg, const GroupNames& group_names,
-    const StartIds& start_ids, const Dofs& dofs);
+    const StartIds& start_ids, const Dofs& dofs, std::size_t joint_count = 0);
 
 // `timestamp` is the latest basic message's: the extra stream carries none.
 std::map<quor::JointGroup, quor::RobotActions> AssembleRobotActions(
     std::pair<std::int32_t, std::int32_t> timestamp,
     const zenoh_msgs::quor_msg::AllExtraStreamData& msg, const GroupNames& group_names,
-    const StartIds& start_ids, const Dofs& dofs);
+    const StartIds& start_ids, const Dofs& dofs, std::size_t joint_count = 0);
 
 // True exactly when AssembleRobotStates / AssembleRobotActions would answer with the groups
 // rather than an error line, checked without logging (for readers of many samples).
 bool StatesFitLayout(const zenoh_msgs::quor_msg::AllBasicStreamData& msg,
-                     const GroupNames& group_names, const StartIds& start_ids, const Dofs& dofs);
+                     const GroupNames& group_names, const StartIds& start_ids, const Dofs& dofs,
+                     std::size_t joint_count = 0);
 bool ActionsFitLayout(const zenoh_msgs::quor_msg::AllExtraStreamData& msg,
-                      const GroupNames& group_names, const StartIds& start_ids, const Dofs& dofs);
+                      const GroupNames& group_names, const StartIds& start_ids, const Dofs& dofs,
+                      std::size_t joint_count = 0);
 
 MultiContactMap AssembleMultiContactPositions(const zenoh_msgs::quor_msg::AllBasicStreamData& msg,
                                               const GroupNames& group_names,

@@ -3,6 +3,7 @@
 #include <spdlog/spdlog.h>
 
 #include "middleware/topics.hpp"
+#include "msgs/held_storage.hpp"
 
 namespace korvel::quor_impl {
 
@@ -33,12 +34,12 @@ RmxState DataStream::Init(const zenoh_mdw::RealtimeNode& node, const std::string
 
 void DataStream::BasicSubCallback() {
   std::lock_guard<std::mutex> lock(basic_mutex);
-  basic_latest = basic_receive;
+  zenoh_msgs::quor_msg::CopyTrimmed(basic_receive, basic_latest);
 }
 
 void DataStream::ExtraSubCallback() {
   std::lock_guard<std::mutex> lock(extra_mutex);
-  extra_latest = extra_receive;
+  zenoh_msgs::quor_msg::CopyTrimmed(extra_receive, extra_latest);
 }
 
 std::uint16_t DataStream::GetSystemState() {
@@ -91,9 +92,10 @@ GroupNames DataStream::GetJointGroups(bool basic) {
 }
 
 std::map<quor::JointGroup, quor::RobotStates> DataStream::GetRobotStates(
-    const GroupNames& group_names, const StartIds& start_ids, const Dofs& dofs) {
+    const GroupNames& group_names, const StartIds& start_ids, const Dofs& dofs,
+    std::size_t joint_count) {
   std::lock_guard<std::mutex> lock(basic_mutex);
-  return AssembleRobotStates(basic_latest, group_names, start_ids, dofs);
+  return AssembleRobotStates(basic_latest, group_names, start_ids, dofs, joint_count);
 }
 
 MultiContactMap DataStream::GetMultiContactPositions(const GroupNames& group_names,
@@ -113,14 +115,15 @@ void DataStream::SetExtWrenchInWorld(quor::RobotStates& states) {
 }
 
 std::map<quor::JointGroup, quor::RobotActions> DataStream::GetRobotActions(
-    const GroupNames& group_names, const StartIds& start_ids, const Dofs& dofs) {
+    const GroupNames& group_names, const StartIds& start_ids, const Dofs& dofs,
+    std::size_t joint_count) {
   std::pair<std::int32_t, std::int32_t> timestamp;
   {
     std::lock_guard<std::mutex> lock(basic_mutex);
     timestamp = StampFromWire(basic_latest.timestamp);
   }
   std::lock_guard<std::mutex> lock(extra_mutex);
-  return AssembleRobotActions(timestamp, extra_latest, group_names, start_ids, dofs);
+  return AssembleRobotActions(timestamp, extra_latest, group_names, start_ids, dofs, joint_count);
 }
 
 }  // namespace korvel::quor_impl

@@ -55,9 +55,11 @@ class DataStream {
   // The joint groups named by the basic (true) or extra (false) cache.
   GroupNames GetJointGroups(bool basic);
 
+  // `joint_count`: the full joint lists' length when the client connected (0: unknown).
   std::map<quor::JointGroup, quor::RobotStates> GetRobotStates(const GroupNames& group_names,
                                                                const StartIds& start_ids,
-                                                               const Dofs& dofs);
+                                                               const Dofs& dofs,
+                                                               std::size_t joint_count = 0);
   MultiContactMap GetMultiContactPositions(const GroupNames& group_names,
                                            const StartIds& start_ids, const Dofs& dofs);
   MultiContactMap GetMultiContactForces(const GroupNames& group_names, const StartIds& start_ids,
@@ -65,7 +67,8 @@ class DataStream {
   void SetExtWrenchInWorld(quor::RobotStates& states);
   std::map<quor::JointGroup, quor::RobotActions> GetRobotActions(const GroupNames& group_names,
                                                                  const StartIds& start_ids,
-                                                                 const Dofs& dofs);
+                                                                 const Dofs& dofs,
+                                                                 std::size_t joint_count = 0);
 
   // Counts both streams and hands every sample to attached sinks (captures). It lives as
   // long as its longest holder; once this DataStream is gone it delivers nothing more.

@@ -31,7 +31,11 @@ TEST(SerialNumberTest, MalformedSerialNumbersAreRejected) {
       "AB-01_23", "AB.4s-012345", "AB4s012345", "-012345", "AB-", "-", "AB\t4-1",
       "AB\xC3\xA9-1", "AB\0C-1"s,
       // Characters with a meaning in zenoh key expressions would reach other robots' topics.
-      "AB-1*", "AB-**", "AB-$*", "AB-1/2", "AB-1?x", "AB-#1"};
+      "AB-1*", "AB-**", "AB-$*", "AB-1/2", "AB-1?x", "AB-#1",
+      // Control characters anywhere (a NUL would also cut every message naming the serial),
+      // and serials longer than any real one.
+      "AB-01\0"s, "AB-0\x1F" "1", "AB-\x7F", "AB-\n", "AB-" + std::string(254, '0')};
+  EXPECT_NE(NormalizeSerialNumber("AB-" + std::string(253, '0')), std::nullopt) << "256 bytes";
   for (const auto& input : cases) {
     EXPECT_EQ(NormalizeSerialNumber(input), std::nullopt) << input;
   }

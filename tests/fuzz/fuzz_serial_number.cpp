@@ -32,7 +32,10 @@ bool IsAlnum(char c) {
 // The rules read literally: split at the last dash, cut the model part into tokens at every
 // space or dash, refuse empty tokens and foreign bytes, join the tokens with dashes.
 std::optional<std::string> Reference(std::string_view sn) {
-  if (sn.empty() || sn.find('_') != sn.npos) return std::nullopt;
+  if (sn.empty() || sn.size() > 256 || sn.find('_') != sn.npos) return std::nullopt;
+  for (const char c : sn) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return std::nullopt;
+  }
   const std::size_t dash = sn.rfind('-');
   if (dash == sn.npos || dash == 0 || dash == sn.size() - 1) return std::nullopt;
   const std::string_view unit = sn.substr(dash + 1);

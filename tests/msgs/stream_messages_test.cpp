@@ -7,6 +7,7 @@
 #include "msgs/basic_stream_data.hpp"
 #include "msgs/extra_stream_data.hpp"
 #include "tests/msgs/allocation_probe.hpp"
+#include "msgs/held_storage.hpp"
 #include "tests/msgs/wire_testing.hpp"
 
 namespace {
@@ -274,6 +275,43 @@ TEST(StreamDecoding, HostileCountsFailWithoutReserving) {
     EXPECT_EQ(failure, zenoh::ext::kDeserializationFailure) << c.name;
     EXPECT_LT(probe.largest(), 4096u) << c.name << ": the announced count was reserved";
   }
+}
+
+}  // namespace
+
+namespace {
+
+using korvel::zenoh_msgs::quor_msg::AllBasicStreamData;
+using korvel::zenoh_msgs::quor_msg::CopyTrimmed;
+using korvel::zenoh_msgs::quor_msg::HeldBytes;
+using korvel::zenoh_msgs::quor_msg::kKeptStorageBytes;
+using korvel::zenoh_msgs::quor_msg::TrimStorage;
+
+// One huge sample must not keep its memory in the buffers it passed through; ordinary
+// samples keep their storage for the next one.
+TEST(HeldStorage, HugeStorageIsGivenBackOrdinaryStorageKept) {
+  AllBasicStreamData huge;
+  huge.joint_data.q.assign(1'000'000, 1.0F);
+  AllBasicStreamData small;
+  small.joint_data.q.assign(21, 2.0F);
+
+  AllBasicStreamData cache = huge;
+  CopyTrimmed(small, cache);
+  EXPECT_EQ(cache.joint_data.q, small.joint_data.q);
+  EXPECT_LT(HeldBytes(cache), kKeptStorageBytes);
+
+  AllBasicStreamData kept;
+  kept.joint_data.q.reserve(1000);
+  const float* storage = kept.joint_data.q.data();
+  CopyTrimmed(small, kept);
+  EXPECT_EQ(kept.joint_data.q.data(), storage) << "ordinary storage was reallocated";
+
+  AllBasicStreamData scratch = huge;
+  TrimStorage(scratch);
+  EXPECT_EQ(HeldBytes(scratch), 0u);
+  scratch = small;
+  TrimStorage(scratch);
+  EXPECT_EQ(scratch.joint_data.q, small.joint_data.q);
 }
 
 }  // namespace

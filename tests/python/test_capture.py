@@ -109,6 +109,13 @@ def test_a_full_buffer_drops_the_oldest_and_counts_them(client):
     assert b.basic.seq.tolist() == list(range(first, first + 50))  # the newest 50
     assert b.basic.dropped == first == cap.dropped["basic"]
     assert cap.drain().basic.dropped < 50  # counted since the previous drain
+    # A storage budget drops the oldest too, whatever the capacity: a two-arm sample and its
+    # payload take some 5 KiB, so 40 KiB hold at most a handful.
+    small = kc.Capture(client, keep_payloads=True, max_bytes=40_000)
+    time.sleep(0.3)
+    b = small.drain()
+    assert 1 <= b.basic.rows <= 10 and b.basic.dropped > 200
+    assert b.basic.seq[-1] == b.basic.rows + b.basic.dropped - 1  # the newest were kept
 
 
 def test_waiting_serves_other_threads_and_signals(client, control):
@@ -217,3 +224,29 @@ def test_stream_status_tells_a_silent_robot_from_a_live_one(client, control):
     silent = kc.stream_status(client)
     assert silent["basic"].rate_hz == 0 and silent["basic"].age_s > 1.0
     assert silent["extra"].rate_hz > 500  # the other stream goes on
+
+
+def test_a_robot_back_with_another_layout_is_never_read_silently():
+    from korvel_sim.testing import SimProcess
+    serial = "KQ LAYOUT-1"
+    with SimProcess(serial, layout="one-arm", rate=1000):
+        client = kq.Client(serial, verbose=False)
+        assert list(client.states()) == [kq.ALL, kq.ARM_1]
+    with SimProcess(serial, layout="two-arm", rate=1000):
+        assert wait_until(lambda: kc.stream_status(client)["basic"].layout_changed)
+        assert client.states() == {} and client.actions() == {}
+        cap = kc.Capture(client)
+        time.sleep(0.2)
+        batch = cap.drain()
+        assert batch.basic.rows > 50 and not batch.basic.layout_ok.any()
+        assert np.isnan(batch.basic.groups[kq.ARM_1].q).all()
+    del client
+
+
+def wait_until(predicate, timeout=10.0):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.05)
+    return False

@@ -184,14 +184,20 @@ def test_two_clients_share_the_robot(two_arm_sim, client):
 
 
 @pytest.mark.parametrize("serial", ["", "AB_4s-012345", "AB4s012345", "AB-4s-", "-012345",
-                                    "AB  4s-012345", "AB.4s-012345"])
-def test_malformed_serial_raises_value_error(serial, capfd):
+                                    "AB  4s-012345", "AB.4s-012345",
+                                    # A key expression of this length used to kill the
+                                    # shared session; a NUL cut the message short.
+                                    "AB-" + "0" * 70000, "AB-01\x0023", "AB-0\t1"])
+def test_malformed_serial_raises_value_error(serial, client, capfd):
     with pytest.raises(ValueError) as info:
         kq.Client(serial)
     assert str(info.value) == SERIAL_MESSAGE
     out, err = capfd.readouterr()
     assert BANNER in out + err  # verbose defaults to True
     assert "Connected" not in out + err and EXIT_LINE not in out + err
+    # The other client of the process goes on receiving.
+    stamp = client.states()[JointGroup.ALL].timestamp
+    assert wait_for(lambda: client.states()[JointGroup.ALL].timestamp != stamp)
 
 
 @pytest.mark.parametrize("args, logged, absent", [

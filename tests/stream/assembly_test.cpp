@@ -219,6 +219,55 @@ TEST(AssembleRobotStatesTest, FailuresYieldAnEmptyMapAndOneErrorLine) {
   }
 }
 
+// A one-arm client (7 joints when it connected) reading a robot that came back with two
+// arms: the arm's slice would still cut out of the longer lists, silently wrong.
+TEST(AssemblyTest, ARobotWithAnotherLayoutGivesOneErrorLineAndNoGroups) {
+  const GroupNames names{{JointGroup::ALL, "ALL"}, {JointGroup::ARM_1, "ARM_1"}};
+  const StartIds starts{{JointGroup::ALL, 0}, {JointGroup::ARM_1, 0}};
+  const Dofs dofs{{JointGroup::ALL, 7}, {JointGroup::ARM_1, 7}};
+  const AllBasicStreamData two_arm = MakeBasic({0, 2, 3, 4, 5}, 21);
+  AllExtraStreamData two_arm_extra;
+  two_arm_extra.joint_group_indices = {0, 3};
+  two_arm_extra.cartesian_data.resize(2);
+  two_arm_extra.joint_data = {Ramp(1, 21), Ramp(2, 21), Ramp(3, 21)};
+  {
+    testing::LogCapture log;
+    EXPECT_TRUE(AssembleRobotStates(two_arm, names, starts, dofs, 7).empty());
+    EXPECT_TRUE(AssembleRobotActions({1, 2}, two_arm_extra, names, starts, dofs, 7).empty());
+    EXPECT_EQ(log.Errors(),
+              (std::vector<std::string>{
+                  "[korvel::quor::Client] The robot's joint layout has changed: its joint lists "
+                  "hold 21 joints, 7 when this client connected; create a new client",
+                  "[korvel::quor::Client] The robot's joint layout has changed: its desired "
+                  "joint lists hold 21 joints, 7 when this client connected; create a new "
+                  "client"}));
+  }
+  testing::LogCapture log;
+  EXPECT_EQ(AssembleRobotStates(MakeBasic({0, 3}, 7), names, starts, dofs, 7).size(), 2u);
+  EXPECT_EQ(AssembleRobotStates(two_arm, names, starts, dofs, 0).size(), 5u);  // count unknown
+  EXPECT_TRUE(log.Lines().empty());
+}
+
+// Readers of many samples check first and assemble only what fits: the check must agree
+// with the assembly on every sample, or a row would differ from states().
+TEST(AssemblyTest, TheFitCheckAgreesWithTheAssembly) {
+  AllBasicStreamData short_q = MakeBasic({0, 3, 4}, 21);
+  short_q.joint_data.q.resize(20);
+  AllBasicStreamData one_cartesian = MakeBasic({0, 3}, 21);
+  one_cartesian.cartesian_data.pop_back();
+  const std::pair<AllBasicStreamData, std::size_t> cases[] = {
+      {MakeBasic({0, 2, 3, 4, 5}, 21), 21}, {MakeBasic({0, 2, 3, 4, 5}, 21), 7},
+      {MakeBasic({0}, 13), 0}, {short_q, 21}, {one_cartesian, 0}, {AllBasicStreamData{}, 0},
+      {MakeBasic({0, 3}, 22), 21}};
+  for (const auto& [msg, count] : cases) {
+    testing::LogCapture log;
+    const bool assembled = !AssembleRobotStates(msg, kTwoArmNames, kTwoArmStarts, kTwoArmDofs,
+                                                count).empty();
+    EXPECT_EQ(StatesFitLayout(msg, kTwoArmNames, kTwoArmStarts, kTwoArmDofs, count), assembled)
+        << msg.joint_data.q.size() << " joints, count " << count;
+  }
+}
+
 TEST(AssembleRobotActionsTest, StampsWithTheGivenTimeAndPassesTheWrenchThrough) {
   testing::LogCapture log;
   AllExtraStreamData msg;
