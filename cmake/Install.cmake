@@ -15,10 +15,6 @@ foreach(header IN LISTS KQ_PUBLIC_HEADERS)
           DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/korvelquor/${dir} COMPONENT Development)
 endforeach()
 
-if(SKBUILD)
-  return()  # a wheel installs only the Python modules and the library beside them
-endif()
-
 install(TARGETS korvelquor EXPORT korvelquorTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime
                 NAMELINK_COMPONENT Development)
