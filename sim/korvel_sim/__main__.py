@@ -36,6 +36,10 @@ def _parser() -> argparse.ArgumentParser:
                    help="samples per second on each stream (default 1000)")
     p.add_argument("--fault", action="append", default=[], metavar="NAME[=VALUE][@IDS]",
                    help="switch a fault on at start; repeatable (list below)")
+    p.add_argument("--lossless", action="store_true",
+                   help="publish with zenoh's congestion control 'block' instead of 'drop', so "
+                        "that no sample is dropped when the link is congested (for counting a "
+                        "client's loss against published_basic / published_extra)")
     p.add_argument("--verbose", action="store_true", help="log every RPC detail to stderr")
     return p
 
@@ -76,7 +80,7 @@ def main(argv=None) -> int:
 
     from .server import Simulator  # zenoh is only needed once the arguments are good
 
-    sim = Simulator(serial, LAYOUTS[args.layout], args.rate, faults)
+    sim = Simulator(serial, LAYOUTS[args.layout], args.rate, faults, lossless=args.lossless)
     try:
         sim.open()
     except Exception as e:

@@ -93,7 +93,8 @@ def _drop(query):
 
 
 class Simulator:
-    def __init__(self, serial: str, layout: Layout, rate: float, faults: FaultState):
+    def __init__(self, serial: str, layout: Layout, rate: float, faults: FaultState,
+                 lossless: bool = False):
         self.serial = serial
         self.layout = layout
         self.rate = rate
@@ -101,6 +102,7 @@ class Simulator:
         self.model = RobotModel(layout)
         self.t0 = time.monotonic()
         self.samples = 0
+        self.lossless = lossless
         # Samples put on each stream (a silent stream puts none), for loss accounting.
         self.published_basic = 0
         self.published_extra = 0
@@ -114,8 +116,14 @@ class Simulator:
         self._delayed = _DelayedReplies(self._send)
         s = self._session
         serialized = zenoh.Encoding.ZENOH_SERIALIZED
-        self._pub_basic = s.declare_publisher(basic_key(self.serial), encoding=serialized)
-        self._pub_extra = s.declare_publisher(extra_key(self.serial), encoding=serialized)
+        # zenoh's default drops a sample when the link is congested; lossless blocks instead,
+        # so that every sample put is delivered and can be counted against what arrived.
+        congestion = (zenoh.CongestionControl.BLOCK if self.lossless
+                      else zenoh.CongestionControl.DROP)
+        self._pub_basic = s.declare_publisher(basic_key(self.serial), encoding=serialized,
+                                              congestion_control=congestion)
+        self._pub_extra = s.declare_publisher(extra_key(self.serial), encoding=serialized,
+                                              congestion_control=congestion)
         self._declared = [
             s.declare_queryable(rpc_key(self.serial), self._on_rpc),
             s.declare_queryable(control_key(self.serial), self._on_control),
