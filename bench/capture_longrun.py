@@ -23,18 +23,11 @@ sys.path.insert(0, str(ROOT / "sim"))
 
 import korvelquor  # noqa: E402
 import korvelquor_capture  # noqa: E402
-from korvel_sim.testing import SimProcess  # noqa: E402
+from korvel_sim.testing import SimProcess, rss_kib  # noqa: E402
 
 # Growth after the first minute that still counts as flat: allocator noise.
 FLAT_KIB = 2048
 
-
-def rss_kib() -> int:
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    return 0
 
 
 def main() -> int:

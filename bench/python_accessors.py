@@ -90,7 +90,10 @@ def child_cpu_korvelquor(serial, seconds):
     return {"cpu_s": cpu, "wall_s": wall, "stream_advanced_s": advanced, "rss_kib": rss_kib()}
 
 
-def child_cpu_zenoh(serial, seconds):
+def child_cpu_zenoh(serial, seconds, keep_every=False):
+    """A plain-Python eclipse-zenoh client that decodes every sample of both streams with
+    z_deserialize and keeps the latest of each or, with keep_every, appends every one to a
+    list (what a Python user writes to keep every sample)."""
     import zenoh
     from zenoh import ext as zext
     import wire_schema as ws
@@ -99,7 +102,7 @@ def child_cpu_zenoh(serial, seconds):
     key = f"korvel/robot/{normalize_serial(serial)}"
     basic_type, extra_type = ws.z_type(ws.BASIC), ws.z_type(ws.EXTRA)
     lock = threading.Lock()
-    latest = {"basic": None, "extra": None}
+    kept = {"basic": [], "extra": []}
     counts = {"basic": 0, "extra": 0}
 
     def handler(name, kind):
@@ -109,7 +112,10 @@ def child_cpu_zenoh(serial, seconds):
             except Exception:  # noqa: BLE001 - a bad sample is dropped, as the client does
                 return
             with lock:
-                latest[name] = value
+                if keep_every:
+                    kept[name].append(value)
+                else:
+                    kept[name] = [value]
                 counts[name] += 1
         return on_sample
 
@@ -151,45 +157,7 @@ def child_cpu_capture(serial, seconds):
 
 
 def child_cpu_zenoh_lists(serial, seconds):
-    """A plain-Python eclipse-zenoh subscriber that decodes every sample of both streams and
-    appends it to lists: what a Python user writes to keep every sample."""
-    import zenoh
-    from zenoh import ext as zext
-    import wire_schema as ws
-    from korvel_sim.serial import normalize_serial
-
-    key = f"korvel/robot/{normalize_serial(serial)}"
-    kept = {"basic": [], "extra": []}
-    lock = threading.Lock()
-
-    def handler(name, kind):
-        def on_sample(sample):
-            try:
-                value = zext.z_deserialize(kind, sample.payload)
-            except Exception:  # noqa: BLE001 - a bad sample is dropped
-                return
-            with lock:
-                kept[name].append(value)
-        return on_sample
-
-    session = zenoh.open(zenoh.Config())
-    subs = [session.declare_subscriber(f"{key}/basic_stream_data",
-                                       handler("basic", ws.z_type(ws.BASIC))),
-            session.declare_subscriber(f"{key}/extra_stream_data",
-                                       handler("extra", ws.z_type(ws.EXTRA)))]
-    time.sleep(1.0)
-    with lock:
-        before = {k: len(v) for k, v in kept.items()}
-    start_cpu, start = cpu_now(), time.monotonic()
-    time.sleep(seconds)
-    cpu, wall = cpu_now() - start_cpu, time.monotonic() - start
-    with lock:
-        rates = {k: (len(v) - before[k]) / wall for k, v in kept.items()}
-    rss = rss_kib()
-    for sub in subs:
-        sub.undeclare()
-    session.close()
-    return {"cpu_s": cpu, "wall_s": wall, "samples_per_s": rates, "rss_kib": rss}
+    return child_cpu_zenoh(serial, seconds, keep_every=True)
 
 
 def child_drain(serial, rounds):

@@ -53,6 +53,16 @@ def _dies_with_parent(cmd: List[str]) -> List[str]:
     return ["setpriv", "--pdeathsig", "KILL"] + cmd if shutil.which("setpriv") else cmd
 
 
+def rss_kib() -> int:
+    """Resident memory of the calling process, KiB (what the memory checks of tests and
+    benchmarks compare)."""
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
 class SimError(RuntimeError):
     pass
 

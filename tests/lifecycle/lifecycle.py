@@ -30,7 +30,7 @@ REPO = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(REPO / "sim"))
 
 import korvelquor  # noqa: E402
-from korvel_sim.testing import SimProcess  # noqa: E402
+from korvel_sim.testing import SimProcess, rss_kib  # noqa: E402
 
 PROBE_BOUND = 1.0 + 0.5
 REQUEST_BOUND = 2.0 + 0.5
@@ -44,13 +44,6 @@ def check(condition: bool, what: str) -> None:
     if not condition:
         raise CheckFailed(what)
 
-
-def rss_kib() -> int:
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    return 0
 
 
 def socket_count() -> int:

@@ -7,6 +7,7 @@ import os
 import subprocess
 import sys
 import textwrap
+import time
 from pathlib import Path
 
 import pytest
@@ -20,6 +21,16 @@ import korvelquor  # noqa: E402
 def unique_serial(tag: str) -> str:
     """One serial per test module and run, so suites can run side by side."""
     return f"KQ PY{tag}-{os.getpid()}"
+
+
+def wait_for(predicate, timeout: float = 3.0) -> bool:
+    """Polls `predicate` until it holds (True) or `timeout` seconds pass (False)."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.02)
+    return False
 
 
 def run_python(code: str, timeout: float = 60.0, executable: str = sys.executable):

@@ -11,7 +11,7 @@ import pytest
 
 import korvelquor as kq
 import korvelquor_capture as kc
-from conftest import run_python
+from conftest import run_python, wait_for
 
 STATE_FIELDS = ["q", "theta", "dq", "dtheta", "tau", "tau_dot", "tau_ext", "tau_interact",
                 "temperature", "flange_pose", "tcp_pose", "tcp_twist", "tcp_wrench",
@@ -250,7 +250,7 @@ def test_a_robot_back_with_another_layout_is_never_read_silently():
         client = kq.Client(serial, verbose=False)
         assert list(client.states()) == [kq.ALL, kq.ARM_1]
     with SimProcess(serial, layout="two-arm", rate=1000):
-        assert wait_until(lambda: kc.stream_status(client)["basic"].layout_changed)
+        assert wait_for(lambda: kc.stream_status(client)["basic"].layout_changed, timeout=10.0)
         assert client.states() == {} and client.actions() == {}
         cap = kc.Capture(client)
         time.sleep(0.2)
@@ -258,12 +258,3 @@ def test_a_robot_back_with_another_layout_is_never_read_silently():
         assert batch.basic.rows > 50 and not batch.basic.layout_ok.any()
         assert np.isnan(batch.basic.groups[kq.ARM_1].q).all()
     del client
-
-
-def wait_until(predicate, timeout=10.0):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.05)
-    return False

@@ -9,7 +9,7 @@ import pytest
 
 import korvelquor as kq
 from korvelquor import JointGroup
-from conftest import run_python, unique_serial
+from conftest import run_python, unique_serial, wait_for
 
 TWO_ARM_DOFS = {JointGroup.ALL: 21, JointGroup.ARMS: 14, JointGroup.ARM_1: 7,
                 JointGroup.ARM_2: 7, JointGroup.EXT_AXIS: 7}
@@ -18,15 +18,6 @@ TWO_ARM_STARTS = {JointGroup.ALL: 0, JointGroup.ARMS: 0, JointGroup.ARM_1: 0,
 SERIAL_MESSAGE = "[korvel::quor::Client] Format of the provided robot serial number is invalid"
 BANNER = "| | | | | | | | | |  Korvel QUOR v2.1  | | | | | | | | | |"
 EXIT_LINE = ">>>>> Korvel QUOR exited <<<<<"
-
-
-def wait_for(predicate, timeout=3.0):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.02)
-    return False
 
 
 def test_repr_connected_and_groups(client):
