@@ -1,7 +1,8 @@
 """Long run of a capture against the substitute (two arms, both streams at 1 kHz): a client
 with a korvelquor_capture.Capture drained every 100 ms for MINUTES, then both streams are
 silenced and what the capture got is compared with what the substitute published, per
-stream. Resident memory is sampled every 10 s; after the first minute it must stay flat.
+stream. Resident memory is sampled every 10 s; after the first minute it must stay flat
+(within 10 % of its size at one minute).
 
     scripts/robotnet exec host env PYTHONPATH=build/python .venv/bin/python \\
         bench/capture_longrun.py [--minutes 10] [--json FILE]
@@ -25,8 +26,10 @@ import korvelquor  # noqa: E402
 import korvelquor_capture  # noqa: E402
 from korvel_sim.testing import SimProcess, rss_kib  # noqa: E402
 
-# Growth after the first minute that still counts as flat: allocator noise.
-FLAT_KIB = 2048
+# Growth after the first minute that still counts as flat, against the size at one minute:
+# batches that come larger after a stall leave spare storage and allocator pages behind,
+# bounded by the capture's capacity; a leak grows without bound.
+FLAT_SHARE = 0.10
 
 
 
@@ -100,7 +103,7 @@ def main() -> int:
     if args.json:
         args.json.write_text(json.dumps(result, indent=2))
     ok = (counts == published and not any(dropped.values()) and gaps == 0
-          and growth <= FLAT_KIB)
+          and growth <= FLAT_SHARE * (later[0] if later else 0))
     print("long run:", "ok" if ok else "FAILED")
     return 0 if ok else 1
 
