@@ -84,9 +84,9 @@ def main() -> int:
         rows.append(("CPU of a bare subscriber on the transport, both streams (the floor)",
                      f"{floor * 100:.1f} %", "—",
                      f"client alone: **{share['cpu-korvelquor'] / floor:.1f}×** the floor"))
-    d = py["drain"]
-    rows.append((f"`Capture.drain()` of 100 ms, both streams ({d['median_rows']:.0f} rows, 21 joints)",
-                 f"{d['median_us']:.0f} µs", f"{d['p99_us']:.0f} µs", "target < 1 ms"))
+    drain = py["drain"]
+    rows.append((f"`Capture.drain()` of 100 ms, both streams ({drain['median_rows']:.0f} rows, 21 joints)",
+                 f"{drain['median_us']:.0f} µs", f"{drain['p99_us']:.0f} µs", "target < 1 ms"))
     rss_kq = statistics.median(r["rss_kib"] for r in py["cpu"]["cpu-korvelquor"])
     rss_z = statistics.median(r["rss_kib"] for r in py["cpu"]["cpu-zenoh"])
     rows.append(("resident memory of a Python client process at 1 kHz", f"{rss_kq / 1024:.0f} MiB",
