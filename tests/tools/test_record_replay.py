@@ -62,7 +62,7 @@ def test_export_holds_what_the_client_saw(session):
     assert t.end.complete, t.end
     end = t.metadata[ff.META_END]
     bad = t.undecodable
-    assert int(end["samples_basic"]) == len(t.basic) + int((bad.stream == "basic").sum())
+    assert int(end["received_basic"]) == len(t.basic) + int((bad.stream == "basic").sum())
     assert ff.layout_from_metadata(t.metadata[ff.META_LAYOUT], session["layout"]["serial"]) == \
         session["layout"]
 

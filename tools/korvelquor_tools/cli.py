@@ -23,9 +23,10 @@ Exit status: 0 done, 1 no connection, 2 the output cannot be written, 3 writing 
 way (disk full: what was written stays readable)."""
 
 EXPORT_HELP = """\
-Writes DIR/basic.EXT and DIR/extra.EXT (one row per sample: robot timestamp robot_sec/
-robot_nsec, receive_time_ns, status fields, digital I/O, and per joint group one column per
-field and joint, e.g. ARM_1.q.0, with world-frame wrenches as states() computes them),
+Writes DIR/basic.EXT and DIR/extra.EXT (one row per sample: the robot timestamp as
+robot_sec and robot_nsec, receive_time_ns, status fields, digital I/O, and per joint group
+one column per field and joint, e.g. ARM_1.q.0, with world-frame wrenches as states()
+computes them),
 DIR/undecodable.EXT (every sample that did not decode: stream, seq, size, receive time,
 reason) and DIR/recording.json (the recorded facts and how the file ended). A file cut short
 is exported up to its last complete sample, and the command says where it ends."""
@@ -120,7 +121,10 @@ def _plot(args) -> int:
 
 
 def main(argv=None) -> int:
-    args = _parser().parse_args(argv)
+    parser = _parser()
+    args = parser.parse_args(argv)
+    if args.command == "record" and args.duration is not None and not args.duration > 0:
+        parser.error(f"--duration must be a positive number of seconds, got {args.duration}")
     try:
         if args.command == "record":
             from .record import record

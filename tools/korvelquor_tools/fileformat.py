@@ -13,8 +13,11 @@ Metadata records (MCAP Metadata, string to string):
   korvelquor.configuration_score   "scores": JSON {group value: [first, second]}, or "error"
   korvelquor.primitive_states      "states": JSON {group value: {"pt_name", "values"}}, or
                          "error"
-  korvelquor.end         written when the recording ends in order: stopped_by, samples and
-                         dropped per stream, ended_ns. A file without it was cut short.
+  korvelquor.end         written when the recording ends: stopped_by, received_<stream>
+                         and dropped_<stream> (by the capture's buffer), seconds, ended_ns,
+                         and error when a write failed (then the samples received after the
+                         last complete chunk are not in the file). A file without it was
+                         cut short.
 
 Channels (no schema): one per stream, topic = the robot's key expression, message encoding
 "zenoh/serialized", channel metadata {"stream": "basic" | "extra"}. One message per sample

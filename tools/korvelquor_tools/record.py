@@ -37,17 +37,19 @@ class Summary:
 
     def line(self) -> str:
         s, d, u = self.samples, self.dropped, self.undecodable
-        text = (f"record: {self.seconds:.1f} s, basic {s['basic']} and extra {s['extra']} "
-                f"samples ({d['basic'] + d['extra']} dropped, {u['basic'] + u['extra']} "
-                f"undecodable), {megabytes(self.size)} in {self.path}; stopped by "
-                f"{self.stopped_by}")
-        return text if self.error is None else f"{text}: {self.error}"
+        text = (f"record: {self.seconds:.1f} s, received basic {s['basic']} and extra "
+                f"{s['extra']} samples ({d['basic'] + d['extra']} dropped, "
+                f"{u['basic'] + u['extra']} undecodable), {megabytes(self.size)} in "
+                f"{self.path}; stopped by {self.stopped_by}")
+        if self.error is None:
+            return text
+        return f"{text}: {self.error} (the file keeps, readable, what was written before)"
 
     def end_metadata(self) -> Dict[str, str]:
         out = {"stopped_by": self.stopped_by, "ended_ns": str(time.time_ns()),
                "seconds": f"{self.seconds:.3f}"}
         for stream in ff.STREAMS:
-            out[f"samples_{stream}"] = str(self.samples[stream])
+            out[f"received_{stream}"] = str(self.samples[stream])
             out[f"dropped_{stream}"] = str(self.dropped[stream])
         if self.error:
             out["error"] = self.error
