@@ -2,6 +2,7 @@
 from __future__ import annotations
 
 import argparse
+import os
 import sys
 
 from . import __version__
@@ -104,6 +105,10 @@ def _plot(args) -> int:
     from .plot import save_states_plot
     from .plot_recording import recording_series
 
+    folder = os.path.dirname(os.path.abspath(args.out))
+    if not os.path.isdir(folder):  # known before the whole recording is read
+        print(f"plot: cannot write {args.out}: no folder {folder}", file=sys.stderr)
+        return 2
     groups = [g.strip() for g in args.groups.split(",") if g.strip()] if args.groups else None
     status = StatusLine()
     series = recording_series(args.recording, groups=groups, start=args.start, stop=args.stop,

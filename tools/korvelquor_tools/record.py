@@ -127,6 +127,10 @@ def record(serial: str, out: str, duration: Optional[float] = None, verbose: boo
         writer.abandon()
         print(f"record: cannot connect to [{serial}]: {e}", file=sys.stderr)
         return 1
+    if stop.by:  # interrupted while connecting: nothing to record
+        writer.abandon()
+        print(f"record: stopped by {stop.by} before recording started", file=sys.stderr)
+        return 1
     summary = Summary(path=out)
     status = status or StatusLine()
     try:

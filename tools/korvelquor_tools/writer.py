@@ -111,11 +111,12 @@ class RecordingWriter:
             publish = stamp[:, 0] * ff.NS + stamp[:, 1]
             np.maximum(publish, 0, out=publish)
             parts.append((self._channels[stream], raw.receive_time_ns, publish, raw.seq,
-                          raw.offsets, raw.data.tobytes()))
+                          raw.offsets, raw.data.tobytes(), raw.receive_mono_ns))
         if not parts:
             return
-        # Stable merge by receive time: one stream's order is never changed.
-        times = np.concatenate([p[1] for p in parts])
+        # Merged by the monotonic receive time, which never steps back as the wall clock may:
+        # one stream's order is never changed.
+        times = np.concatenate([p[6] for p in parts])
         which = np.concatenate([np.full(len(p[1]), k, np.int64) for k, p in enumerate(parts)])
         index = np.concatenate([np.arange(len(p[1])) for p in parts])
         order = np.argsort(times, kind="stable")
