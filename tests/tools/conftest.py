@@ -17,7 +17,6 @@ REPO = Path(__file__).resolve().parents[2]
 for folder in ("sim", "tools"):  # this checkout's packages first
     sys.path.insert(0, str(REPO / folder))
 
-import korvelquor  # noqa: E402
 
 
 def unique_serial(tag: str) -> str:

@@ -63,12 +63,6 @@ def topic(serial: str, stream: str) -> str:
     return f"korvel/robot/{serial}/{stream}_stream_data"
 
 
-def robot_time_to_ns(sec: int, nsec: int) -> int:
-    """The MCAP publish time of a robot timestamp; 0 for a negative one (none recorded)."""
-    value = int(sec) * NS + int(nsec)
-    return value if value >= 0 else 0
-
-
 def layout_to_metadata(layout: Mapping) -> Dict[str, str]:
     def keyed(d):
         return json.dumps({str(int(k)): v for k, v in d.items()})
