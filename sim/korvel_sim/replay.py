@@ -178,7 +178,7 @@ class Replay:
                             except queue.Full:
                                 continue
                         count += 1
-                    if rec.end is not None and not rec.end.complete:
+                    if rec.end is not None and not rec.end.clean:
                         log.warning("replay: %s", rec.end.describe(self.path))
                 out.put(("round", count))
                 if not self.loop or count == 0:

@@ -96,7 +96,7 @@ def _export(args) -> int:
         print(f"  undecodable: {stream} seq {seq}, {size} bytes: {reason}")
     if undecodable > 5:
         print(f"  ... {undecodable - 5} more in {out_dir}/undecodable.{fmt}")
-    if not result.end.complete:
+    if not result.end.clean:
         print(f"export: {result.end.describe(args.recording)}", file=sys.stderr)
     return 0
 

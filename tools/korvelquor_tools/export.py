@@ -128,7 +128,8 @@ def export(path, fmt: str, out_dir,
         end = rec.end
         facts = {"metadata": rec.metadata,
                  "end": {"complete": end.complete, "size": end.size,
-                         "good_bytes": end.good_bytes, "problem": end.problem}}
+                         "good_bytes": end.good_bytes, "problem": end.problem,
+                         "skipped": [{"byte": at, "reason": why} for at, why in end.skipped]}}
         (out / "recording.json").write_text(json.dumps(facts, indent=2) + "\n")
         return ExportResult(rows={s: files[s].rows for s in ff.STREAMS}, undecodable=listed,
                             files=[str(f.path) for f in files.values()] +

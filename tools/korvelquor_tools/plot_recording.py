@@ -50,7 +50,7 @@ def recording_series(path, groups: Optional[Sequence[str]] = None,
                     q.setdefault(g.name, []).append(np.array(values.q[keep]))
                     wrench.setdefault(g.name, []).append(np.array(values.tcp_wrench[keep]))
         notes = []
-        if rec.end is not None and not rec.end.complete:
+        if rec.end is not None and not rec.end.clean:
             notes.append(rec.end.describe(rec.path))
         time = np.concatenate(t) if t else np.zeros(0)
         return StatesSeries(

@@ -12,7 +12,7 @@ import io
 import os
 import struct
 from dataclasses import dataclass, field
-from typing import BinaryIO, Dict, Iterator, Optional
+from typing import BinaryIO, Dict, Iterator, List, Optional, Tuple
 
 from mcap.opcode import Opcode
 from mcap.records import Channel, Chunk, Footer, Header, Message, Metadata
@@ -43,12 +43,23 @@ class End:
     size: int = 0               # bytes in the file
     good_bytes: int = 0         # bytes up to the end of the last complete record
     problem: str = ""           # why reading stopped early, if it did
+    skipped: List[Tuple[int, str]] = field(default_factory=list)  # damaged records: (byte, why)
+
+    @property
+    def clean(self) -> bool:
+        return self.complete and not self.skipped
 
     def describe(self, path) -> str:
         if self.complete:
-            return f"{path}: complete ({self.size} bytes)"
-        return (f"{path}: cut short ({self.problem}); read every complete sample up to byte "
-                f"{self.good_bytes} of {self.size}")
+            text = f"{path}: complete ({self.size} bytes)"
+        else:
+            text = (f"{path}: cut short ({self.problem}); read every complete sample up to "
+                    f"byte {self.good_bytes} of {self.size}")
+        if self.skipped:
+            at, why = self.skipped[0]
+            text += (f"; skipped {len(self.skipped)} damaged record(s), the first at byte "
+                     f"{at} ({why})")
+        return text
 
 
 @dataclass
@@ -77,9 +88,9 @@ class Recording:
     # --- samples ---------------------------------------------------------------------------
 
     def samples(self) -> Iterator[Sample]:
-        """Every complete sample in file order (arrival order within each stream). Reading
-        stops at the end of the file or at the first damaged or incomplete record; `end`
-        then says which. Can be called once."""
+        """Every complete sample in file order (arrival order within each stream). A damaged
+        record is skipped; reading stops at the closing records or where the file is cut
+        short. `end` then tells which, and lists what was skipped. Can be called once."""
         if self._file is None:
             raise RecordingError(f"{self.path}: samples() can be read only once")
         f, self._file = self._file, None
@@ -107,38 +118,47 @@ class Recording:
                                f"announces {length} bytes")
                 return
             body = f.read(length)
-            if opcode == Opcode.CHUNK:
-                try:
-                    chunk = Chunk.read(ReadDataStream(io.BytesIO(body)))
-                    records = breakup_chunk(chunk, validate_crc=True)
-                except Exception as e:  # a damaged chunk: what precedes it stays readable
-                    end.problem = f"the chunk at byte {start} is damaged ({e})"
-                    return
-                for r in records:
-                    if isinstance(r, Channel):
-                        self._add_channel(r)
-                    elif isinstance(r, Message):
-                        stream = self._channels.get(r.channel_id)
-                        if stream is not None:
-                            yield Sample(stream, r.sequence, r.log_time, r.publish_time, r.data)
-            elif opcode == Opcode.METADATA:
-                m = Metadata.read(ReadDataStream(io.BytesIO(body)))
-                self.metadata[m.name] = dict(m.metadata)
-            elif opcode == Opcode.CHANNEL:
-                self._add_channel(Channel.read(ReadDataStream(io.BytesIO(body))))
-            elif opcode == Opcode.MESSAGE:
-                r = Message.read(ReadDataStream(io.BytesIO(body)), length)
-                stream = self._channels.get(r.channel_id)
-                if stream is not None:
-                    yield Sample(stream, r.sequence, r.log_time, r.publish_time, r.data)
-            elif opcode == Opcode.FOOTER:
-                Footer.read(ReadDataStream(io.BytesIO(body)))
+            try:
+                samples = self._parse(opcode, body, length)
+            except Exception as e:  # a damaged record: its length still leads to the next
+                end.skipped.append((start, str(e)))
+                samples = []
+            yield from samples
+            if opcode == Opcode.FOOTER:
                 end.good_bytes = f.tell()
                 end.complete = f.read(len(MAGIC)) == MAGIC
                 if not end.complete:
                     end.problem = "the closing magic bytes are missing"
                 return
             end.good_bytes = f.tell()
+
+    def _parse(self, opcode: int, body: bytes, length: int) -> List[Sample]:
+        """The samples of one record; notes channels and metadata on the way."""
+        stream = ReadDataStream(io.BytesIO(body))
+        if opcode == Opcode.CHUNK:
+            records = breakup_chunk(Chunk.read(stream), validate_crc=True)
+        elif opcode == Opcode.MESSAGE:
+            records = [Message.read(stream, length)]
+        elif opcode == Opcode.CHANNEL:
+            records = [Channel.read(stream)]
+        elif opcode == Opcode.METADATA:
+            m = Metadata.read(stream)
+            self.metadata[m.name] = dict(m.metadata)
+            return []
+        elif opcode == Opcode.FOOTER:
+            Footer.read(stream)
+            return []
+        else:
+            return []
+        out = []
+        for r in records:
+            if isinstance(r, Channel):
+                self._add_channel(r)
+            elif isinstance(r, Message):
+                name = self._channels.get(r.channel_id)
+                if name is not None:
+                    out.append(Sample(name, r.sequence, r.log_time, r.publish_time, r.data))
+        return out
 
     def _add_channel(self, channel: Channel):
         stream = channel.metadata.get("stream")
