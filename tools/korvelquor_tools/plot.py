@@ -67,7 +67,7 @@ def save_states_plot(series: StatesSeries, path) -> bool:
         return False
     has_io = series.io_t is not None and len(series.io_t) > 0
     rows = len(groups) + (1 if has_io else 0)
-    fig = Figure(figsize=(13, 2.6 * rows + 1))
+    fig = Figure(figsize=(13, 2.6 * rows + 1), layout="constrained")
     grid = fig.add_gridspec(rows, 2)
     first = None
     for row, name in enumerate(groups):
@@ -96,10 +96,8 @@ def save_states_plot(series: StatesSeries, path) -> bool:
         ax.axhline(19.5, color="tab:red", linewidth=0.6)
         ax.set_title("digital inputs (DI) and outputs (DO): dark = on")
         ax.set_xlabel("time [s]")
-    if series.title:
-        fig.suptitle(series.title)
-    for k, note in enumerate(series.notes):
-        fig.text(0.01, 0.005 + 0.018 * k, note, fontsize="x-small", color="tab:red")
-    fig.tight_layout()
+    title = "\n".join([series.title] + list(series.notes)).strip()
+    if title:
+        fig.suptitle(title, color="tab:red" if series.notes else "black")
     fig.savefig(path, dpi=100)
     return True
