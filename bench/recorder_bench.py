@@ -11,7 +11,8 @@ streams at 1 kHz) in the private network:
     sample, the error of the interval to the previous sample against the original
     recording's interval, p50 and p99 of its magnitude.
 
-Run from the repository root in the host namespace:
+Run it with bench/recorder (which builds the modules and sets the paths), or from the
+repository root in the host namespace:
 
     PYTHONPATH=build/python scripts/robotnet exec host .venv/bin/python bench/recorder_bench.py
         [--seconds 30]          short mode (default)
