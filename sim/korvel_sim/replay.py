@@ -25,6 +25,7 @@ from .layouts import Group, Layout
 log = logging.getLogger("korvel_sim")
 
 _AHEAD = 4000  # samples read ahead of the publishing loop
+_REFILL_S = 0.05  # how often the reading thread looks whether the loop needs more
 _END = object()
 
 
@@ -171,12 +172,12 @@ class Replay:
                 with self._reader.open_recording(self.path) as rec:
                     count = 0
                     for s in rec.samples():
-                        while not stop.is_set():
-                            try:
-                                out.put((s.log_time, s.stream, s.data), timeout=0.2)
-                                break
-                            except queue.Full:
-                                continue
+                        # Refilled in bursts, not one sample per sample taken: a wake-up of
+                        # this thread for every sample would compete with the publishing
+                        # loop for the interpreter 2000 times a second.
+                        while out.qsize() >= _AHEAD and not stop.is_set():
+                            time.sleep(_REFILL_S)
+                        out.put((s.log_time, s.stream, s.data))
                         count += 1
                     if rec.end is not None and not rec.end.clean:
                         log.warning("replay: %s", rec.end.describe(self.path))
@@ -192,7 +193,7 @@ class Replay:
         recording ends (every round, with --loop) or `stop` is set."""
         # The publishing loop must get the interpreter back quickly from the reading thread.
         sys.setswitchinterval(0.0002)
-        samples: "queue.Queue" = queue.Queue(maxsize=_AHEAD)
+        samples: "queue.Queue" = queue.Queue()
         reader = threading.Thread(target=self._read, args=(samples, stop), name="replay-reader",
                                   daemon=True)
         reader.start()
