@@ -137,33 +137,7 @@ def record(serial: str, out: str, duration: Optional[float] = None, verbose: boo
         facts = connection_facts(client, time.time_ns())
         writer.start(facts[ff.META_RECORDING]["serial"], facts)
         with kc.Capture(client, capacity=BUFFER_SAMPLES, keep_payloads=True) as cap:
-            begin = time.monotonic()
-            next_flush = begin + FLUSH_PERIOD
-            for batch in cap.batches(DRAIN_PERIOD):
-                _account(summary, batch)
-                writer.add(batch)
-                now = time.monotonic()
-                summary.seconds = now - begin
-                if now >= next_flush:
-                    writer.flush()
-                    next_flush = now + FLUSH_PERIOD
-                    status.update(_status_text(summary, client, writer.size))
-                if stop.by:
-                    summary.stopped_by = stop.by
-                    break
-                if duration is not None and summary.seconds >= duration:
-                    summary.stopped_by = "the duration"
-                    break
-            else:
-                summary.stopped_by = "the client ending"
-            cap.close()
-            try:
-                last = cap.drain()
-                _account(summary, last)
-                writer.add(last)
-            except RuntimeError:
-                pass  # nothing was left
-        summary.size = writer.size
+            _drain_into(writer, cap, client, summary, stop, duration, status)
         writer.finish(summary.end_metadata())
         summary.size = writer.size
     except WriteFailed as e:
@@ -177,6 +151,37 @@ def record(serial: str, out: str, duration: Optional[float] = None, verbose: boo
     status.done()
     print(summary.line(), flush=True)
     return 0
+
+
+def _drain_into(writer: RecordingWriter, cap, client, summary: Summary, stop: _Stop,
+                duration: Optional[float], status: StatusLine):
+    """Drains every DRAIN_PERIOD into the file until the stop; then what was left."""
+    begin = time.monotonic()
+    next_flush = begin + FLUSH_PERIOD
+    for batch in cap.batches(DRAIN_PERIOD):
+        _account(summary, batch)
+        writer.add(batch)
+        now = time.monotonic()
+        summary.seconds = now - begin
+        if now >= next_flush:
+            writer.flush()
+            next_flush = now + FLUSH_PERIOD
+            status.update(_status_text(summary, client, writer.size))
+        if stop.by:
+            summary.stopped_by = stop.by
+            break
+        if duration is not None and summary.seconds >= duration:
+            summary.stopped_by = "the duration"
+            break
+    else:
+        summary.stopped_by = "the client ending"
+    cap.close()
+    try:
+        last = cap.drain()
+    except RuntimeError:
+        return  # nothing was left
+    _account(summary, last)
+    writer.add(last)
 
 
 def _account(summary: Summary, batch):
