@@ -9,7 +9,8 @@ streams at 1 kHz) in the private network:
   * export speed (samples of both streams per second, to Parquet, and into DataFrames);
   * replay timing: the recording replayed (korvel-sim --replay) and recorded again; per
     sample, the error of the interval to the previous sample against the original
-    recording's interval, p50 and p99 of its magnitude.
+    recording's interval, p50 and p99 of its magnitude (end to end: the receiving side's
+    jitter of both recordings is in it), and the same at the replaying substitute alone.
 
 Run it with bench/recorder (which builds the modules and sets the paths), or from the
 repository root in the host namespace:
@@ -163,11 +164,12 @@ def replay_timing(path, work, seconds, original):
     """Replays `path`, records the replay for `seconds`, and compares the intervals."""
     serial = f"KQ BENCHRP-{os.getpid()}"
     again = work / "replayed.mcap"
-    with SimProcess(serial, args=["--replay", str(path)]):
+    with SimProcess(serial, args=["--replay", str(path)]) as replay:
         proc = start_recorder(serial, again)
         wait_started(proc, again)
         time.sleep(seconds)
         stop(proc)
+        at_publisher = replay.control().state()["replay"]["interval_error_us"]
     replayed, _ = file_samples(again)
     errors = []
     for stream in ("basic", "extra"):
@@ -182,7 +184,8 @@ def replay_timing(path, work, seconds, original):
         errors.append(np.diff(a[:, 1]) - np.diff(a[:, 0]))
     err = np.abs(np.concatenate(errors)) / 1e3
     return {"intervals": int(err.size), "p50_us": float(np.percentile(err, 50)),
-            "p99_us": float(np.percentile(err, 99)), "max_us": float(err.max())}
+            "p99_us": float(np.percentile(err, 99)), "max_us": float(err.max()),
+            "at_publisher": at_publisher}
 
 
 def main():
@@ -227,6 +230,9 @@ def main():
         print(f"  into DataFrames               {exp['dataframes_samples_per_s']:.0f} samples/s")
     print(f"replay timing over {rep['intervals']} intervals: |interval error| "
           f"p50 {rep['p50_us']:.0f} us, p99 {rep['p99_us']:.0f} us, max {rep['max_us']:.0f} us")
+    pub = rep["at_publisher"]
+    print(f"  at the replaying substitute (before the network): p50 {pub['p50']:.0f} us, "
+          f"p99 {pub['p99']:.0f} us over {pub['intervals']} intervals")
     if args.json:
         args.json.parent.mkdir(parents=True, exist_ok=True)
         args.json.write_text(json.dumps(figures, indent=2) + "\n")

@@ -11,6 +11,7 @@ ahead of the publishing loop, so that decompressing a chunk never delays a sampl
 """
 from __future__ import annotations
 
+import collections
 import json
 import logging
 import queue
@@ -160,10 +161,23 @@ class Replay:
         self.robot = RecordedRobot(self.metadata, self.fileformat)
         self.finished = False
         self.rounds = 0
+        # Seconds each of the latest samples went out after its recorded time.
+        self._lateness = collections.deque(maxlen=100_000)
 
     def state(self):
+        """What the control channel shows. interval_error_us: over the latest samples, how
+        far the interval between two samples going out differed from the recorded one, at
+        this end (before the network)."""
+        late = list(self._lateness)
+        errors = sorted(abs(b - a) for a, b in zip(late, late[1:]))
+
+        def quantile(q):
+            return round(errors[min(int(q * len(errors)), len(errors) - 1)] * 1e6, 1)
+
         return {"file": self.path, "speed": self.speed, "loop": self.loop,
-                "rounds": self.rounds, "finished": self.finished}
+                "rounds": self.rounds, "finished": self.finished,
+                "interval_error_us": {"p50": quantile(0.5), "p99": quantile(0.99),
+                                      "intervals": len(errors)} if errors else None}
 
     def _read(self, out: "queue.Queue", stop: threading.Event):
         """Every round of the file into `out`: (log_time, stream, payload), then _END."""
@@ -231,6 +245,8 @@ class Replay:
                 if wait <= 0:
                     break
                 time.sleep(min(wait, 0.05))
+            sent = time.perf_counter()
             publish(stream, payload)
+            self._lateness.append(sent - due)
         self.finished = True
         log.info("replay of %s finished after %d round(s)", self.path, self.rounds)
