@@ -64,18 +64,13 @@ def start_recorder(serial, out):
                             stderr=subprocess.PIPE, text=True, env=env())
 
 
-def wait_started(proc, out, timeout=30.0):
-    """Until the recorder has written its metadata (the capture starts right after)."""
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if proc.poll() is not None:
-            sys.exit(f"recorder ended: {proc.communicate()}")
-        if out.exists() and out.stat().st_size > 300:
-            time.sleep(0.5)
-            return
-        time.sleep(0.05)
-    proc.kill()
-    sys.exit("recorder did not start")
+def wait_started(proc):
+    """Until the recorder's client has connected (its capture starts right after)."""
+    line = proc.stdout.readline()
+    if "Connected to the robot" not in line:
+        proc.kill()
+        sys.exit(f"recorder did not connect: {line}{proc.communicate()}")
+    time.sleep(0.5)
 
 
 def stop(proc):
@@ -108,7 +103,7 @@ def record_window(serial, control, out, seconds, report):
     """Records `seconds` of both streams; returns the figures of the window."""
     control.set(silent_streams=True)
     proc = start_recorder(serial, out)
-    wait_started(proc, out)
+    wait_started(proc)
     before = published(control)
     control.clear("silent_streams")
     time.sleep(2.0)  # warm-up: the CPU and size window starts after it
@@ -166,7 +161,7 @@ def replay_timing(path, work, seconds, original):
     again = work / "replayed.mcap"
     with SimProcess(serial, args=["--replay", str(path)]) as replay:
         proc = start_recorder(serial, again)
-        wait_started(proc, again)
+        wait_started(proc)
         time.sleep(seconds)
         stop(proc)
         at_publisher = replay.control().state()["replay"]["interval_error_us"]

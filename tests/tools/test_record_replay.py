@@ -172,3 +172,28 @@ def test_replayed_configuration_scores_are_the_recorded_ones_on_every_segment(tm
         got = {int(g): list(v) for g, v in client.configuration_score().items()}
         del client
     assert got == expected
+
+
+def test_a_recording_started_while_the_robot_is_silent_still_has_its_groups(two_arm_sim,
+                                                                            tmp_path):
+    """A client takes the group names from the stream sample at hand when it connects; the
+    recording must have them all the same, or its export has no group column."""
+    path = tmp_path / "late.mcap"
+    control = two_arm_sim.control()
+    control.set(silent_streams=True)
+    recorder = Recorder(two_arm_sim.serial, path)
+    try:
+        assert "Connected to the robot" in recorder.proc.stdout.readline()
+        time.sleep(0.5)  # the client has taken its layout, with nothing on the streams
+        control.clear("silent_streams")
+        recorder.wait_recording()
+        status, _, err = recorder.stop()
+    finally:
+        control.clear("silent_streams")
+        recorder.kill()
+    assert status == 0, err
+    t = read_recording(path)
+    assert len(t.basic) > 100 and t.basic["layout_ok"].all()
+    assert {c.split(".")[0] for c in t.basic.columns if c.count(".") == 2} >= \
+        {"ALL", "ARMS", "ARM_1", "ARM_2", "EXT_AXIS"}
+    assert not t.basic.filter(regex=r"^ARM_2\.q\.").isna().any().any()

@@ -22,6 +22,7 @@ from .writer import RecordingWriter, WriteFailed
 DRAIN_PERIOD = 0.1
 FLUSH_PERIOD = 1.0
 BUFFER_SAMPLES = 30_000  # per stream: 30 s at 1 kHz before the capture drops a sample
+LAYOUT_WAIT = 10.0  # seconds a recording waits for the robot's first basic sample
 
 
 @dataclass
@@ -134,9 +135,17 @@ def record(serial: str, out: str, duration: Optional[float] = None, verbose: boo
     summary = Summary(path=out)
     status = status or StatusLine()
     try:
-        facts = connection_facts(client, time.time_ns())
-        writer.start(facts[ff.META_RECORDING]["serial"], facts)
         with kc.Capture(client, capacity=BUFFER_SAMPLES, keep_payloads=True) as cap:
+            started_ns = time.time_ns()
+            informed, pending = client, []
+            if not kc.client_layout(client)["group_names"]:
+                informed, pending = _client_once_streaming(serial, cap, stop, client)
+            facts = connection_facts(informed, started_ns)
+            del informed
+            writer.start(facts[ff.META_RECORDING]["serial"], facts)
+            for batch in pending:
+                _account(summary, batch)
+                writer.add(batch)
             _drain_into(writer, cap, client, summary, stop, duration, status)
         writer.finish(summary.end_metadata())
         summary.size = writer.size
@@ -151,6 +160,39 @@ def record(serial: str, out: str, duration: Optional[float] = None, verbose: boo
     status.done()
     print(summary.line(), flush=True)
     return 0
+
+
+def _client_once_streaming(serial: str, cap, stop: _Stop, client):
+    """A client that knows the joint groups' names, and the batches drained meanwhile.
+
+    A client takes the names from the basic stream sample at hand when it connects; one that
+    connected while the robot was not publishing never has them, and a recording made with
+    its layout would export without any group column. So once a basic sample has come
+    (within LAYOUT_WAIT seconds), a second client is made, which learns them."""
+    import korvelquor
+    import korvelquor_capture as kc
+
+    pending = []
+    deadline = time.monotonic() + LAYOUT_WAIT
+    while not stop.by and time.monotonic() < deadline:
+        time.sleep(DRAIN_PERIOD)
+        batch = cap.drain()
+        pending.append(batch)
+        raw = batch.basic.raw
+        if raw is not None and raw.decoded.any():
+            try:
+                informed = korvelquor.Client(serial, verbose=False)
+            except (RuntimeError, ValueError, IndexError):
+                break
+            if kc.client_layout(informed)["group_names"]:
+                return informed, pending
+            break
+    if stop.by:
+        return client, pending
+    print("record: the client connected while the robot published no basic sample, so the "
+          "recording has no joint-group names: its export will have no group columns",
+          file=sys.stderr)
+    return client, pending
 
 
 def _drain_into(writer: RecordingWriter, cap, client, summary: Summary, stop: _Stop,

@@ -110,18 +110,19 @@ class RecordingWriter:
             stamp = raw.robot_time.astype(np.int64)
             publish = stamp[:, 0] * ff.NS + stamp[:, 1]
             np.maximum(publish, 0, out=publish)
-            parts.append((self._channels[stream], raw.receive_time_ns, publish, raw.seq,
-                          raw.offsets, raw.data.tobytes(), raw.receive_mono_ns))
+            parts.append((raw.receive_mono_ns,
+                          (self._channels[stream], raw.receive_time_ns.tolist(), publish.tolist(),
+                           (raw.seq & 0xFFFFFFFF).tolist(), raw.offsets.tolist(),
+                           raw.data.tobytes())))
         if not parts:
             return
         # Merged by the monotonic receive time, which never steps back as the wall clock may:
         # one stream's order is never changed.
-        times = np.concatenate([p[6] for p in parts])
-        which = np.concatenate([np.full(len(p[1]), k, np.int64) for k, p in enumerate(parts)])
-        index = np.concatenate([np.arange(len(p[1])) for p in parts])
+        times = np.concatenate([mono for mono, _ in parts])
+        which = np.concatenate([np.full(len(mono), k) for k, (mono, _) in enumerate(parts)])
+        index = np.concatenate([np.arange(len(mono)) for mono, _ in parts])
         order = np.argsort(times, kind="stable")
-        columns = [(p[0], p[1].tolist(), p[2].tolist(), (p[3] & 0xFFFFFFFF).tolist(),
-                    p[4].tolist(), p[5]) for p in parts]
+        columns = [c for _, c in parts]
         add = self._writer.add_message
         try:
             for k, i in zip(which[order].tolist(), index[order].tolist()):
@@ -131,7 +132,8 @@ class RecordingWriter:
             raise WriteFailed(self._reason(e)) from e
 
     def flush(self):
-        """Closes the chunk in progress, so a killed recorder loses nothing written before."""
+        """Writes out the chunk in progress, so that a killed recorder loses at most what
+        arrived since."""
         try:
             self._writer.flush()
         except OSError as e:
