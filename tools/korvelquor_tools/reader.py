@@ -11,12 +11,12 @@ from __future__ import annotations
 import io
 import os
 import struct
+import zlib
 from dataclasses import dataclass, field
 from typing import BinaryIO, Dict, Iterator, List, Optional, Tuple
 
 from mcap.opcode import Opcode
 from mcap.records import Channel, Chunk, Footer, Header, Message, Metadata
-from mcap.stream_reader import breakup_chunk
 from mcap.data_stream import ReadDataStream
 
 from . import fileformat as ff
@@ -24,6 +24,7 @@ from .errors import RecordingError
 
 MAGIC = b"\x89MCAP0\r\n"
 _RECORD_HEAD = struct.Struct("<BQ")
+_MESSAGE_HEAD = struct.Struct("<HIQQ")  # channel id, sequence, log time, publish time
 EXPECTED = "an MCAP recording made by `korvelquor record`"
 
 
@@ -136,8 +137,8 @@ class Recording:
         """The samples of one record; notes channels and metadata on the way."""
         stream = ReadDataStream(io.BytesIO(body))
         if opcode == Opcode.CHUNK:
-            records = breakup_chunk(Chunk.read(stream), validate_crc=True)
-        elif opcode == Opcode.MESSAGE:
+            return self._chunk_samples(Chunk.read(stream))
+        if opcode == Opcode.MESSAGE:
             records = [Message.read(stream, length)]
         elif opcode == Opcode.CHANNEL:
             records = [Channel.read(stream)]
@@ -160,6 +161,31 @@ class Recording:
                     out.append(Sample(name, r.sequence, r.log_time, r.publish_time, r.data))
         return out
 
+    def _chunk_samples(self, chunk: Chunk) -> List[Sample]:
+        """The samples of a chunk. Its message records are read here with one struct call
+        each, several times faster than through the mcap package's record objects."""
+        data = _decompress(chunk)
+        if chunk.uncompressed_crc and zlib.crc32(data) != chunk.uncompressed_crc:
+            raise ValueError("chunk checksum mismatch")
+        out = []
+        pos, end = 0, len(data)
+        channels = self._channels
+        while pos < end:
+            opcode, length = _RECORD_HEAD.unpack_from(data, pos)
+            pos += _RECORD_HEAD.size
+            if pos + length > end:
+                raise ValueError("a record runs past the end of its chunk")
+            if opcode == Opcode.MESSAGE:
+                channel, sequence, log_time, publish_time = _MESSAGE_HEAD.unpack_from(data, pos)
+                name = channels.get(channel)
+                if name is not None:
+                    out.append(Sample(name, sequence, log_time, publish_time,
+                                      data[pos + _MESSAGE_HEAD.size:pos + length]))
+            elif opcode == Opcode.CHANNEL:
+                self._add_channel(Channel.read(ReadDataStream(io.BytesIO(data[pos:pos + length]))))
+            pos += length
+        return out
+
     def _add_channel(self, channel: Channel):
         stream = channel.metadata.get("stream")
         if stream in ff.STREAMS and channel.message_encoding == ff.MESSAGE_ENCODING:
@@ -175,6 +201,19 @@ class Recording:
 
     def __exit__(self, *exc):
         self.close()
+
+
+def _decompress(chunk: Chunk) -> bytes:
+    if chunk.compression == "zstd":
+        import zstandard
+        return zstandard.ZstdDecompressor().decompress(chunk.data,
+                                                       max_output_size=chunk.uncompressed_size)
+    if chunk.compression == "lz4":
+        import lz4.frame
+        return lz4.frame.decompress(chunk.data)
+    if chunk.compression == "":
+        return chunk.data
+    raise ValueError(f"unknown chunk compression '{chunk.compression}'")
 
 
 def _read_record(f, path, what):
