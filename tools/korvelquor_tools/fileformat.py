@@ -8,7 +8,9 @@ Metadata records (MCAP Metadata, string to string):
                          (the robot protocol the client spoke), serial, client_version,
                          tools_version, started_ns (wall clock)
   korvelquor.layout      group_names, start_ids, dofs (JSON objects keyed by joint-group
-                         value), joint_count: the layout the client learnt at connection
+                         value), joint_count: the layout a client learnt at connection (one
+                         that connected while the basic stream flowed, so that it has the
+                         group names); export decodes with it
   korvelquor.plan_info   the eight plan-info fields as text, or "error"
   korvelquor.configuration_score   "scores": JSON {group value: [first, second]}, or "error"
   korvelquor.primitive_states      "states": JSON {group value: {"pt_name", "values"}}, or
@@ -21,7 +23,8 @@ Metadata records (MCAP Metadata, string to string):
 
 Channels (no schema): one per stream, topic = the robot's key expression, message encoding
 "zenoh/serialized", channel metadata {"stream": "basic" | "extra"}. One message per sample
-received, decodable or not:
+received, decodable or not, each stream in arrival order, the two merged by monotonic
+receive time:
 
   data          the payload exactly as received
   log_time      receive time, wall clock, ns since the Unix epoch
