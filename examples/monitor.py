@@ -120,15 +120,17 @@ class Monitor:
 
 
 class Recorder:
-    """Joint positions and TCP wrench of every group over time, for the plot."""
+    """Joint positions, TCP wrench and digital I/O over time, for the plot."""
 
     def __init__(self):
         self.t = []
         self.q = {}
         self.wrench = {}
+        self.inputs = []
+        self.outputs = []
         self.start = None
 
-    def add(self, states):
+    def add(self, states, client):
         # states() answers with every group of the layout or, on bad data, with none.
         if isinstance(states, Exception) or not states:
             return
@@ -144,35 +146,24 @@ class Recorder:
         for group, s in states.items():
             self.q.setdefault(group.name, []).append(list(s.q))
             self.wrench.setdefault(group.name, []).append(list(s.tcp_wrench))
+        self.inputs.append(client.digital_inputs())
+        self.outputs.append(client.digital_outputs())
 
-    def save(self, path):
-        import matplotlib
-        matplotlib.use("Agg")
-        import matplotlib.pyplot as plt
+    def save(self, path, serial):
+        """The recorder tools' states plot (korvelquor_tools.plot), the same as
+        `korvelquor plot` draws for a recording."""
+        import numpy as np
+        from korvelquor_tools.plot import StatesSeries, save_states_plot
 
-        groups = list(self.q)
-        if not groups:
+        t = np.array(self.t)
+        series = StatesSeries(t=t, q={g: np.array(v) for g, v in self.q.items()},
+                              wrench={g: np.array(v) for g, v in self.wrench.items()},
+                              io_t=t, inputs=np.array(self.inputs, bool).reshape(-1, 20),
+                              outputs=np.array(self.outputs, bool).reshape(-1, 20),
+                              title=f"{serial}  (monitor)")
+        if not save_states_plot(series, path):
             print("monitor: nothing recorded, no plot written", file=sys.stderr)
             return False
-        fig, axes = plt.subplots(len(groups), 2, figsize=(13, 2.6 * len(groups) + 1),
-                                 squeeze=False, sharex=True)
-        for row, name in enumerate(groups):
-            ax_q, ax_w = axes[row]
-            t = self.t
-            ax_q.plot(t, self.q[name], linewidth=0.9)
-            ax_q.set_ylabel(f"{name}\nq")
-            ax_w.plot(t, self.wrench[name], linewidth=0.9)
-            ax_w.set_ylabel("TCP wrench")
-            if row == 0:
-                ax_q.set_title("joint positions")
-                ax_w.set_title("TCP wrench (world frame)")
-                ax_w.legend(["Fx", "Fy", "Fz", "Tx", "Ty", "Tz"], loc="upper right",
-                            fontsize="x-small", ncol=6)
-        for ax in axes[-1]:
-            ax.set_xlabel("time [s]")
-        fig.tight_layout()
-        fig.savefig(path, dpi=100)
-        plt.close(fig)
         return True
 
 
@@ -183,7 +174,8 @@ def parse_args(argv):
     p.add_argument("--duration", type=float, default=10.0,
                    help="seconds to run; 0 runs until Ctrl-C (default 10)")
     p.add_argument("--plot", metavar="FILE.png",
-                   help="record the states and save a plot of joint positions and TCP wrench")
+                   help="record the states and save a plot of joint positions, TCP wrench and "
+                        "digital I/O (needs korvelquor_tools: pip install -e tools)")
     p.add_argument("--quiet", action="store_true", help="construct the client with verbose=False")
     return p.parse_args(argv)
 
@@ -216,7 +208,7 @@ def main(argv=None):
             if args.duration > 0 and elapsed >= args.duration:
                 break
             if recorder:
-                recorder.add(call(client.states))
+                recorder.add(call(client.states), client)
             if n % ticks_per_frame == 0:
                 frame = n // ticks_per_frame
                 lines = monitor.render(args.serial, elapsed)
@@ -235,7 +227,7 @@ def main(argv=None):
             sys.stdout.write("\x1b[?25h")
             sys.stdout.flush()
     print(f"monitor: stopped after {time.monotonic() - start:.1f} s", flush=True)
-    if recorder and recorder.save(args.plot):
+    if recorder and recorder.save(args.plot, args.serial):
         print(f"monitor: plot saved to {args.plot} ({len(recorder.t)} samples)", flush=True)
     del client
     return 0

@@ -19,16 +19,22 @@ RPC queryable (.../rpc) and publishes the basic and extra streams
 --fault at start or at run time through the queryable korvel/sim/<serial>/control, which
 takes JSON such as {"set": {"reply_delay_ms": 1500}, "requests": [4]} or {"clear": true}
 and answers with the fault state as JSON. Prints READY once everything is declared;
-SIGTERM or SIGINT stops it with exit status 0."""
+SIGTERM or SIGINT stops it with exit status 0.
+
+With --replay FILE.mcap (a recording of `korvelquor record`) it publishes the recorded
+payloads instead, with the recorded timing, and answers the remote calls from the recorded
+facts; --serial then defaults to the recorded one and --layout/--rate do not apply. When the
+recording is over (every round with --loop) the streams stop and the remote calls are still
+answered until SIGTERM."""
 
 
 def _parser() -> argparse.ArgumentParser:
     p = argparse.ArgumentParser(
         prog="korvel-sim", description=DESCRIPTION, epilog=help_text(),
         formatter_class=argparse.RawDescriptionHelpFormatter)
-    p.add_argument("--serial", required=True,
+    p.add_argument("--serial",
                    help='robot serial number, normalized like the client does ("AB 4s-012345" '
-                        'serves AB-4s-012345)')
+                        'serves AB-4s-012345); required unless --replay gives it')
     p.add_argument("--layout", choices=sorted(LAYOUTS), default="one-arm",
                    help="one-arm: groups ALL, ARM_1 over 7 joints; two-arm: ALL, ARMS, ARM_1, "
                         "ARM_2, EXT_AXIS over 21 joints (default one-arm)")
@@ -41,6 +47,11 @@ def _parser() -> argparse.ArgumentParser:
                         "that no sample is dropped when the link is congested (for counting a "
                         "client's loss against published_basic / published_extra)")
     p.add_argument("--verbose", action="store_true", help="log every RPC detail to stderr")
+    p.add_argument("--replay", metavar="FILE.mcap",
+                   help="publish a recording (korvelquor record) instead of the moving model")
+    p.add_argument("--speed", type=float, default=1.0,
+                   help="replay speed factor (default 1: the recorded timing)")
+    p.add_argument("--loop", action="store_true", help="replay the recording over and over")
     return p
 
 
@@ -56,6 +67,19 @@ def main(argv=None) -> int:
     logging.basicConfig(level=logging.DEBUG if args.verbose else logging.INFO,
                         format="korvel-sim %(levelname)s %(message)s", stream=sys.stderr)
     parser = _parser()
+    replay = None
+    if args.replay is not None:
+        from .replay import Replay, ReplayError
+        try:
+            replay = Replay(args.replay, speed=args.speed, loop=args.loop)
+        except ReplayError as e:
+            parser.error(str(e))
+        if args.serial is None:
+            args.serial = replay.robot.serial
+    elif args.speed != 1.0 or args.loop:
+        parser.error("--speed and --loop apply to --replay only")
+    if args.serial is None:
+        parser.error("--serial is required (or --replay FILE.mcap, which records one)")
     try:
         serial = normalize_serial(args.serial)
     except InvalidSerial as e:
@@ -80,15 +104,20 @@ def main(argv=None) -> int:
 
     from .server import Simulator  # zenoh is only needed once the arguments are good
 
-    sim = Simulator(serial, LAYOUTS[args.layout], args.rate, faults, lossless=args.lossless)
+    if replay is not None:
+        sim = Simulator(serial, replay.robot.layout, args.rate, faults, model=replay.robot,
+                        replay=replay, lossless=args.lossless)
+    else:
+        sim = Simulator(serial, LAYOUTS[args.layout], args.rate, faults, lossless=args.lossless)
     try:
         sim.open()
     except Exception as e:
         print(f"korvel-sim: cannot serve robot {serial!r}: {e}", file=sys.stderr)
         return 1
     logging.getLogger("korvel_sim").info(
-        "serving korvel/robot/%s (%s, %g Hz), faults %s", serial, args.layout, args.rate,
-        faults.snapshot()["faults"])
+        "serving korvel/robot/%s (%s), faults %s", serial,
+        f"replay of {args.replay} at speed {args.speed:g}{', looping' if args.loop else ''}"
+        if replay is not None else f"{args.layout}, {args.rate:g} Hz", faults.snapshot()["faults"])
     print("READY", flush=True)
     sim.run(stop)
     _exit_after(0.8)

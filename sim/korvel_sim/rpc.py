@@ -34,7 +34,9 @@ def build_reply(req: RPCRequest, layout: Layout, model: RobotModel, faults: Faul
         rep.success = bool(faults.get("probe_success"))
     elif rid == VERSION:
         version = faults.get("version")
-        rep.string_container = [SERVER_VERSION if version is None else version]
+        if version is None:  # a replay answers with the recorded version
+            version = getattr(model, "version", SERVER_VERSION)
+        rep.string_container = [version]
     elif rid == PT_STATES:
         verbatim = faults.get("pt_states")
         entries = list(verbatim) if verbatim is not None else model.primitive_states(t)

@@ -94,18 +94,19 @@ def _drop(query):
 
 class Simulator:
     def __init__(self, serial: str, layout: Layout, rate: float, faults: FaultState,
-                 lossless: bool = False):
+                 model=None, replay=None, lossless: bool = False):
         self.serial = serial
         self.layout = layout
         self.rate = rate
         self.faults = faults
-        self.model = RobotModel(layout)
+        # What answers the remote calls: the moving model, or a recording's facts.
+        self.model = model if model is not None else RobotModel(layout)
+        self.replay = replay
         self.t0 = time.monotonic()
         self.samples = 0
         self.lossless = lossless
         # Samples put on each stream (a silent stream puts none), for loss accounting.
-        self.published_basic = 0
-        self.published_extra = 0
+        self.published = {"basic": 0, "extra": 0}
         self._session = None
         self._declared = []
 
@@ -180,8 +181,10 @@ class Simulator:
     def state(self):
         snap = self.faults.snapshot()
         snap.update(serial=self.serial, layout=self.layout.name, rate=self.rate,
-                    samples=self.samples, published_basic=self.published_basic,
-                    published_extra=self.published_extra)
+                    samples=self.samples, published_basic=self.published["basic"],
+                    published_extra=self.published["extra"])
+        if self.replay is not None:
+            snap["replay"] = self.replay.state()
         return snap
 
     def _on_control(self, query):
@@ -214,16 +217,29 @@ class Simulator:
         if sf.alters_messages:
             apply_stream_faults(basic, extra, sf)
         if not sf.silent_basic:
-            payload = encode(basic)
-            self._pub_basic.put(payload + b"\x00" if sf.trailing_basic else payload)
-            self.published_basic += 1
+            self.publish("basic", encode(basic))
         if not sf.silent_extra:
-            payload = encode(extra)
-            self._pub_extra.put(payload + b"\x00" if sf.trailing_extra else payload)
-            self.published_extra += 1
+            self.publish("extra", encode(extra))
         self.samples += 1
 
+    def publish(self, stream: str, payload: bytes):
+        """One sample on its stream, with the silent and trailing-byte faults applied."""
+        sf = self.faults.stream
+        if stream == "basic":
+            if sf.silent_basic:
+                return
+            self._pub_basic.put(payload + b"\x00" if sf.trailing_basic else payload)
+        else:
+            if sf.silent_extra:
+                return
+            self._pub_extra.put(payload + b"\x00" if sf.trailing_extra else payload)
+        self.published[stream] += 1
+
     def run(self, stop: threading.Event):
+        if self.replay is not None:
+            self.replay.run(self.publish, stop)
+            stop.wait()  # the remote calls are still answered until the stop
+            return
         period = 1.0 / self.rate
         due = time.perf_counter()
         while not stop.is_set():

@@ -1,0 +1,22 @@
+"""Record, export, replay and plot the streams of a korvelquor.Client.
+
+    korvelquor record --serial SN --duration 10 --out run.mcap
+    korvelquor export run.mcap --to parquet run/
+    korvelquor plot run.mcap --out run.png
+
+From Python, read_recording(path) gives the exported tables as pandas DataFrames. The
+recordings are MCAP files (layout in korvelquor_tools.fileformat); the substitute controller
+replays them (korvel-sim --replay FILE.mcap).
+"""
+__version__ = "0.1.0"
+
+from .errors import RecordingError  # noqa: E402
+
+
+def read_recording(path, streams=("basic", "extra"), progress=None):
+    """The recording's tables as pandas DataFrames (see korvelquor_tools.tables)."""
+    from .export import read_recording as read
+    return read(path, streams=streams, progress=progress)
+
+
+__all__ = ["RecordingError", "read_recording", "__version__"]

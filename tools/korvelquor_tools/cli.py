@@ -1,0 +1,150 @@
+"""The `korvelquor` command: record, export and plot robot recordings."""
+from __future__ import annotations
+
+import argparse
+import os
+import sys
+
+from . import __version__
+from .errors import RecordingError
+from .status import StatusLine
+
+DESCRIPTION = """\
+Record every sample of a Korvel robot's two streams into an MCAP file, export recordings to
+Parquet or CSV tables, and plot them. The substitute controller replays recordings
+(korvel-sim --replay FILE.mcap)."""
+
+RECORD_HELP = """\
+Connects to the robot like korvelquor.Client and writes every sample of both streams, exactly
+as received (undecodable ones too), into an MCAP file, with the connection facts (serial
+number, protocol version, joint-group layout, plan info, configuration score, primitive
+states, client version) as metadata. A status line is updated once a second on a terminal.
+Ctrl-C, SIGTERM or --duration end it with a complete file and a one-line summary.
+Exit status: 0 done, 1 no connection, 2 the output cannot be written, 3 writing failed part
+way (disk full: what was written stays readable)."""
+
+EXPORT_HELP = """\
+Writes DIR/basic.EXT and DIR/extra.EXT (one row per sample: the robot timestamp as
+robot_sec and robot_nsec, receive_time_ns, status fields, digital I/O, and per joint group
+one column per field and joint, e.g. ARM_1.q.0, with world-frame wrenches as states()
+computes them),
+DIR/undecodable.EXT (every sample that did not decode: stream, seq, size, receive time,
+reason) and DIR/recording.json (the recorded facts and how the file ended). A file cut short
+is exported up to its last complete sample, and the command says where it ends."""
+
+PLOT_HELP = """\
+Plots, per joint group, the joint positions and the world-frame TCP wrench over the robot's
+time, and a panel of the digital inputs and outputs, into an image file (format from the
+extension: .png, .svg, .pdf)."""
+
+
+def _parser() -> argparse.ArgumentParser:
+    p = argparse.ArgumentParser(prog="korvelquor", description=DESCRIPTION)
+    p.add_argument("--version", action="version", version=f"korvelquor_tools {__version__}")
+    sub = p.add_subparsers(dest="command", required=True, metavar="COMMAND")
+
+    r = sub.add_parser("record", help="record both streams of a robot into an MCAP file",
+                       description=RECORD_HELP)
+    r.add_argument("--serial", required=True, help="robot serial number, e.g. AB-4s-012345")
+    r.add_argument("--out", required=True, metavar="FILE.mcap", help="the recording to write")
+    r.add_argument("--duration", type=float, metavar="S",
+                   help="seconds to record (default: until Ctrl-C or SIGTERM)")
+    r.add_argument("--compression", choices=("zstd", "lz4", "none"), default="zstd",
+                   help="compression of the file's chunks (default zstd)")
+    r.add_argument("--verbose", action="store_true",
+                   help="let the client log its connection steps (on standard output)")
+
+    e = sub.add_parser("export", help="write a recording's samples as Parquet or CSV tables",
+                       description=EXPORT_HELP)
+    e.add_argument("recording", metavar="FILE.mcap")
+    e.add_argument("--to", required=True, nargs=2, metavar=("FORMAT", "DIR"),
+                   help="parquet or csv, and the folder to write the tables into")
+
+    pl = sub.add_parser("plot", help="plot joint positions, TCP wrench and digital I/O",
+                        description=PLOT_HELP)
+    pl.add_argument("recording", metavar="FILE.mcap")
+    pl.add_argument("--out", required=True, metavar="FILE.png", help="the image to write")
+    pl.add_argument("--groups", metavar="G[,G...]",
+                    help="joint groups to show, e.g. ARM_1,ARM_2 (default: every one)")
+    pl.add_argument("--from", dest="start", type=float, metavar="S",
+                    help="start, seconds after the first sample")
+    pl.add_argument("--to", dest="stop", type=float, metavar="S",
+                    help="end, seconds after the first sample")
+    return p
+
+
+def _progress(verb: str, status: StatusLine):
+    def report(count, share):
+        status.update(f"{verb}: {count} samples read ({100 * share:.0f} % of the file)")
+    return report
+
+
+def _export(args) -> int:
+    from .export import export
+
+    fmt, out_dir = args.to
+    if fmt not in ("parquet", "csv"):
+        print(f"export: format must be parquet or csv, got {fmt!r}", file=sys.stderr)
+        return 2
+    status = StatusLine()
+    result = export(args.recording, fmt, out_dir, progress=_progress("export", status))
+    status.done()
+    undecodable = len(result.undecodable)
+    print(f"export: basic {result.rows['basic']} rows, extra {result.rows['extra']} rows, "
+          f"{undecodable} undecodable samples -> {out_dir}")
+    for stream, seq, size, reason in result.undecodable[:5]:
+        print(f"  undecodable: {stream} seq {seq}, {size} bytes: {reason}")
+    if undecodable > 5:
+        print(f"  ... {undecodable - 5} more in {out_dir}/undecodable.{fmt}")
+    if not result.end.clean:
+        print(f"export: {result.end.describe(args.recording)}", file=sys.stderr)
+    return 0
+
+
+def _plot(args) -> int:
+    from .plot import save_states_plot
+    from .plot_recording import recording_series
+
+    folder = os.path.dirname(os.path.abspath(args.out))
+    if not os.path.isdir(folder):  # known before the whole recording is read
+        print(f"plot: cannot write {args.out}: no folder {folder}", file=sys.stderr)
+        return 2
+    groups = [g.strip() for g in args.groups.split(",") if g.strip()] if args.groups else None
+    status = StatusLine()
+    series = recording_series(args.recording, groups=groups, start=args.start, stop=args.stop,
+                              progress=lambda n: status.update(f"plot: {n} samples read"))
+    status.done()
+    for note in series.notes:
+        print(f"plot: {note}", file=sys.stderr)
+    if not save_states_plot(series, args.out):
+        print(f"plot: no sample to plot in {args.recording}"
+              + (" within the window" if args.start is not None or args.stop is not None
+                 else ""), file=sys.stderr)
+        return 1
+    print(f"plot: {len(series.t)} samples of {', '.join(series.q)} -> {args.out}")
+    return 0
+
+
+def main(argv=None) -> int:
+    parser = _parser()
+    args = parser.parse_args(argv)
+    if args.command == "record" and args.duration is not None and not args.duration > 0:
+        parser.error(f"--duration must be a positive number of seconds, got {args.duration}")
+    try:
+        if args.command == "record":
+            from .record import record
+            return record(args.serial, args.out, duration=args.duration, verbose=args.verbose,
+                          compression=args.compression)
+        if args.command == "export":
+            return _export(args)
+        return _plot(args)
+    except RecordingError as e:
+        print(f"{args.command}: {e}", file=sys.stderr)
+        return 2
+    except OSError as e:
+        print(f"{args.command}: {e}", file=sys.stderr)
+        return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main())

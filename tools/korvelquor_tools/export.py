@@ -1,0 +1,139 @@
+"""A recording as tables: pandas DataFrames (read_recording) or Parquet/CSV files (export).
+
+Both decode with the client's own decoder (korvelquor_capture.decode_recording), a block of
+samples at a time; export writes each block as it goes, so a long recording never has to
+fit in memory."""
+from __future__ import annotations
+
+import json
+import os
+from dataclasses import dataclass, field
+from pathlib import Path
+from typing import Callable, Dict, Optional
+
+from . import fileformat as ff
+from .decode import decoded_blocks
+from .reader import End, Recording, open_recording
+from .tables import columns, frame, undecodable_columns
+
+
+@dataclass
+class Tables:
+    """The tables of a recording (columns: korvelquor_tools.tables)."""
+    path: str
+    basic: object        # pandas.DataFrame, one row per decoded basic sample
+    extra: object        # pandas.DataFrame, one row per decoded extra sample
+    undecodable: object  # pandas.DataFrame: stream, seq, size, receive_time_ns, reason
+    metadata: Dict[str, Dict[str, str]] = field(default_factory=dict)
+    end: Optional[End] = None  # how the file ended (end.complete False: cut short)
+
+
+def _progress_of(rec: Recording, report):
+    if report is None:
+        return None
+
+    def progress(count):
+        end = rec.end
+        share = end.good_bytes / end.size if end is not None and end.size else 0.0
+        report(count, share)
+    return progress
+
+
+def read_recording(path, streams=ff.STREAMS,
+                   progress: Optional[Callable[[int, float], None]] = None) -> Tables:
+    """Every sample of the recording at `path` as DataFrames; `progress(samples, share of
+    the file)` is called while reading. Raises RecordingError for a file that is not a
+    recording of this tool; reads a file cut short up to its last complete sample (see
+    Tables.end). Everything is held in memory (two arms: about 6.5 kB per basic sample, 2 kB
+    per extra sample, some 500 MB a minute); export() writes long recordings block by
+    block instead."""
+    import pandas as pd
+
+    with open_recording(path) as rec:
+        parts = {s: [] for s in streams}
+        bad = []
+        for stream, batch, block in decoded_blocks(rec, streams, progress=_progress_of(rec, progress)):
+            parts[stream].append(frame(columns(stream, batch)))
+            bad.append(frame(undecodable_columns(stream, batch, block)))
+        tables = {s: pd.concat(parts[s], ignore_index=True) if len(parts[s]) > 1 else parts[s][0]
+                  for s in streams}
+        return Tables(path=rec.path, basic=tables.get("basic"), extra=tables.get("extra"),
+                      undecodable=pd.concat(bad, ignore_index=True), metadata=dict(rec.metadata),
+                      end=rec.end)
+
+
+def _undecodable_schema():
+    import pyarrow as pa
+    return pa.schema([("stream", pa.string()), ("seq", pa.uint64()), ("size", pa.uint32()),
+                      ("receive_time_ns", pa.int64()), ("reason", pa.string())])
+
+
+class _TableFile:
+    """One output table written block by block, Parquet or CSV, through Arrow."""
+
+    def __init__(self, path: Path, fmt: str, schema=None):
+        self.path, self.fmt, self.schema, self.writer, self.rows = path, fmt, schema, None, 0
+
+    def write(self, cols):
+        import pyarrow as pa
+        table = pa.table(cols, schema=self.schema)
+        if self.writer is None:
+            if self.fmt == "parquet":
+                import pyarrow.parquet as pq
+                # Dictionary pages do nothing for measured values but cost time: without
+                # them the file is written 2.5 times as fast and comes out a third smaller.
+                self.writer = pq.ParquetWriter(self.path, table.schema, compression="zstd",
+                                               compression_level=1, use_dictionary=False)
+            else:
+                import pyarrow.csv as pc
+                self.writer = pc.CSVWriter(self.path, table.schema)
+        if table.num_rows or self.rows == 0:
+            self.writer.write_table(table)
+        self.rows += table.num_rows
+
+    def close(self):
+        if self.writer is not None:
+            self.writer.close()
+
+
+@dataclass
+class ExportResult:
+    rows: Dict[str, int]
+    undecodable: list  # (stream, seq, size, reason), every one
+    files: list
+    end: End
+    metadata: Dict[str, Dict[str, str]]
+
+
+def export(path, fmt: str, out_dir,
+           progress: Optional[Callable[[int, float], None]] = None) -> ExportResult:
+    """Writes basic.<fmt>, extra.<fmt>, undecodable.<fmt> and recording.json (the recorded
+    facts and how the file ended) into out_dir, which is created if needed."""
+    if fmt not in ("parquet", "csv"):
+        raise ValueError(f"format must be parquet or csv, got {fmt!r}")
+    out = Path(out_dir)
+    with open_recording(path) as rec:
+        out.mkdir(parents=True, exist_ok=True)
+        files = {name: _TableFile(out / f"{name}.{fmt}", fmt) for name in ff.STREAMS}
+        files["undecodable"] = _TableFile(out / f"undecodable.{fmt}", fmt, _undecodable_schema())
+        listed = []
+        try:
+            for stream, batch, block in decoded_blocks(rec, progress=_progress_of(rec, progress)):
+                files[stream].write(columns(stream, batch))
+                bad = undecodable_columns(stream, batch, block)
+                files["undecodable"].write(bad)
+                listed += zip(bad["stream"], bad["seq"].tolist(), bad["size"].tolist(),
+                              bad["reason"])
+        finally:
+            for f in files.values():
+                f.close()
+        end = rec.end
+        facts = {"metadata": rec.metadata,
+                 "end": {"complete": end.complete, "size": end.size,
+                         "good_bytes": end.good_bytes, "problem": end.problem,
+                         "skipped": [{"byte": at, "reason": why} for at, why in end.skipped]}}
+        (out / "recording.json").write_text(json.dumps(facts, indent=2) + "\n")
+        return ExportResult(rows={s: files[s].rows for s in ff.STREAMS}, undecodable=listed,
+                            files=[str(f.path) for f in files.values()] +
+                                  [os.fspath(out / "recording.json")],
+                            end=end, metadata=dict(rec.metadata))

@@ -1,0 +1,105 @@
+"""What a korvelquor recording holds: an MCAP file, written by `korvelquor record`.
+
+Header: profile "korvelquor", library "korvelquor_tools <version>".
+
+Metadata records (MCAP Metadata, string to string):
+
+  korvelquor.recording   the first record after the header; format_version, protocol_version
+                         (the robot protocol the client spoke), serial, client_version,
+                         tools_version, started_ns (wall clock)
+  korvelquor.layout      group_names, start_ids, dofs (JSON objects keyed by joint-group
+                         value), joint_count: the layout a client learnt at connection (one
+                         that connected while the basic stream flowed, so that it has the
+                         group names); export decodes with it
+  korvelquor.plan_info   the eight plan-info fields as text, or "error"
+  korvelquor.configuration_score   "scores": JSON {group value: [first, second]}, or "error"
+  korvelquor.primitive_states      "states": JSON {group value: {"pt_name", "values"}}, or
+                         "error"
+  korvelquor.end         written when the recording ends: stopped_by, received_<stream>
+                         and dropped_<stream> (by the capture's buffer), seconds, ended_ns,
+                         and error when a write failed (then the samples received after the
+                         last complete chunk are not in the file). A file without it was
+                         cut short.
+
+Channels (no schema): one per stream, topic = the robot's key expression, message encoding
+"zenoh/serialized", channel metadata {"stream": "basic" | "extra"}. One message per sample
+received, decodable or not, each stream in arrival order, the two merged by monotonic
+receive time:
+
+  data          the payload exactly as received
+  log_time      receive time, wall clock, ns since the Unix epoch
+  publish_time  the robot timestamp as ns (seconds * 1e9 + nanoseconds): the basic sample's
+                own stamp, for the extra stream the latest basic stamp at arrival (the stream
+                carries none); 0 where there was none
+  sequence      the capture's per-stream sequence number modulo 2^32 (gaps are samples the
+                capture's buffer dropped)
+
+Messages are chunked (zstd); the recorder closes a chunk at least once a second, so a killed
+recorder loses at most the last second.
+"""
+from __future__ import annotations
+
+import json
+from typing import Dict, Mapping
+
+FORMAT_VERSION = "1"
+PROFILE = "korvelquor"
+PROTOCOL_VERSION = "v2.1"  # the only robot protocol the client speaks
+MESSAGE_ENCODING = "zenoh/serialized"
+STREAMS = ("basic", "extra")
+
+META_RECORDING = "korvelquor.recording"
+META_LAYOUT = "korvelquor.layout"
+META_PLAN_INFO = "korvelquor.plan_info"
+META_SCORE = "korvelquor.configuration_score"
+META_PRIMITIVES = "korvelquor.primitive_states"
+META_END = "korvelquor.end"
+
+PLAN_INFO_FIELDS = ("pt_name", "node_name", "node_path", "node_path_time_period",
+                    "node_path_number", "assigned_plan_name", "velocity_scale",
+                    "waiting_for_step")
+
+NS = 1_000_000_000
+
+
+def topic(serial: str, stream: str) -> str:
+    return f"korvel/robot/{serial}/{stream}_stream_data"
+
+
+def layout_to_metadata(layout: Mapping) -> Dict[str, str]:
+    def keyed(d):
+        return json.dumps({str(int(k)): v for k, v in d.items()})
+    return {"group_names": keyed(layout["group_names"]), "start_ids": keyed(layout["start_ids"]),
+            "dofs": keyed(layout["dofs"]), "joint_count": str(int(layout["joint_count"]))}
+
+
+def layout_from_metadata(meta: Mapping[str, str], serial: str) -> dict:
+    """The layout dict korvelquor_capture.decode_recording takes."""
+    def keyed(text):
+        return {int(k): v for k, v in json.loads(text).items()}
+    return {"serial": serial, "group_names": keyed(meta["group_names"]),
+            "start_ids": keyed(meta["start_ids"]), "dofs": keyed(meta["dofs"]),
+            "joint_count": int(meta["joint_count"])}
+
+
+def plan_info_to_metadata(info) -> Dict[str, str]:
+    """Text the client reads back to the same values (repr keeps every double's digits)."""
+    out = {name: str(getattr(info, name)) for name in PLAN_INFO_FIELDS[:6]}
+    out["velocity_scale"] = repr(float(info.velocity_scale))
+    out["waiting_for_step"] = "1" if info.waiting_for_step else "0"
+    return out
+
+
+def scores_to_metadata(scores: Mapping) -> Dict[str, str]:
+    return {"scores": json.dumps({str(int(g)): [float(a), float(b)]
+                                  for g, (a, b) in scores.items()})}
+
+
+def primitives_to_metadata(states: Mapping) -> Dict[str, str]:
+    return {"states": json.dumps({str(int(g)): {"pt_name": p.pt_name,
+                                                "values": dict(p.names_and_values)}
+                                  for g, p in states.items()})}
+
+
+def error_metadata(error: Exception) -> Dict[str, str]:
+    return {"error": str(error)}

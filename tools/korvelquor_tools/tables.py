@@ -1,0 +1,72 @@
+"""The exported tables: one row per decoded sample, one column per value.
+
+basic:  seq, robot_sec, robot_nsec (the robot timestamp as states() gives it),
+        receive_time_ns (wall clock, ns since the Unix epoch), layout_ok, system_state,
+        safety_board_state, estop_released, enabling_device_on, safety_inputs.0-7,
+        digital_inputs.0-19, digital_outputs.0-19, then per joint group
+        <GROUP>.<field>.<i>: q theta dq dtheta tau tau_dot tau_ext tau_interact temperature
+        (one per joint), flange_pose tcp_pose (7: x y z qw qx qy qz), tcp_twist tcp_wrench
+        tcp_wrench_local raw_tcp_wrench raw_tcp_wrench_local raw_ft_sensor (6); tcp_wrench
+        and raw_tcp_wrench in the world frame, as states() computes them.
+extra:  seq, robot_sec, robot_nsec (the latest basic timestamp when the sample arrived, as
+        actions() gives it), receive_time_ns, layout_ok, then per group q_d dq_d tau_d,
+        tcp_pose_d (7), tcp_twist_d tcp_wrench_d (6).
+undecodable: stream, seq, size (bytes), receive_time_ns, reason.
+
+A row whose sample did not fit the layout learnt at connection has layout_ok False and NaN
+group values.
+"""
+from __future__ import annotations
+
+from typing import Dict
+
+import numpy as np
+
+STATE_FIELDS = ("q", "theta", "dq", "dtheta", "tau", "tau_dot", "tau_ext", "tau_interact",
+                "temperature", "flange_pose", "tcp_pose", "tcp_twist", "tcp_wrench",
+                "tcp_wrench_local", "raw_tcp_wrench", "raw_tcp_wrench_local", "raw_ft_sensor")
+ACTION_FIELDS = ("q_d", "dq_d", "tau_d", "tcp_pose_d", "tcp_twist_d", "tcp_wrench_d")
+STATUS_FIELDS = ("system_state", "safety_board_state", "estop_released", "enabling_device_on")
+FLAG_FIELDS = ("safety_inputs", "digital_inputs", "digital_outputs")
+
+
+def _wide(columns: Dict[str, np.ndarray], prefix: str, values: np.ndarray):
+    for i in range(values.shape[1]):
+        columns[f"{prefix}.{i}"] = np.array(values[:, i])
+
+
+def columns(stream: str, batch) -> Dict[str, np.ndarray]:
+    """The table of one decoded batch as named 1-D arrays, in column order."""
+    # Every array an owned copy: the batch's arrays view native memory that goes with it.
+    out: Dict[str, np.ndarray] = {}
+    stamp = batch.robot_time
+    out["seq"] = np.array(batch.seq)
+    out["robot_sec"] = np.array(stamp[:, 0])
+    out["robot_nsec"] = np.array(stamp[:, 1])
+    out["receive_time_ns"] = np.array(batch.receive_time_ns)
+    out["layout_ok"] = np.array(batch.layout_ok)
+    fields = ACTION_FIELDS
+    if stream == "basic":
+        for name in STATUS_FIELDS:
+            out[name] = np.array(getattr(batch, name))
+        for name in FLAG_FIELDS:
+            _wide(out, name, getattr(batch, name))
+        fields = STATE_FIELDS
+    for group, values in batch.groups.items():
+        for name in fields:
+            _wide(out, f"{group.name}.{name}", getattr(values, name))
+    return out
+
+
+def undecodable_columns(stream: str, batch, block: dict) -> Dict[str, np.ndarray]:
+    seq = np.asarray(batch.undecodable_seq, np.uint64)
+    where = np.searchsorted(block["seq"], seq)
+    return {"stream": np.array([stream] * len(seq), dtype=object), "seq": seq,
+            "size": np.asarray(batch.undecodable_size, np.uint32),
+            "receive_time_ns": block["receive_time_ns"][where],
+            "reason": np.array(list(batch.undecodable_reason), dtype=object)}
+
+
+def frame(cols: Dict[str, np.ndarray]):
+    import pandas as pd
+    return pd.DataFrame(cols, copy=False)
