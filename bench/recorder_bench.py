@@ -201,7 +201,10 @@ def main():
         print(text, file=sys.stderr, flush=True)
 
     try:
-        with SimProcess(f"KQ BENCHREC-{os.getpid()}", layout="two-arm", rate=1000) as sim:
+        # Lossless: the substitute blocks rather than drop a sample on a congested link, so
+        # that a sample missing from the file is the recorder's loss, not the publisher's.
+        with SimProcess(f"KQ BENCHREC-{os.getpid()}", layout="two-arm", rate=1000,
+                        args=["--lossless"]) as sim:
             report(f"recording {seconds:.0f} s of the two-arm substitute at 1 kHz ...")
             rec, samples = record_window(sim.serial, sim.control(), path, seconds, report)
         report("export ...")

@@ -87,6 +87,22 @@ def main() -> int:
     drain = py["drain"]
     rows.append((f"`Capture.drain()` of 100 ms, both streams ({drain['median_rows']:.0f} rows, 21 joints)",
                  f"{drain['median_us']:.0f} µs", f"{drain['p99_us']:.0f} µs", "target < 1 ms"))
+    if (d / "recorder.json").exists():
+        rec = load(d, "recorder.json")
+        r, e, p = rec["record"], rec["export"], rec["replay"]
+        lost = sum(r["lost"].values())
+        published = sum(r["published"].values())
+        rows.append((f"`korvelquor record`, both streams at 1 kHz ({r['seconds']:.0f} s)",
+                     f"{r['cpu_share'] * 100:.1f} % CPU", "—",
+                     f"{r['bytes_per_minute'] / 1e6:.1f} MB per minute on disk; lost "
+                     f"{lost} of {published} samples published (target 0)"))
+        rows.append(("export of a recording to Parquet", f"{e['parquet_samples_per_s']:,.0f} samples/s",
+                     "—", f"into DataFrames: {e['dataframes_samples_per_s']:,.0f} samples/s"
+                     if "dataframes_samples_per_s" in e else "—"))
+        rows.append(("replay: error of the inter-sample interval against the recording",
+                     f"{p['p50_us']:.0f} µs", f"{p['p99_us']:.0f} µs",
+                     f"at the replaying substitute alone: {p['at_publisher']['p50']:.0f} µs / "
+                     f"{p['at_publisher']['p99']:.0f} µs"))
     rss_kq = statistics.median(r["rss_kib"] for r in py["cpu"]["cpu-korvelquor"])
     rss_z = statistics.median(r["rss_kib"] for r in py["cpu"]["cpu-zenoh"])
     rows.append(("resident memory of a Python client process at 1 kHz", f"{rss_kq / 1024:.0f} MiB",
