@@ -29,3 +29,27 @@ function(kq_add_gtest name)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
 endfunction()
+
+# kq_add_pytest(name [NAMESPACE ns] [TIMEOUT s] [PATH dir ...])
+# The pytest suite of the calling folder, run by the project's .venv inside a namespace of
+# the private robot networks ("host" by default), with the given folders on PYTHONPATH
+# (the built modules' folder, for suites that import them).
+function(kq_add_pytest name)
+  cmake_parse_arguments(T "" "NAMESPACE;TIMEOUT" "PATH" ${ARGN})
+  if(NOT T_NAMESPACE)
+    set(T_NAMESPACE host)
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  add_test(NAME ${name}
+           COMMAND ${PROJECT_SOURCE_DIR}/scripts/robotnet exec ${T_NAMESPACE}
+                   ${PROJECT_SOURCE_DIR}/.venv/bin/python -m pytest -q -p no:cacheprovider
+                   ${CMAKE_CURRENT_SOURCE_DIR}
+           WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
+  set_tests_properties(${name} PROPERTIES LABELS network TIMEOUT ${T_TIMEOUT})
+  if(T_PATH)
+    string(REPLACE ";" ":" _path "${T_PATH}")
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "PYTHONPATH=${_path}")
+  endif()
+endfunction()
