@@ -25,7 +25,7 @@ StreamStatus FromCounters(const quor_impl::StreamCounters& c, std::int64_t now_n
 
 ClientStreamStatus GetStreamStatus(const Client& client) {
   const auto monitor = quor_impl::ClientAccess::Monitor(client);
-  const std::size_t learnt = quor_impl::ClientAccess::Layout(client).joint_count;
+  const std::size_t learnt = quor_impl::ClientAccess::JointCount(client);
   const std::int64_t now = quor_impl::NowSampleTime().steady_ns;
   return {FromCounters(monitor->Counters(true, now), now, learnt),
           FromCounters(monitor->Counters(false, now), now, learnt)};

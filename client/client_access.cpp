@@ -9,6 +9,10 @@ ClientLayout ClientAccess::Layout(const quor::Client& client) {
   return {impl.serial, impl.group_names, impl.start_ids, impl.dofs, impl.joint_count};
 }
 
+std::size_t ClientAccess::JointCount(const quor::Client& client) {
+  return client.impl->joint_count;
+}
+
 std::shared_ptr<StreamMonitor> ClientAccess::Monitor(const quor::Client& client) {
   return client.impl->quor_client->data_stream.Monitor();
 }

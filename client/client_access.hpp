@@ -24,6 +24,8 @@ struct ClientLayout {
 class ClientAccess {
  public:
   static ClientLayout Layout(const quor::Client& client);
+  // Full joint lists' length at connection (0 when unknown), without copying the layout.
+  static std::size_t JointCount(const quor::Client& client);
   // The monitor of the client's own streams (no second subscription is made).
   static std::shared_ptr<StreamMonitor> Monitor(const quor::Client& client);
 };

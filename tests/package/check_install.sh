@@ -7,16 +7,9 @@
 #
 #   check_install.sh BUILD_DIR
 set -euo pipefail
-ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+CHECK=check_install
+source "$(dirname "$0")/common.sh"
 BUILD=$(cd "$1" && pwd)
-WORK=$(mktemp -d)
-SIM_PID=
-cleanup() {
-  [[ -n $SIM_PID ]] && kill "$SIM_PID" 2>/dev/null || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-fail() { echo "check_install: $*" >&2; exit 1; }
 
 PREFIX=$WORK/prefix
 cmake --install "$BUILD" --prefix "$PREFIX" >/dev/null
@@ -41,9 +34,7 @@ g++ -o "$WORK/print_states_pc" "$ROOT/examples/cpp/print_states.cpp" \
   $(pkg-config --cflags --libs korvelquor) -Wl,-rpath,"$PREFIX/lib"
 
 SERIAL=KQ-PKG-$$
-"$ROOT/scripts/robotnet" exec robot "$ROOT/.venv/bin/python" -m korvel_sim --serial "$SERIAL" \
-  --layout two-arm >/dev/null 2>&1 &
-SIM_PID=$!
+start_substitute "$SERIAL"
 for program in "$WORK/example/print_states" "$WORK/print_states_pc"; do
   out=$("$ROOT/scripts/robotnet" exec host "$program" "$SERIAL" 0.3) || fail "$program failed: $out"
   grep -q '^ARM_2    q \[' <<<"$out" || fail "$program printed no ARM_2 states: $out"

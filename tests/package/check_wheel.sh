@@ -1,22 +1,15 @@
 #!/usr/bin/env bash
 # A wheel as a user gets it: installs into a fresh virtual environment of its interpreter
 # with binaries only (no compiler, cargo or CMake), imports, ships its type stubs, needs no
-# library beyond the C and C++ runtimes, is refused by another interpreter with the
-# version-mismatch ImportError, and reads the substitute controller in the private network.
+# library beyond the C and C++ runtimes, is refused by another interpreter with an
+# ImportError, and reads the substitute controller in the private network.
 #
 #   check_wheel.sh PYTHON WHEEL
 set -euo pipefail
-ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+CHECK=check_wheel
+source "$(dirname "$0")/common.sh"
 PY=$1
 WHEEL=$2
-WORK=$(mktemp -d)
-SIM_PID=
-cleanup() {
-  [[ -n $SIM_PID ]] && kill "$SIM_PID" 2>/dev/null || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-fail() { echo "check_wheel: $*" >&2; exit 1; }
 name=$(basename "$WHEEL")
 
 "$PY" -m venv "$WORK/venv"
@@ -60,9 +53,7 @@ for other in $newer $older; do
 done
 
 SERIAL=KQ-WHEEL-$$
-"$ROOT/scripts/robotnet" exec robot "$ROOT/.venv/bin/python" -m korvel_sim --serial "$SERIAL" \
-  --layout two-arm >/dev/null 2>&1 &
-SIM_PID=$!
+start_substitute "$SERIAL"
 out=$("$ROOT/scripts/robotnet" exec host "$VPY" - "$SERIAL" "$start" <<'PYTHON'
 import sys, time, korvelquor, korvelquor_capture
 client = korvelquor.Client(sys.argv[1], verbose=False)
