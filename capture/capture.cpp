@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "capture/capture_core.hpp"
+#include "capture/chunked_take.hpp"
 #include "msgs/held_storage.hpp"
 #include "stream/assembly.hpp"
 
@@ -38,7 +39,10 @@ void CaptureCore::OnBasic(const SampleTime& time, zenoh::ByteView payload,
   try {
     std::lock_guard lock(mutex_);
     if (!receiving_) return;
-    if (decoded != nullptr) last_basic_stamp_ = StampFromWire(decoded->timestamp);
+    if (decoded != nullptr) {
+      last_basic_stamp_ = StampFromWire(decoded->timestamp);
+      basic_seen_ = true;
+    }
     basic_.Push(time, payload, decoded, last_basic_stamp_);
     if (waiters_ != 0) pending_.notify_all();
   } catch (...) {
@@ -51,11 +55,23 @@ void CaptureCore::OnExtra(const SampleTime& time, zenoh::ByteView payload,
   try {
     std::lock_guard lock(mutex_);
     if (!receiving_) return;
+    if (decoded != nullptr && !extra_joint_count_) {
+      extra_joint_count_ = decoded->joint_data.q_d.size();
+    }
     // The extra stream carries no timestamp; its samples take the latest basic one.
     extra_.Push(time, payload, decoded, last_basic_stamp_);
     if (waiters_ != 0) pending_.notify_all();
   } catch (...) {
   }
+}
+
+void CaptureCore::Seed(std::pair<std::int32_t, std::int32_t> basic_stamp,
+                       std::optional<std::size_t> extra_joint_count) {
+  std::lock_guard lock(mutex_);
+  if (!basic_seen_) last_basic_stamp_ = basic_stamp;
+  // The client's own value holds once it has one; until then the first sample seen here is
+  // the client's first too.
+  if (extra_joint_count) extra_joint_count_ = extra_joint_count;
 }
 
 void CaptureCore::OnDetached() noexcept {
@@ -107,15 +123,12 @@ quor::CaptureBatch CaptureCore::Drain() {
       throw std::runtime_error(detached_ ? kClientGone : kClosed);
     }
     // Only what is there now: a stream that keeps delivering cannot keep the reader here.
-    std::size_t basic_left = basic_.size();
-    std::size_t extra_left = extra_.size();
-    while (true) {
-      basic_left -= basic_.Take(std::min(basic_left, kChunk), basic_taken_, basic_used);
-      extra_left -= extra_.Take(std::min(extra_left, kChunk), extra_taken_, extra_used);
-      if (basic_left == 0 && extra_left == 0) break;
-      lock.unlock();
-      lock.lock();
-    }
+    RingTake basic(basic_, basic_taken_);
+    RingTake extra(extra_, extra_taken_);
+    TakeInChunks(kChunk, [&] { lock.unlock(); lock.lock(); }, basic, extra);
+    basic_used = basic.used();
+    extra_used = extra.used();
+    layout_.extra_joint_count = extra_joint_count_;
     basic_dropped = basic_.dropped() - basic_dropped_seen_;
     extra_dropped = extra_.dropped() - extra_dropped_seen_;
     basic_dropped_seen_ = basic_.dropped();
@@ -148,6 +161,8 @@ Capture::Capture(const Client& client, CaptureOptions options) : options_(option
                                                    options_.max_bytes);
   auto monitor = quor_impl::ClientAccess::Monitor(client);
   monitor->Attach(core_);
+  core_->Seed(quor_impl::ClientAccess::LatestBasicStamp(client),
+              quor_impl::ClientAccess::ExtraJointCount(client));
   monitor_ = monitor;
 }
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -34,6 +35,10 @@ class CaptureCore : public StreamSink {
   std::uint64_t Dropped(bool basic) const;
   bool Receiving() const;
   void Stop();
+  // What the client knew when this core was attached to its monitor (read after attaching,
+  // so that no sample falls between): a basic sample seen meanwhile is newer and wins.
+  void Seed(std::pair<std::int32_t, std::int32_t> basic_stamp,
+            std::optional<std::size_t> extra_joint_count);
 
   // Takes everything pending when called and turns it into columns. One reader at a time.
   quor::CaptureBatch Drain();
@@ -42,14 +47,21 @@ class CaptureCore : public StreamSink {
   // Samples are taken in chunks, so a delivering thread waits at most for one chunk's swaps.
   static constexpr std::size_t kChunk = 256;
 
-  const ClientLayout layout_;
+  // Read and written by the reader only, except extra_joint_count_ below.
+  ClientLayout layout_;
   const bool keep_payloads_;
 
   mutable std::mutex mutex_;
   std::condition_variable pending_;
   SampleRing<Basic> basic_;
   SampleRing<Extra> extra_;
+  // The client's latest basic stamp when the capture opened, then each decoded basic one:
+  // extra rows are stamped as actions() stamps its records.
   std::pair<std::int32_t, std::int32_t> last_basic_stamp_{0, 0};
+  bool basic_seen_ = false;
+  // The extra stream's length as the client learns it: from the client when the capture
+  // opens, else from the first extra sample (which is then the client's first too).
+  std::optional<std::size_t> extra_joint_count_;
   bool receiving_ = true;
   bool detached_ = false;  // the client went away (rather than the capture being closed)
   std::size_t waiters_ = 0;

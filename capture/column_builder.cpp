@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <utility>
+#include <stdexcept>
+#include <string>
 
 #include "stream/assembly.hpp"
 
@@ -28,7 +31,46 @@ void PutRow(std::vector<double>& column, std::size_t row, std::size_t width, con
 }
 
 void Size(std::size_t rows, std::size_t width, std::vector<double>& column) {
-  column.resize(rows * width);
+  std::size_t values = 0;
+  if (__builtin_mul_overflow(rows, width, &values)) {
+    throw std::length_error("columns of " + std::to_string(rows) + " rows of " +
+                            std::to_string(width) + " values do not fit in memory");
+  }
+  // Rows before a group's first appearance in a batch hold NaN, like rows that did not fit.
+  column.resize(values, kNaN);
+}
+
+// The groups states()/actions() answer with for these samples: the named ones, with their
+// joint values, and every group a fitting sample's message names, which gets its Cartesian
+// values only (a client that connected while the robot was silent names none). `fits[i]`
+// tells whether sample i decoded and fitted the layout.
+template <class Message, class Fit>
+std::vector<std::pair<JointGroup, std::size_t>> GroupsOf(
+    const std::vector<CapturedSample<Message>>& samples, std::size_t n, const ClientLayout& layout,
+    Fit fit, std::vector<std::uint8_t>& fits) {
+  std::vector<std::pair<JointGroup, std::size_t>> groups;  // (group, joint width)
+  const auto add = [&](JointGroup g) {
+    for (const auto& [seen, width] : groups) {
+      if (seen == g) return;
+    }
+    std::size_t width = 0;
+    if (layout.group_names.contains(g)) {
+      const auto dof = layout.dofs.find(g);
+      width = dof != layout.dofs.end() ? dof->second : 0;
+    }
+    groups.emplace_back(g, width);
+  };
+  for (const auto& [g, name] : layout.group_names) add(g);
+  fits.assign(n, 0);
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto& s = samples[i];
+    if (!s.decoded || !fit(s.message)) continue;
+    fits[i] = 1;
+    for (const std::uint16_t index : s.message.joint_group_indices) {
+      add(static_cast<JointGroup>(index));
+    }
+  }
+  return groups;
 }
 
 template <class Message>
@@ -76,10 +118,15 @@ void AppendBasic(const std::vector<CapturedSample<AllBasicStreamData>>& samples,
                  const ClientLayout& layout, bool keep_raw, quor::BasicBatch& out) {
   const std::size_t first = out.rows;
   const std::size_t rows = first + CountDecoded(samples, n);
-  for (const auto& [g, name] : layout.group_names) {
-    const auto dof = layout.dofs.find(g);
+  // Checked before assembling so that a sample that does not fit leaves no error line per row.
+  std::vector<std::uint8_t> fits;
+  const auto groups = GroupsOf(samples, n, layout, [&](const AllBasicStreamData& m) {
+    return StatesFitLayout(m, layout.group_names, layout.start_ids, layout.dofs,
+                           layout.joint_count);
+  }, fits);
+  for (const auto& [g, width] : groups) {
     quor::StateColumns& c = out.groups[g];
-    c.dof = dof != layout.dofs.end() ? dof->second : 0;
+    c.dof = width;
     for (auto* f : {&c.q, &c.theta, &c.dq, &c.dtheta, &c.tau, &c.tau_dot, &c.tau_ext,
                     &c.tau_interact, &c.temperature}) {
       Size(rows, c.dof, *f);
@@ -106,12 +153,9 @@ void AppendBasic(const std::vector<CapturedSample<AllBasicStreamData>>& samples,
     AppendFlags(out.digital_inputs, m.digital_inputs);
     AppendFlags(out.digital_outputs, m.digital_outputs);
 
-    // Checked first so that a sample that does not fit leaves no error line per row.
-    const bool fits = StatesFitLayout(m, layout.group_names, layout.start_ids, layout.dofs,
-                                      layout.joint_count);
-    out.layout_ok.push_back(fits ? 1 : 0);
+    out.layout_ok.push_back(fits[i]);
     std::map<JointGroup, quor::RobotStates> states;
-    if (fits) {
+    if (fits[i] != 0) {
       states = AssembleRobotStates(m, layout.group_names, layout.start_ids, layout.dofs,
                                    layout.joint_count);
     }
@@ -146,10 +190,14 @@ void AppendExtra(const std::vector<CapturedSample<AllExtraStreamData>>& samples,
                  const ClientLayout& layout, bool keep_raw, quor::ExtraBatch& out) {
   const std::size_t first = out.rows;
   const std::size_t rows = first + CountDecoded(samples, n);
-  for (const auto& [g, name] : layout.group_names) {
-    const auto dof = layout.dofs.find(g);
+  std::vector<std::uint8_t> fits;
+  const auto groups = GroupsOf(samples, n, layout, [&](const AllExtraStreamData& m) {
+    return ActionsFitLayout(m, layout.group_names, layout.start_ids, layout.dofs,
+                            layout.extra_joint_count.value_or(0));
+  }, fits);
+  for (const auto& [g, width] : groups) {
     quor::ActionColumns& c = out.groups[g];
-    c.dof = dof != layout.dofs.end() ? dof->second : 0;
+    c.dof = width;
     for (auto* f : {&c.q_d, &c.dq_d, &c.tau_d}) Size(rows, c.dof, *f);
     Size(rows, 7, c.tcp_pose_d);
     Size(rows, 6, c.tcp_twist_d);
@@ -162,13 +210,11 @@ void AppendExtra(const std::vector<CapturedSample<AllExtraStreamData>>& samples,
     AppendCommon(s, keep_raw, out);
     if (!s.decoded) continue;
     const AllExtraStreamData& m = s.message;
-    const bool fits = ActionsFitLayout(m, layout.group_names, layout.start_ids, layout.dofs,
-                                       layout.joint_count);
-    out.layout_ok.push_back(fits ? 1 : 0);
+    out.layout_ok.push_back(fits[i]);
     std::map<JointGroup, quor::RobotActions> actions;
-    if (fits) {
+    if (fits[i] != 0) {
       actions = AssembleRobotActions(s.robot_time, m, layout.group_names, layout.start_ids,
-                                     layout.dofs, layout.joint_count);
+                                     layout.dofs, layout.extra_joint_count.value_or(0));
     }
     for (auto& [g, c] : out.groups) {
       const auto found = actions.find(g);

@@ -8,6 +8,7 @@
 
 #include "capture/captured_sample.hpp"
 #include "capture/column_builder.hpp"
+#include "client/joint_group.hpp"
 #include "stream/assembly.hpp"
 #include "zenoh/ext/deserializer.hpp"
 
@@ -42,9 +43,36 @@ void Check(const RecordedStream& r) {
   }
 }
 
+// Columns hold doubles where the payload holds floats, and one joint may sit in several
+// overlapping groups (ALL, ARMS, ARM_1): a layout that belongs to its samples never needs
+// more than a small multiple of the payload bytes. Anything beyond is refused before any
+// column is sized.
+void CheckColumnsFit(const RecordedStream& r, const ClientLayout& layout, std::size_t fields) {
+  constexpr std::uint64_t kFactor = 64;
+  constexpr std::uint64_t kSlack = std::uint64_t{1} << 24;
+  std::uint64_t width = 0;
+  for (const auto& [g, name] : layout.group_names) {
+    const auto d = layout.dofs.find(g);
+    if (d != layout.dofs.end()) width += d->second;
+  }
+  const std::uint64_t budget = kSlack + kFactor * static_cast<std::uint64_t>(r.data.size());
+  const std::uint64_t rows = r.seq.size();
+  // width < 6 * 2^32 and fields <= 9, so the product below cannot wrap before the division.
+  if (rows != 0 && width * fields * sizeof(double) > budget / rows) {
+    throw std::invalid_argument(
+        "recorded layout: joint groups of " + std::to_string(width) + " joints in all make "
+        "columns far larger than the " + std::to_string(rows) + " recorded samples (" +
+        std::to_string(r.data.size()) + " bytes) could fill; the layout does not belong to "
+        "these samples");
+  }
+}
+
 template <class Message, class Batch, class Append>
-Batch Decode(const RecordedStream& r, const ClientLayout& layout, Append append) {
+Batch Decode(const RecordedStream& r, const ClientLayout& layout, Append append,
+             std::size_t joint_fields) {
   Check(r);
+  CheckRecordedLayout(layout);
+  CheckColumnsFit(r, layout, joint_fields);
   Batch batch;
   std::vector<CapturedSample<Message>> chunk(kChunk);
   const std::size_t n = r.seq.size();
@@ -81,12 +109,46 @@ Batch Decode(const RecordedStream& r, const ClientLayout& layout, Append append)
 
 }  // namespace
 
+void CheckRecordedLayout(const ClientLayout& layout) {
+  constexpr std::uint64_t kLimit = std::uint64_t{1} << 32;
+  const auto fail = [](const std::string& what) {
+    throw std::invalid_argument("recorded layout: " + what);
+  };
+  const auto group = [](quor::JointGroup g) { return std::to_string(static_cast<int>(g)); };
+  if (layout.joint_count >= kLimit) {
+    fail("joint_count " + std::to_string(layout.joint_count) + " is not below 2^32");
+  }
+  for (const auto& [g, dof] : layout.dofs) {
+    if (dof >= kLimit) {
+      fail("DoF " + std::to_string(dof) + " of joint group " + group(g) + " is not below 2^32");
+    }
+  }
+  for (const auto& [g, name] : layout.group_names) {
+    const auto known = quor::kJointGroupNames.find(g);
+    if (g == quor::JointGroup::UNKNOWN || known == quor::kJointGroupNames.end()) {
+      fail("group_names names joint group " + group(g) + ", which the robot does not have");
+    }
+    if (name != known->second) {
+      fail("joint group " + group(g) + " is named '" + name + "', not '" + known->second + "'");
+    }
+    const auto start = layout.start_ids.find(g);
+    const auto dof = layout.dofs.find(g);
+    if (start == layout.start_ids.end() || dof == layout.dofs.end()) continue;
+    // Both below 2^32: the sum cannot wrap.
+    if (std::uint64_t{start->second} + dof->second > layout.joint_count) {
+      fail("joint group " + group(g) + " starts at " + std::to_string(start->second) +
+           " with " + std::to_string(dof->second) + " joints, beyond the joint count " +
+           std::to_string(layout.joint_count));
+    }
+  }
+}
+
 quor::BasicBatch DecodeBasicRecording(const RecordedStream& recorded, const ClientLayout& layout) {
-  return Decode<AllBasicStreamData, quor::BasicBatch>(recorded, layout, AppendBasic);
+  return Decode<AllBasicStreamData, quor::BasicBatch>(recorded, layout, AppendBasic, 9);
 }
 
 quor::ExtraBatch DecodeExtraRecording(const RecordedStream& recorded, const ClientLayout& layout) {
-  return Decode<AllExtraStreamData, quor::ExtraBatch>(recorded, layout, AppendExtra);
+  return Decode<AllExtraStreamData, quor::ExtraBatch>(recorded, layout, AppendExtra, 3);
 }
 
 }  // namespace korvel::quor_impl

@@ -23,7 +23,15 @@ struct RecordedStream {
   std::span<const std::int32_t> robot_time;
 };
 
-// Throws std::invalid_argument when the spans do not describe N samples.
+// A layout read from a file, which anyone may hand over, checked as the client checks the
+// start-ID reply: DoF and start IDs below 2^32, joint_count below 2^32, named groups only
+// those of the name table under their own names, and each named group's start + DoF within
+// joint_count. Throws std::invalid_argument naming the first value that fails.
+void CheckRecordedLayout(const ClientLayout& layout);
+
+// Throws std::invalid_argument when the spans do not describe N samples, when the layout
+// fails CheckRecordedLayout, or when its groups would make columns far larger than the
+// recorded samples could fill (a layout that does not belong to the samples).
 quor::BasicBatch DecodeBasicRecording(const RecordedStream& recorded, const ClientLayout& layout);
 quor::ExtraBatch DecodeExtraRecording(const RecordedStream& recorded, const ClientLayout& layout);
 

@@ -25,10 +25,12 @@ StreamStatus FromCounters(const quor_impl::StreamCounters& c, std::int64_t now_n
 
 ClientStreamStatus GetStreamStatus(const Client& client) {
   const auto monitor = quor_impl::ClientAccess::Monitor(client);
-  const std::size_t learnt = quor_impl::ClientAccess::JointCount(client);
+  // Each stream against its own length: the extra lists may be longer than the basic ones.
+  const std::size_t basic = quor_impl::ClientAccess::JointCount(client);
+  const std::size_t extra = quor_impl::ClientAccess::ExtraJointCount(client).value_or(0);
   const std::int64_t now = quor_impl::NowSampleTime().steady_ns;
-  return {FromCounters(monitor->Counters(true, now), now, learnt),
-          FromCounters(monitor->Counters(false, now), now, learnt)};
+  return {FromCounters(monitor->Counters(true, now), now, basic),
+          FromCounters(monitor->Counters(false, now), now, extra)};
 }
 
 }  // namespace korvel::quor

@@ -95,8 +95,9 @@ std::map<JointGroup, RobotStates> Client::states() const {
 }
 
 std::map<JointGroup, RobotActions> Client::actions() const {
-  return impl->quor_client->data_stream.GetRobotActions(impl->group_names, impl->start_ids,
-                                                        impl->dofs, impl->joint_count);
+  auto& stream = impl->quor_client->data_stream;
+  return stream.GetRobotActions(impl->group_names, impl->start_ids, impl->dofs,
+                                stream.GetExtraJointCount().value_or(0));
 }
 
 std::map<JointGroup, PrimitiveStates> Client::primitive_states() const {

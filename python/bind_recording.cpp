@@ -37,22 +37,74 @@ py::dict LayoutDict(const ClientLayout& layout) {
   result["start_ids"] = starts;
   result["dofs"] = dofs;
   result["joint_count"] = layout.joint_count;
+  if (layout.extra_joint_count) result["extra_joint_count"] = *layout.extra_joint_count;
   return result;
 }
 
+// A whole number in [0, limit) from a layout dict read from a file: anything else (a float,
+// a bool, a string, a negative or huge number) is refused with the value it was.
+std::uint64_t Whole(py::handle value, const std::string& what, std::uint64_t limit) {
+  if (!py::isinstance<py::int_>(value) || py::isinstance<py::bool_>(value) ||
+      value.cast<py::int_>() < py::int_(0) || value.cast<py::int_>() >= py::int_(limit)) {
+    throw py::value_error("recorded layout: " + what + " must be a whole number from 0 to " +
+                          std::to_string(limit - 1) + ", got " +
+                          py::repr(value).cast<std::string>());
+  }
+  return value.cast<std::uint64_t>();
+}
+
+py::dict Entry(const py::dict& d, const char* key) {
+  if (!d.contains(key) || !py::isinstance<py::dict>(d[key])) {
+    throw py::value_error(std::string("recorded layout: ") + key +
+                          " must be a dict keyed by joint-group value");
+  }
+  return d[key].cast<py::dict>();
+}
+
+JointGroup GroupKey(py::handle key, const char* table) {
+  if (!py::isinstance<py::int_>(key) || py::isinstance<py::bool_>(key) ||
+      key.cast<py::int_>() < py::int_(-1) || key.cast<py::int_>() > py::int_(255)) {
+    throw py::value_error(std::string("recorded layout: ") + table +
+                          " is keyed by joint-group values, got " +
+                          py::repr(key).cast<std::string>());
+  }
+  return static_cast<JointGroup>(key.cast<int>());
+}
+
 ClientLayout LayoutFrom(const py::dict& d) {
+  constexpr std::uint64_t kLimit = std::uint64_t{1} << 32;
   ClientLayout layout;
-  if (d.contains("serial")) layout.serial = d["serial"].cast<std::string>();
-  for (const auto& [k, v] : d["group_names"].cast<py::dict>()) {
-    layout.group_names[static_cast<JointGroup>(k.cast<int>())] = v.cast<std::string>();
+  if (d.contains("serial")) layout.serial = py::str(d["serial"]).cast<std::string>();
+  for (const auto& [k, v] : Entry(d, "group_names")) {
+    if (!py::isinstance<py::str>(v)) {
+      throw py::value_error("recorded layout: group names must be text, got " +
+                            py::repr(v).cast<std::string>());
+    }
+    layout.group_names[GroupKey(k, "group_names")] = v.cast<std::string>();
   }
-  for (const auto& [k, v] : d["start_ids"].cast<py::dict>()) {
-    layout.start_ids[static_cast<JointGroup>(k.cast<int>())] = v.cast<unsigned int>();
+  for (const auto& [k, v] : Entry(d, "start_ids")) {
+    const JointGroup g = GroupKey(k, "start_ids");
+    layout.start_ids[g] = static_cast<unsigned int>(
+        Whole(v, "the start ID of joint group " + std::to_string(static_cast<int>(g)), kLimit));
   }
-  for (const auto& [k, v] : d["dofs"].cast<py::dict>()) {
-    layout.dofs[static_cast<JointGroup>(k.cast<int>())] = v.cast<std::size_t>();
+  for (const auto& [k, v] : Entry(d, "dofs")) {
+    const JointGroup g = GroupKey(k, "dofs");
+    layout.dofs[g] = static_cast<std::size_t>(
+        Whole(v, "the DoF of joint group " + std::to_string(static_cast<int>(g)), kLimit));
   }
-  if (d.contains("joint_count")) layout.joint_count = d["joint_count"].cast<std::size_t>();
+  if (d.contains("joint_count")) {
+    layout.joint_count = static_cast<std::size_t>(Whole(d["joint_count"], "joint_count", kLimit));
+  }
+  if (d.contains("extra_joint_count") && !d["extra_joint_count"].is_none()) {
+    layout.extra_joint_count = static_cast<std::size_t>(
+        Whole(d["extra_joint_count"], "extra_joint_count", kLimit));
+  }
+  // Checked here too, so that a layout is refused whether or not it has samples to decode.
+  try {
+    quor_impl::CheckRecordedLayout(layout);
+  } catch (const std::invalid_argument& e) {
+    throw py::value_error(e.what());
+  }
   return layout;
 }
 
@@ -69,8 +121,9 @@ void BindRecording(py::module_& m) {
       [](const quor::Client& client) { return LayoutDict(quor_impl::ClientAccess::Layout(client)); },
       py::arg("client"),
       "The layout the client learnt when it connected: serial, group_names, start_ids and "
-      "dofs (keyed by joint-group value) and joint_count (full joint lists' length; 0 if "
-      "unknown). decode_recording takes it back.");
+      "dofs (keyed by joint-group value), joint_count (full joint lists' length; 0 if "
+      "unknown) and, once the extra stream has delivered, extra_joint_count (its lists' "
+      "length). decode_recording takes it back.");
 
   m.def(
       "decode_recording",
@@ -110,6 +163,8 @@ void BindRecording(py::module_& m) {
           return py::cast(std::move(batch));
         } catch (const std::invalid_argument& e) {
           throw py::value_error(e.what());
+        } catch (const std::length_error& e) {
+          throw py::value_error(e.what());
         }
       },
       py::arg("stream"), py::arg("data"), py::arg("offsets"), py::arg("seq"),
@@ -118,7 +173,8 @@ void BindRecording(py::module_& m) {
       "Decodes recorded payloads of one stream (payload i is data[offsets[i]:offsets[i+1]], "
       "data a uint8 array such as numpy.frombuffer(blob, numpy.uint8)) "
       "into the batch a live capture gives, with the layout of client_layout(). Undecodable "
-      "samples are listed with their reason.");
+      "samples are listed with their reason. A layout or arrays that do not describe the "
+      "samples (a layout not from client_layout(), sizes that do not match) raise ValueError.");
 }
 
 }  // namespace korvel::python

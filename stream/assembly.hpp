@@ -39,7 +39,8 @@ std::map<quor::JointGroup, quor::RobotStates> AssembleRobotStates(
     const zenoh_msgs::quor_msg::AllBasicStreamData& msg, const GroupNames& group_names,
     const StartIds& start_ids, const Dofs& dofs, std::size_t joint_count = 0);
 
-// `timestamp` is the latest basic message's: the extra stream carries none.
+// `timestamp` is the latest basic message's: the extra stream carries none. `joint_count` is
+// the extra stream's own length (from its first sample), which may differ from the basic one.
 std::map<quor::JointGroup, quor::RobotActions> AssembleRobotActions(
     std::pair<std::int32_t, std::int32_t> timestamp,
     const zenoh_msgs::quor_msg::AllExtraStreamData& msg, const GroupNames& group_names,

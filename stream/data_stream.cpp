@@ -40,6 +40,7 @@ void DataStream::BasicSubCallback() {
 void DataStream::ExtraSubCallback() {
   std::lock_guard<std::mutex> lock(extra_mutex);
   zenoh_msgs::quor_msg::CopyTrimmed(extra_receive, extra_latest);
+  if (!extra_joint_count) extra_joint_count = extra_latest.joint_data.q_d.size();
 }
 
 std::uint16_t DataStream::GetSystemState() {
@@ -82,6 +83,16 @@ std::size_t DataStream::GetJointCount() {
   return basic_latest.joint_data.q.size();
 }
 
+std::optional<std::size_t> DataStream::GetExtraJointCount() {
+  std::lock_guard<std::mutex> lock(extra_mutex);
+  return extra_joint_count;
+}
+
+std::pair<std::int32_t, std::int32_t> DataStream::GetLatestBasicStamp() {
+  std::lock_guard<std::mutex> lock(basic_mutex);
+  return StampFromWire(basic_latest.timestamp);
+}
+
 GroupNames DataStream::GetJointGroups(bool basic) {
   if (basic) {
     std::lock_guard<std::mutex> lock(basic_mutex);
@@ -117,11 +128,7 @@ void DataStream::SetExtWrenchInWorld(quor::RobotStates& states) {
 std::map<quor::JointGroup, quor::RobotActions> DataStream::GetRobotActions(
     const GroupNames& group_names, const StartIds& start_ids, const Dofs& dofs,
     std::size_t joint_count) {
-  std::pair<std::int32_t, std::int32_t> timestamp;
-  {
-    std::lock_guard<std::mutex> lock(basic_mutex);
-    timestamp = StampFromWire(basic_latest.timestamp);
-  }
+  const auto timestamp = GetLatestBasicStamp();
   std::lock_guard<std::mutex> lock(extra_mutex);
   return AssembleRobotActions(timestamp, extra_latest, group_names, start_ids, dofs, joint_count);
 }

@@ -9,7 +9,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "client/group_layout.hpp"
 #include "client/joint_group.hpp"
@@ -51,11 +53,17 @@ class DataStream {
 
   // Length of the full joint lists in the basic cache (0 before the first sample).
   std::size_t GetJointCount();
+  // Length of the extra stream's joint lists in its first sample; none before it. The extra
+  // stream's layout check compares with this, not with the basic stream's length.
+  std::optional<std::size_t> GetExtraJointCount();
+  // The basic cache's timestamp, as GetRobotActions stamps its records.
+  std::pair<std::int32_t, std::int32_t> GetLatestBasicStamp();
 
   // The joint groups named by the basic (true) or extra (false) cache.
   GroupNames GetJointGroups(bool basic);
 
-  // `joint_count`: the full joint lists' length when the client connected (0: unknown).
+  // `joint_count`: the length the stream's full joint lists must have (the basic stream's
+  // when the client connected, the extra stream's own first one); 0: unknown, not checked.
   std::map<quor::JointGroup, quor::RobotStates> GetRobotStates(const GroupNames& group_names,
                                                                const StartIds& start_ids,
                                                                const Dofs& dofs,
@@ -88,6 +96,7 @@ class DataStream {
   // What readers see, each under its own mutex.
   Basic basic_latest;
   Extra extra_latest;
+  std::optional<std::size_t> extra_joint_count;  // under extra_mutex
   std::mutex basic_mutex;
   std::mutex extra_mutex;
 };

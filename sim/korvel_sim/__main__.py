@@ -73,7 +73,9 @@ def main(argv=None) -> int:
         try:
             replay = Replay(args.replay, speed=args.speed, loop=args.loop)
         except ReplayError as e:
-            parser.error(str(e))
+            # A file that cannot be replayed is not a usage error: one line, status 1.
+            print(f"korvel-sim: {e}", file=sys.stderr)
+            return 1
         if args.serial is None:
             args.serial = replay.robot.serial
     elif args.speed != 1.0 or args.loop:

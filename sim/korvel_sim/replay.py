@@ -158,7 +158,13 @@ class Replay:
                 self.metadata = dict(rec.metadata)
         except (self._reader.RecordingError, OSError) as e:
             raise ReplayError(str(e)) from e
-        self.robot = RecordedRobot(self.metadata, self.fileformat)
+        try:
+            self.robot = RecordedRobot(self.metadata, self.fileformat)
+        except KeyError as e:
+            raise ReplayError(f"{path}: the recording holds no {e} metadata") from None
+        except (ValueError, TypeError, AttributeError) as e:
+            # Facts a file may carry in any shape: the layout, scores, primitive states.
+            raise ReplayError(f"{path}: its recorded facts are not usable: {e}") from None
         self.finished = False
         self.rounds = 0
         # Seconds each of the latest samples went out after its recorded time.

@@ -242,6 +242,16 @@ TEST(AssemblyTest, ARobotWithAnotherLayoutGivesOneErrorLineAndNoGroups) {
                   "joint lists hold 21 joints, 7 when this client connected; create a new "
                   "client"}));
   }
+  {
+    // Back with fewer joints than at connection: every group still cuts, yet the layout
+    // is not the one learnt.
+    testing::LogCapture log;
+    EXPECT_TRUE(AssembleRobotStates(MakeBasic({0, 3}, 7), names, starts, dofs, 21).empty());
+    EXPECT_EQ(log.Errors(), (std::vector<std::string>{
+                                "[korvel::quor::Client] The robot's joint layout has changed: its "
+                                "joint lists hold 7 joints, 21 when this client connected; "
+                                "create a new client"}));
+  }
   testing::LogCapture log;
   EXPECT_EQ(AssembleRobotStates(MakeBasic({0, 3}, 7), names, starts, dofs, 7).size(), 2u);
   EXPECT_EQ(AssembleRobotStates(two_arm, names, starts, dofs, 0).size(), 5u);  // count unknown

@@ -84,7 +84,12 @@ class Recording:
         if meta is None:
             raise RecordingError(f"{self.path}: the recording holds no joint-group layout "
                                  f"(metadata '{ff.META_LAYOUT}'); expected {EXPECTED}")
-        return ff.layout_from_metadata(meta, self.serial)
+        try:
+            return ff.layout_from_metadata(meta, self.serial)
+        except ValueError as e:
+            raise RecordingError(f"{self.path}: its joint-group layout (metadata "
+                                 f"'{ff.META_LAYOUT}') is not usable: {e}; expected "
+                                 f"{EXPECTED}") from None
 
     # --- samples ---------------------------------------------------------------------------
 

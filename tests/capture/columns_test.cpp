@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "capture/column_builder.hpp"
+#include "stream/assembly.hpp"
+#include "tests/support/log_capture.hpp"
+
+namespace korvel::quor_impl {
+namespace {
+
+using quor::JointGroup;
+using zenoh_msgs::quor_msg::AllBasicStreamData;
+using zenoh_msgs::quor_msg::AllExtraStreamData;
+
+std::vector<float> Ramp(float base, std::size_t n) {
+  std::vector<float> v(n);
+  for (std::size_t j = 0; j < n; ++j) v[j] = base + 0.01F * static_cast<float>(j);
+  return v;
+}
+
+CapturedSample<AllBasicStreamData> Basic(std::vector<std::uint16_t> indices, std::size_t joints,
+                                         std::uint64_t seq) {
+  CapturedSample<AllBasicStreamData> s;
+  s.seq = seq;
+  s.decoded = true;
+  auto& m = s.message;
+  m.joint_group_indices = std::move(indices);
+  float base = 1.0F + static_cast<float>(seq);
+  for (auto* list : {&m.joint_data.q, &m.joint_data.theta, &m.joint_data.dq, &m.joint_data.dtheta,
+                     &m.joint_data.tau, &m.joint_data.tau_dot, &m.joint_data.tau_ext,
+                     &m.joint_data.tau_interact, &m.joint_data.temperature}) {
+    *list = Ramp(base += 10.0F, joints);
+  }
+  for (std::size_t i = 0; i < m.joint_group_indices.size(); ++i) {
+    zenoh_msgs::quor_msg::BasicCartesianData c;
+    c.tcp_pose = {0.1F * static_cast<float>(i), 0.2F, 0.3F, 0.0F, 0.0F, 0.0F, 1.0F};
+    c.flange_pose = {1.0F, 2.0F, 3.0F, 1.0F, 0.0F, 0.0F, 0.0F};
+    c.tcp_wrench_local = {1.0F + static_cast<float>(i), 2.0F, 3.0F, 0.5F, 0.25F, 0.125F};
+    c.raw_tcp_wrench_local = {4.0F, 5.0F, 6.0F, 0.0F, 0.0F, 1.0F};
+    m.cartesian_data.push_back(c);
+  }
+  m.timestamp = {100 + static_cast<std::int32_t>(seq), 7};
+  s.robot_time = StampFromWire(m.timestamp);
+  return s;
+}
+
+CapturedSample<AllExtraStreamData> Extra(std::vector<std::uint16_t> indices, std::size_t joints) {
+  CapturedSample<AllExtraStreamData> s;
+  s.decoded = true;
+  s.robot_time = {5, 6};
+  auto& m = s.message;
+  m.joint_group_indices = std::move(indices);
+  m.joint_data = {Ramp(1.0F, joints), Ramp(2.0F, joints), Ramp(3.0F, joints)};
+  m.cartesian_data.resize(m.joint_group_indices.size());
+  for (auto& c : m.cartesian_data) c.tcp_pose_d = {1, 2, 3, 1, 0, 0, 0};
+  return s;
+}
+
+std::vector<double> Row(const std::vector<double>& column, std::size_t row, std::size_t width) {
+  return {column.begin() + static_cast<std::ptrdiff_t>(row * width),
+          column.begin() + static_cast<std::ptrdiff_t>((row + 1) * width)};
+}
+
+template <std::size_t N>
+std::vector<double> Values(const std::array<double, N>& a) {
+  return {a.begin(), a.end()};
+}
+
+ClientLayout TwoArm(GroupNames names) {
+  ClientLayout l;
+  l.group_names = std::move(names);
+  l.start_ids = {{JointGroup::ALL, 0}, {JointGroup::ARMS, 0}, {JointGroup::ARM_1, 0},
+                 {JointGroup::ARM_2, 7}, {JointGroup::EXT_AXIS, 14}};
+  l.dofs = {{JointGroup::ALL, 16}, {JointGroup::ARMS, 14}, {JointGroup::ARM_1, 7},
+            {JointGroup::ARM_2, 7}, {JointGroup::EXT_AXIS, 2}};
+  return l;
+}
+
+// Every row of every group holds what the assembly behind states() gives for its sample:
+// for a client that learnt its groups, and for one that connected while the robot was
+// silent (no group names: each group the message names gets its Cartesian values only).
+TEST(ColumnBuilderTest, RowsHoldWhatStatesGivesForTheSameSample) {
+  const GroupNames all_names{{JointGroup::ALL, "ALL"},     {JointGroup::ARMS, "ARMS"},
+                             {JointGroup::ARM_1, "ARM_1"}, {JointGroup::ARM_2, "ARM_2"},
+                             {JointGroup::EXT_AXIS, "EXT_AXIS"}};
+  struct Case {
+    const char* what;
+    ClientLayout layout;
+    std::size_t groups;
+  };
+  ClientLayout learnt = TwoArm(all_names);
+  learnt.joint_count = 16;
+  ClientLayout silent = TwoArm({});
+  ClientLayout arm_only = TwoArm({{JointGroup::ARM_1, "ARM_1"}});
+  arm_only.joint_count = 16;
+  const Case cases[] = {{"learnt", learnt, 5}, {"silent", silent, 5}, {"arm only", arm_only, 5}};
+  // The second sample names one group fewer: rows of a group a sample lacks hold NaN.
+  const std::vector<CapturedSample<AllBasicStreamData>> samples = {
+      Basic({0, 2, 3, 4, 5}, 16, 0), Basic({0, 2, 3, 4}, 16, 1), Basic({0, 2, 3, 4, 5}, 16, 2)};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::LogCapture log;
+    quor::BasicBatch batch;
+    AppendBasic(samples, samples.size(), c.layout, false, batch);
+    ASSERT_EQ(batch.rows, 3u);
+    ASSERT_EQ(batch.groups.size(), c.groups);
+    for (std::size_t row = 0; row < samples.size(); ++row) {
+      const auto states = AssembleRobotStates(samples[row].message, c.layout.group_names,
+                                              c.layout.start_ids, c.layout.dofs,
+                                              c.layout.joint_count);
+      for (const auto& [g, col] : batch.groups) {
+        const auto found = states.find(g);
+        if (found == states.end()) {
+          EXPECT_TRUE(std::isnan(Row(col.tcp_pose, row, 7)[0])) << static_cast<int>(g);
+          continue;
+        }
+        const quor::RobotStates& r = found->second;
+        EXPECT_EQ(col.dof, r.q.size()) << static_cast<int>(g);
+        EXPECT_EQ(Row(col.q, row, col.dof), r.q);
+        EXPECT_EQ(Row(col.temperature, row, col.dof), r.temperature);
+        EXPECT_EQ(Row(col.tcp_pose, row, 7), Values(r.tcp_pose));
+        EXPECT_EQ(Row(col.tcp_wrench, row, 6), Values(r.tcp_wrench));
+        EXPECT_EQ(Row(col.raw_tcp_wrench, row, 6), Values(r.raw_tcp_wrench));
+      }
+    }
+    EXPECT_TRUE(log.Lines().empty());
+  }
+}
+
+// Each stream is checked against its own length: extra lists longer than the basic ones
+// are the robot's layout, not a change of it.
+TEST(ColumnBuilderTest, TheExtraStreamIsCheckedAgainstItsOwnLength) {
+  ClientLayout layout = TwoArm({{JointGroup::ALL, "ALL"}, {JointGroup::ARM_1, "ARM_1"}});
+  layout.joint_count = 16;
+  const std::vector<CapturedSample<AllExtraStreamData>> samples = {Extra({0, 3}, 18),
+                                                                   Extra({0, 3}, 16)};
+  struct Case {
+    std::optional<std::size_t> extra_count;
+    std::vector<std::uint8_t> fits;
+  };
+  const Case cases[] = {{18, {1, 0}}, {16, {0, 1}}, {std::nullopt, {1, 1}}};
+  for (const auto& c : cases) {
+    layout.extra_joint_count = c.extra_count;
+    testing::LogCapture log;
+    quor::ExtraBatch batch;
+    AppendExtra(samples, samples.size(), layout, false, batch);
+    EXPECT_EQ(batch.layout_ok, c.fits) << c.extra_count.value_or(0);
+    const double q6 = Row(batch.groups.at(JointGroup::ARM_1).q_d, 0, 7)[6];
+    if (c.fits[0] != 0) {
+      EXPECT_EQ(q6, static_cast<double>(Ramp(1.0F, 18)[6]));
+    } else {
+      EXPECT_TRUE(std::isnan(q6));
+    }
+    EXPECT_TRUE(log.Lines().empty());
+  }
+}
+
+}  // namespace
+}  // namespace korvel::quor_impl
