@@ -45,7 +45,7 @@ def test_not_a_recording_of_this_tool(tmp_path, case):
     assert str(err.value).startswith(f"{path}: ") and expected in str(err.value)
 
     result = korvelquor_cmd("export", path, "--to", "csv", tmp_path / "out")
-    assert result.returncode == 2
+    assert result.returncode == 1
     assert result.stderr.startswith(f"export: {path}: ") and expected in result.stderr
     assert not (tmp_path / "out").exists()  # nothing written for a file that is not one
 

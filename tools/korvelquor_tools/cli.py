@@ -138,9 +138,9 @@ def main(argv=None) -> int:
         if args.command == "export":
             return _export(args)
         return _plot(args)
-    except RecordingError as e:
+    except RecordingError as e:  # a file that is not a usable recording: one line, status 1
         print(f"{args.command}: {e}", file=sys.stderr)
-        return 2
+        return 1
     except OSError as e:
         print(f"{args.command}: {e}", file=sys.stderr)
         return 2

@@ -113,6 +113,7 @@ def export(path, fmt: str, out_dir,
         raise ValueError(f"format must be parquet or csv, got {fmt!r}")
     out = Path(out_dir)
     with open_recording(path) as rec:
+        rec.layout()  # a file whose layout cannot be used leaves nothing behind
         out.mkdir(parents=True, exist_ok=True)
         files = {name: _TableFile(out / f"{name}.{fmt}", fmt) for name in ff.STREAMS}
         files["undecodable"] = _TableFile(out / f"undecodable.{fmt}", fmt, _undecodable_schema())

@@ -1,0 +1,164 @@
+"""Recordings written, read, exported and replayed on files made here. Each test names the
+fault it catches."""
+import json
+import os
+import struct
+from types import SimpleNamespace
+
+import numpy as np
+import pytest
+from mcap.reader import make_reader
+
+from conftest import (JOINTS, LAYOUT, SERIAL, basic, extra, korvelquor_cmd,
+                      write_recording)
+from korvelquor_tools import RecordingError, read_recording
+from korvelquor_tools import fileformat as ff
+
+T0 = 1_700_000_000_000_000_000
+# Robot stamps as sent (second word unsigned) and as the client reports them (bit for bit as
+# int32): a second word of 2^31 or more reads negative; one of 10^9 or more stays as it is.
+STAMPS = [((5, 7), (5, 7)), ((6, 2**31 + 3), (6, -(2**31) + 3)),
+          ((7, 1_500_000_000), (7, 1_500_000_000)), ((-2, 9), (-2, 9))]
+
+
+@pytest.fixture
+def recording(tmp_path):
+    """Basic samples with the stamps above, each followed by an extra sample; one extra
+    sample before any basic one."""
+    b = [(basic(k, sent), T0 + 10_000 * (k + 1), reported)
+         for k, (sent, reported) in enumerate(STAMPS)]
+    e = [(extra(0), T0 + 1_000, (3, 4))] + [(extra(k + 1), T0 + 10_000 * (k + 1) + 500,
+                                              reported) for k, (_, reported) in enumerate(STAMPS)]
+    return write_recording(tmp_path / "run.mcap", b, e)
+
+
+def test_file_times_receive_time_as_log_time_and_robot_time_as_publish_time(recording):
+    # Fault: the recorder swaps the receive time and the robot time between the two.
+    with open(recording, "rb") as f:
+        got = [(ch.metadata["stream"], m.log_time, m.publish_time)
+               for _, ch, m in make_reader(f).iter_messages(log_time_order=False)]
+    basic_rows = [(t, p) for s, t, p in got if s == "basic"]
+    assert basic_rows[0] == (T0 + 10_000, 5 * ff.NS + 7)
+    assert [t for t, _ in basic_rows] == [T0 + 10_000 * (k + 1) for k in range(len(STAMPS))]
+    assert basic_rows[3][1] == 0  # a negative robot time is clamped, never wrapped
+
+
+def test_exports_carry_the_robot_words_and_name_joints_by_index(recording):
+    # Faults: robot words rebuilt from publish_time (wrong from 2^31 or 10^9 on); extra rows
+    # stamped otherwise than actions() does; columns named one joint off.
+    t = read_recording(recording)
+    assert list(zip(t.basic.robot_sec, t.basic.robot_nsec)) == [r for _, r in STAMPS]
+    # Before any basic sample the recorded stamp stands in; then the latest basic one.
+    assert list(zip(t.extra.robot_sec, t.extra.robot_nsec)) == [(3, 4)] + [r for _, r in STAMPS]
+    for j in range(JOINTS):
+        assert t.basic[f"ARM_1.q.{j}"].tolist() == [100.0 + j + k / 1024 for k in range(4)]
+        assert t.basic[f"ALL.tau.{j}"].tolist() == [500.0 + j + k / 1024 for k in range(4)]
+        assert t.extra[f"ARM_1.q_d.{j}"].tolist() == [j + k / 1024 for k in range(5)]
+    assert f"ALL.q.{JOINTS}" not in t.basic
+    assert t.basic["digital_inputs.2"].tolist() == [False, False, True, False]
+
+
+def _layout(**change):
+    meta = ff.layout_to_metadata(LAYOUT)
+    meta.update(change)
+    return meta
+
+
+def _facts(layout_meta):
+    return {ff.META_RECORDING: {"format_version": ff.FORMAT_VERSION,
+                                "protocol_version": ff.PROTOCOL_VERSION, "serial": SERIAL},
+            **({ff.META_LAYOUT: layout_meta} if layout_meta is not None else {})}
+
+
+def _written(meta):
+    def make(path):
+        write_recording(path, [(basic(0, (1, 2)), T0, (1, 2))], [], metadata=_facts(meta))
+    return make
+
+
+def _cut(at):
+    def make(path):
+        _written(_layout())(path)
+        with open(path, "r+b") as f:
+            f.truncate(at)
+    return make
+
+
+BAD = {
+    "absurd DoF": (_written(_layout(dofs=json.dumps({"0": 6148914691236517206, "3": 7}))),
+                   "DoF of joint group 0"),
+    "negative start": (_written(_layout(start_ids=json.dumps({"0": -1, "3": 0}))),
+                       "start ID of joint group 0"),
+    "fractional DoF": (_written(_layout(dofs=json.dumps({"0": 6.5, "3": 7}))), "DoF"),
+    "DoF as text": (_written(_layout(dofs=json.dumps({"0": "seven", "3": 7}))), "DoF"),
+    "unknown group": (_written(_layout(group_names=json.dumps({"0": "ALL", "1": "ARM_9"}))),
+                      "joint group 1 is named 'ARM_9'"),
+    "beyond the joint count": (_written(_layout(start_ids=json.dumps({"0": 0, "3": 3}))),
+                               "beyond the joint count 7"),
+    "layout not JSON": (_written(_layout(dofs="{0: 7")), "'dofs' is not JSON"),
+    "no joint count": (_written({k: v for k, v in _layout().items() if k != "joint_count"}),
+                       "'joint_count' is missing"),
+    "no layout": (_written(None), "holds no joint-group layout"),
+    "cut in its header": (_cut(40), "expected an MCAP recording"),
+    "random bytes": (lambda p: p.write_bytes(os.urandom(4096)), "not an MCAP file"),
+    "another profile": (lambda p: p.write_bytes(b"\x89MCAP0\r\n" + struct.pack(
+        "<BQ", 1, 12) + struct.pack("<I", 4) + b"ros1" + struct.pack("<I", 0)),
+                        "not of profile 'korvelquor'"),
+}
+
+
+@pytest.mark.parametrize("case", BAD)
+def test_a_bad_recording_ends_every_reader_with_one_clear_error(tmp_path, case):
+    # Faults: a file's layout decoded unchecked (a write far past a buffer, a traceback);
+    # a reader that ends in anything but its documented error.
+    make, expected = BAD[case]
+    path = tmp_path / "bad.mcap"
+    make(path)
+    with pytest.raises(RecordingError) as err:
+        read_recording(path)
+    assert str(err.value).startswith(f"{path}: ") and expected in str(err.value)
+    for args in (("export", path, "--to", "csv", tmp_path / "out"),
+                 ("plot", path, "--out", tmp_path / "out.png")):
+        result = korvelquor_cmd(*args)
+        assert result.returncode == 1, (args, result.stderr)
+        lines = result.stderr.strip().splitlines()
+        assert len(lines) == 1 and expected in lines[0], (args, result.stderr)
+
+
+@pytest.mark.parametrize("layout,expected", [
+    ({**LAYOUT, "dofs": {0: 6148914691236517206, 3: 7}}, "must be a whole number"),
+    ({**LAYOUT, "joint_count": 3}, "beyond the joint count 3"),
+    ({**LAYOUT, "group_names": {7: "ALL"}}, "does not have"),
+    ({**LAYOUT, "dofs": {0: 2**32 - 1, 3: 7}, "joint_count": 2**32 - 1}, "far larger"),
+])
+def test_decode_recording_refuses_a_layout_that_does_not_belong(layout, expected):
+    import korvelquor_capture as kc
+    payload = np.frombuffer(basic(0, (1, 2)), np.uint8)
+    with pytest.raises(ValueError, match=expected):
+        kc.decode_recording("basic", payload, np.array([0, len(payload)], np.uint64),
+                            np.zeros(1, np.uint64), np.zeros(1, np.int64), layout=layout)
+
+
+def test_replay_keeps_the_recorded_pace_scaled_by_its_speed(tmp_path, monkeypatch):
+    # Fault: --speed X plays at 1/X of the asked speed. A clock of its own: no timing here.
+    from korvel_sim import replay as rp
+    times = [T0 + k * 40_000_000 for k in range(6)]  # 25 Hz, 0.2 s in all
+    path = write_recording(tmp_path / "run.mcap",
+                           [(basic(k, (1, k)), t, (1, k)) for k, t in enumerate(times)], [])
+    clock = SimpleNamespace(now=100.0)
+    real_sleep = __import__("time").sleep
+
+    def sleep(s):
+        clock.now += s
+        real_sleep(0)  # lets the reading thread run
+
+    monkeypatch.setattr(rp, "time", SimpleNamespace(perf_counter=lambda: clock.now,
+                                                    sleep=sleep, monotonic=lambda: clock.now))
+    for speed in (0.5, 4.0):
+        clock.now = 100.0
+        sent = []
+        replay = rp.Replay(str(path), speed=speed)
+        stop = __import__("threading").Event()
+        replay.run(lambda stream, payload: sent.append(clock.now - 100.0), stop)
+        expected = [(t - times[0]) / 1e9 / speed for t in times]
+        assert sent == pytest.approx(expected, abs=0.06 / speed + 1e-9), speed
