@@ -5,12 +5,16 @@ function(kq_library name)
   target_include_directories(${name} PUBLIC ${KQ_INCLUDE_ROOT})
 endfunction()
 
-# kq_add_gtest(name SOURCES a.cpp ... LIBS lib ... [NETWORK] [TIMEOUT s] [LABELS l ...])
-# A GoogleTest executable registered with CTest. NETWORK tests run inside the private
-# robot network's "host" namespace (scripts/robotnet); every test that opens a zenoh
-# session must be one.
+# kq_add_gtest(name SOURCES a.cpp ... LIBS lib ... [NETWORK [NAMESPACE ns]] [TIMEOUT s]
+#              [LABELS l ...])
+# A GoogleTest executable registered with CTest. NETWORK tests run inside a namespace of the
+# private robot networks ("host" unless NAMESPACE names another, see scripts/robotnet);
+# every test that opens a zenoh session must be one.
 function(kq_add_gtest name)
-  cmake_parse_arguments(T "NETWORK" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "NETWORK" "TIMEOUT;NAMESPACE" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(NOT T_NAMESPACE)
+    set(T_NAMESPACE host)
+  endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${KQ_INCLUDE_ROOT})
@@ -19,7 +23,7 @@ function(kq_add_gtest name)
     KQ_VENV_PYTHON="${PROJECT_SOURCE_DIR}/.venv/bin/python")
   if(T_NETWORK)
     add_test(NAME ${name}
-             COMMAND ${PROJECT_SOURCE_DIR}/scripts/robotnet exec host $<TARGET_FILE:${name}>)
+             COMMAND ${PROJECT_SOURCE_DIR}/scripts/robotnet exec ${T_NAMESPACE} $<TARGET_FILE:${name}>)
     list(APPEND T_LABELS network)
   else()
     add_test(NAME ${name} COMMAND ${name})

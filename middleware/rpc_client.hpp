@@ -4,7 +4,8 @@
 //
 // The caller's wait and zenoh's reply and drop handlers share one state object per call,
 // so a reply or the end-of-query notice that arrives after the caller gave up finds valid
-// memory and is simply discarded. Never logs: callers report failures in their own words.
+// memory and is simply discarded. Its own failures are not logged (callers report them in
+// their own words); a query zenoh refuses leaves zenoh's reason in the debug log.
 
 #include <chrono>
 #include <cmath>

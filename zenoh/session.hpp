@@ -4,14 +4,13 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <future>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 
 #include "zenoh/bytes.hpp"
+#include "zenoh/closing.hpp"
 #include "zenoh/config.hpp"
 #include "zenoh/exception.hpp"
 #include "zenoh/failure.hpp"
@@ -53,25 +52,16 @@ inline void query_on_drop(void* context) noexcept {
   delete ctx;
 }
 
-// zenoh's close waits for its peers: on a dead or lossy link until their lease expires
-// (10 s and more). The closing thread waits at most this long; a close that takes longer
-// finishes on a thread of its own, so destroying a client never keeps its caller (or the
-// interpreter lock) longer, and a process may exit meanwhile.
+// zenoh's close waits for its peers: on a dead or lossy link until its own timeout (10 s).
+// The closing thread waits at most kCloseWait; a close that takes longer finishes on a thread
+// of its own, so destroying a client never keeps its caller (or the interpreter lock)
+// longer. Process exit waits at most kExitCloseWait for such closes (see closing.hpp).
 inline constexpr std::chrono::milliseconds kCloseWait{800};
+inline constexpr std::chrono::milliseconds kExitCloseWait{2000};
 
 inline void close_session(KzSession* session) noexcept {
-  auto closed = std::make_shared<std::promise<void>>();
-  std::future<void> done = closed->get_future();
-  try {
-    std::thread([session, closed] {
-      ::kz_session_close(session);
-      closed->set_value();
-    }).detach();
-  } catch (...) {
-    ::kz_session_close(session);  // no thread to be had: close here, however long it takes
-    return;
-  }
-  done.wait_for(kCloseWait);
+  Closing<KzSession>::Run(session, &::kz_session_close, &::kz_session_free, kCloseWait,
+                          kExitCloseWait);
 }
 
 }  // namespace detail

@@ -28,7 +28,9 @@ int8_t kz_config_default(KzConfig** out);
 void kz_config_drop(KzConfig* config);
 
 int8_t kz_session_open(KzConfig* config, KzSession** out);
+// Closes a session (at most zenoh's own close timeout); the handle stays valid until freed.
 void kz_session_close(KzSession* session);
+void kz_session_free(KzSession* session);
 
 int8_t kz_keyexpr_autocanonize(char* data, size_t* len);
 

@@ -26,12 +26,13 @@ class RobotProcess {
  public:
   // `args` is the command run inside the namespace, e.g. {python, "-m", "korvel_sim", ...}.
   explicit RobotProcess(const std::vector<std::string>& args,
-                        std::chrono::seconds ready_timeout = std::chrono::seconds(20)) {
+                        std::chrono::seconds ready_timeout = std::chrono::seconds(20),
+                        const std::string& ns = "robot") {
     // setpriv sets the parent-death signal and execs; robotnet and `ip netns exec` exec in
     // turn, so the signal stays with the program itself.
     std::vector<std::string> full = {"/usr/bin/setpriv", "--pdeathsig", "KILL",
                                      std::string(KQ_SOURCE_DIR) + "/scripts/robotnet", "exec",
-                                     "robot"};
+                                     ns};
     full.insert(full.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : full) argv.push_back(a.data());

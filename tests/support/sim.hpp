@@ -18,6 +18,7 @@ struct SimOptions {
   std::string layout = "one-arm";
   int rate = 200;
   std::vector<std::string> faults;  // NAME, NAME=VALUE or NAME=VALUE@IDS
+  std::string ns = "robot";         // the namespace it runs in
 };
 
 inline std::unique_ptr<RobotProcess> StartSim(const std::string& serial, SimOptions options = {}) {
@@ -28,7 +29,7 @@ inline std::unique_ptr<RobotProcess> StartSim(const std::string& serial, SimOpti
     args.push_back("--fault");
     args.push_back(f);
   }
-  return std::make_unique<RobotProcess>(args);
+  return std::make_unique<RobotProcess>(args, std::chrono::seconds(20), options.ns);
 }
 
 // A serial number no other test process uses.

@@ -1,21 +1,25 @@
 """Files that are not recordings of this tool, and outputs that cannot be written: clear
 errors that name the file and what was expected, before any work starts."""
 import os
+import subprocess
+import sys
 
 import pytest
 from mcap.writer import Writer
 
-from conftest import korvelquor_cmd
+from conftest import korvelquor_cmd, tool_env
 from korvelquor_tools import RecordingError, read_recording
 from korvelquor_tools import fileformat as ff
 
 
-def _mcap(path, profile="", facts=None):
+def _mcap(path, profile="", facts=None, layout=None):
     with open(path, "wb") as f:
         w = Writer(f)
         w.start(profile=profile, library="test")
         if facts is not None:
             w.add_metadata(ff.META_RECORDING, facts)
+        if layout is not None:
+            w.add_metadata(ff.META_LAYOUT, layout)
         channel = w.register_channel("/chatter", "json", 0)
         w.add_message(channel, 1, b"{}", 1)
         w.finish()
@@ -59,3 +63,24 @@ def test_an_unwritable_output_fails_before_connecting(tmp_path, where):
     assert result.returncode == 2, result.stderr
     assert result.stderr.startswith(f"record: cannot write {out}: ")
     assert "Connected" not in result.stdout
+
+
+ABSURD_LAYOUT = {"group_names": '{"0": "ALL"}', "start_ids": '{"0": 0}',
+                 "dofs": '{"0": 6148914691236517206}', "joint_count": "7"}
+REPLAY_CASES = {
+    "random bytes": (lambda p: p.write_bytes(os.urandom(64)), "not an MCAP file"),
+    "no layout": (lambda p: _mcap(p, ff.PROFILE, GOOD_FACTS), "korvelquor.layout"),
+    "absurd DoF": (lambda p: _mcap(p, ff.PROFILE, GOOD_FACTS, ABSURD_LAYOUT),
+                   "DoF of joint group 0"),
+}
+
+
+@pytest.mark.parametrize("case", REPLAY_CASES)
+def test_the_substitute_refuses_to_replay_a_bad_recording_in_one_line(tmp_path, case):
+    make, expected = REPLAY_CASES[case]
+    path = tmp_path / "input.mcap"
+    make(path)
+    result = subprocess.run([sys.executable, "-m", "korvel_sim", "--replay", str(path)],
+                            capture_output=True, text=True, timeout=60, env=tool_env())
+    lines = result.stderr.strip().splitlines()
+    assert result.returncode == 1 and len(lines) == 1 and expected in lines[0], result.stderr

@@ -80,6 +80,7 @@ def _progress(verb: str, status: StatusLine):
 
 
 def _export(args) -> int:
+    from .decode import BLOCK_ROWS as BLOCK
     from .export import export
 
     fmt, out_dir = args.to
@@ -96,6 +97,11 @@ def _export(args) -> int:
         print(f"  undecodable: {stream} seq {seq}, {size} bytes: {reason}")
     if undecodable > 5:
         print(f"  ... {undecodable - 5} more in {out_dir}/undecodable.{fmt}")
+    if result.left_out:
+        groups = sorted({c.split(".")[0] for c in result.left_out})
+        print(f"export: {len(result.left_out)} columns of joint groups the robot named only "
+              f"after the first {BLOCK} samples ({', '.join(groups)}) are not in the files; "
+              f"read_recording() has them", file=sys.stderr)
     if not result.end.clean:
         print(f"export: {result.end.describe(args.recording)}", file=sys.stderr)
     return 0

@@ -73,10 +73,21 @@ class _TableFile:
 
     def __init__(self, path: Path, fmt: str, schema=None):
         self.path, self.fmt, self.schema, self.writer, self.rows = path, fmt, schema, None, 0
+        self.left_out = set()  # columns first seen after the file's columns were fixed
 
     def write(self, cols):
         import pyarrow as pa
+        if self.writer is not None and self.schema is not None:
+            # A file's columns are fixed by its first block. A group that a later block has
+            # and the first had not (a robot naming another group) cannot join; one the
+            # later block lacks is null there.
+            n = len(next(iter(cols.values()))) if cols else 0
+            self.left_out.update(k for k in cols if k not in self.schema.names)
+            cols = {f.name: cols[f.name] if f.name in cols else pa.nulls(n, f.type)
+                    for f in self.schema}
         table = pa.table(cols, schema=self.schema)
+        if self.schema is None:
+            self.schema = table.schema
         if self.writer is None:
             if self.fmt == "parquet":
                 import pyarrow.parquet as pq
@@ -103,6 +114,7 @@ class ExportResult:
     files: list
     end: End
     metadata: Dict[str, Dict[str, str]]
+    left_out: list = field(default_factory=list)  # columns of groups first seen mid-file
 
 
 def export(path, fmt: str, out_dir,
@@ -137,4 +149,5 @@ def export(path, fmt: str, out_dir,
         return ExportResult(rows={s: files[s].rows for s in ff.STREAMS}, undecodable=listed,
                             files=[str(f.path) for f in files.values()] +
                                   [os.fspath(out / "recording.json")],
-                            end=end, metadata=dict(rec.metadata))
+                            end=end, metadata=dict(rec.metadata),
+                            left_out=sorted(set().union(*(f.left_out for f in files.values()))))

@@ -193,17 +193,27 @@ pub unsafe extern "C" fn kz_session_open(config: *mut KzConfig, out: *mut *mut K
     })
 }
 
-/// Closes the session and frees the handle.
+/// Closes the session: waits for zenoh's close (at most its own timeout). The handle stays
+/// valid until kz_session_free, so that whoever closes decides when its memory goes.
 #[no_mangle]
 pub unsafe extern "C" fn kz_session_close(session: *mut KzSession) {
     if session.is_null() {
         return;
     }
-    let session = Box::from_raw(session);
-    let _ = catch_unwind(AssertUnwindSafe(move || {
+    let session = &*session;
+    let _ = catch_unwind(AssertUnwindSafe(|| {
         let _ = session.0.close().wait();
-        drop(session);
     }));
+}
+
+/// Frees a session handle (closed or not).
+#[no_mangle]
+pub unsafe extern "C" fn kz_session_free(session: *mut KzSession) {
+    if session.is_null() {
+        return;
+    }
+    let session = Box::from_raw(session);
+    let _ = catch_unwind(AssertUnwindSafe(move || drop(session)));
 }
 
 /// Canonizes a key expression in place (canonization never lengthens it) and checks it.
