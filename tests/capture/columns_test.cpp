@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "capture/capture_core.hpp"
 #include "capture/column_builder.hpp"
 #include "stream/assembly.hpp"
 #include "tests/support/log_capture.hpp"
@@ -159,6 +160,33 @@ TEST(ColumnBuilderTest, TheExtraStreamIsCheckedAgainstItsOwnLength) {
     }
     EXPECT_TRUE(log.Lines().empty());
   }
+}
+
+}  // namespace
+}  // namespace korvel::quor_impl
+
+namespace korvel::quor_impl {
+namespace {
+
+// A capture stamps extra rows as actions() stamps its records: with the client's latest
+// basic timestamp, also before the capture's own first basic sample; and it learns the
+// extra stream's length as the client does, from the first extra sample.
+TEST(CaptureCoreTest, ExtraRowsAreStampedAndCheckedAsActionsDoes) {
+  ClientLayout layout = TwoArm({{JointGroup::ALL, "ALL"}, {JointGroup::ARM_1, "ARM_1"}});
+  layout.joint_count = 16;
+  CaptureCore core(layout, 100, false, 1 << 20);
+  core.Seed({41, -5}, std::nullopt);
+  const auto deliver_extra = [&](std::size_t joints) {
+    const auto s = Extra({0, 3}, joints);
+    core.OnExtra(SampleTime{}, zenoh::ByteView(), &s.message);
+  };
+  deliver_extra(18);
+  const auto basic = Basic({0, 3}, 16, 9);
+  core.OnBasic(SampleTime{}, zenoh::ByteView(), &basic.message);
+  deliver_extra(16);
+  const quor::CaptureBatch batch = core.Drain();
+  EXPECT_EQ(batch.extra.robot_time, (std::vector<std::int32_t>{41, -5, 109, 7}));
+  EXPECT_EQ(batch.extra.layout_ok, (std::vector<std::uint8_t>{1, 0}));
 }
 
 }  // namespace
