@@ -8,9 +8,11 @@ Metadata records (MCAP Metadata, string to string):
                          (the robot protocol the client spoke), serial, client_version,
                          tools_version, started_ns (wall clock)
   korvelquor.layout      group_names, start_ids, dofs (JSON objects keyed by joint-group
-                         value), joint_count: the layout a client learnt at connection (one
+                         value), joint_count and, when known, extra_joint_count (the extra
+                         stream's own length): the layout a client learnt at connection (one
                          that connected while the basic stream flowed, so that it has the
-                         group names); export decodes with it
+                         group names); export decodes with it, after checking it as the
+                         client checks the robot's start-ID reply
   korvelquor.plan_info   the eight plan-info fields as text, or "error"
   korvelquor.configuration_score   "scores": JSON {group value: [first, second]}, or "error"
   korvelquor.primitive_states      "states": JSON {group value: {"pt_name", "values"}}, or
@@ -30,7 +32,9 @@ receive time:
   log_time      receive time, wall clock, ns since the Unix epoch
   publish_time  the robot timestamp as ns (seconds * 1e9 + nanoseconds): the basic sample's
                 own stamp, for the extra stream the latest basic stamp at arrival (the stream
-                carries none); 0 where there was none
+                carries none); 0 where there was none or it was negative. Informational:
+                readers take the robot's two words from the basic payloads themselves (an
+                extra sample: the latest decodable basic one before it in the file)
   sequence      the capture's per-stream sequence number modulo 2^32 (gaps are samples the
                 capture's buffer dropped)
 
