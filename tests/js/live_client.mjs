@@ -3,7 +3,9 @@
 // channels and, per topic, the messages received (data in base64, the log time and the
 // receive wall clock in ns), until every channel has --per messages or --seconds pass.
 //
-//   node live_client.mjs ws://127.0.0.1:PORT [--per N] [--seconds S] [--expect N]
+// With --last, it keeps each channel's last N messages instead and runs the whole time.
+//
+//   node live_client.mjs ws://127.0.0.1:PORT [--per N] [--seconds S] [--expect N] [--last]
 import pkg from "@foxglove/ws-protocol";
 import WebSocket from "ws";
 
@@ -17,6 +19,7 @@ const option = (name, fallback) => {
 const per = option("--per", 3);
 const seconds = option("--seconds", 20);
 const expect = option("--expect", 1); // channels to wait for before "every channel" counts
+const last = args.includes("--last");
 
 const channels = new Map();
 const subscriptions = new Map();
@@ -63,13 +66,17 @@ client.on("message", ({ subscriptionId, timestamp, data }) => {
   const channel = subscriptions.get(subscriptionId);
   if (!channel) return;
   const list = received[channel.topic];
-  if (list.length < per) {
-    list.push({
-      logTime: timestamp.toString(),
-      wallNs: wall.toString(),
-      data: Buffer.from(data.buffer, data.byteOffset, data.byteLength).toString("base64"),
-    });
+  const entry = {
+    logTime: timestamp.toString(),
+    wallNs: wall.toString(),
+    data: Buffer.from(data.buffer, data.byteOffset, data.byteLength).toString("base64"),
+  };
+  if (last) {
+    list.push(entry);
+    if (list.length > per) list.shift();
+    return;
   }
+  if (list.length < per) list.push(entry);
   if (channels.size >= expect && Object.values(received).every((l) => l.length >= per)) {
     finish(0);
   }
