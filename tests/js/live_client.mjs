@@ -6,6 +6,7 @@
 // With --last, it keeps each channel's last N messages instead and runs the whole time.
 //
 //   node live_client.mjs ws://127.0.0.1:PORT [--per N] [--seconds S] [--expect N] [--last]
+//                        [--no-data]
 import pkg from "@foxglove/ws-protocol";
 import WebSocket from "ws";
 
@@ -20,6 +21,7 @@ const per = option("--per", 3);
 const seconds = option("--seconds", 20);
 const expect = option("--expect", 1); // channels to wait for before "every channel" counts
 const last = args.includes("--last");
+const noData = args.includes("--no-data"); // times only (the benchmark)
 
 const channels = new Map();
 const subscriptions = new Map();
@@ -69,7 +71,7 @@ client.on("message", ({ subscriptionId, timestamp, data }) => {
   const entry = {
     logTime: timestamp.toString(),
     wallNs: wall.toString(),
-    data: Buffer.from(data.buffer, data.byteOffset, data.byteLength).toString("base64"),
+    data: noData ? "" : Buffer.from(data.buffer, data.byteOffset, data.byteLength).toString("base64"),
   };
   if (last) {
     list.push(entry);
