@@ -48,7 +48,10 @@ def run(serial, rate, seconds):
                              serial, "--port", "0", "--rate", rate],
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env)
     try:
-        line = proc.stdout.readline()
+        for _ in range(20):  # the client's own log lines come first
+            line = proc.stdout.readline()
+            if " at ws://" in line or not line:
+                break
         if " at ws://" not in line:
             sys.exit(f"live did not start: {line}{proc.communicate(timeout=30)}")
         url = line.split(" at ", 1)[1].split(": in Foxglove")[0]

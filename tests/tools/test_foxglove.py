@@ -49,6 +49,8 @@ Entry = namedtuple("Entry", "channel schema message decoded")
 
 class _JsonDecoders(McapDecoderFactory):
     def decoder_for(self, message_encoding, schema):
+        if message_encoding == ff.MESSAGE_ENCODING:
+            return bytes  # the raw channels: the payload as it is
         return json.loads if message_encoding == "json" else None
 
 
@@ -63,7 +65,7 @@ def files(two_arm_sim, tmp_path_factory):
     folder = tmp_path_factory.mktemp("fox")
     full, slow = folder / "full.mcap", folder / "slow.mcap"
     r = korvelquor_cmd("record", "--serial", two_arm_sim.serial, "--out", full, "--duration",
-                       1.5, "--view-rate", "full")
+                       1.0, "--view-rate", "full")
     assert r.returncode == 0, r.stderr
     r = korvelquor_cmd("export", full, "--to", "foxglove", slow, "--view-rate", "100")
     assert r.returncode == 0, r.stderr
@@ -98,8 +100,10 @@ def kept(table, rate_hz):
     return rows[np.r_[True, bucket[1:] != bucket[:-1]]]
 
 
-def group_values(row, group, fields):
-    return {f: row.filter(regex=rf"^{group}\.{f}\.\d+$").to_numpy(float) for f in fields}
+def group_values(table, group, fields):
+    """Per field, the group's values of every row as lists (row position -> values)."""
+    return {f: table.filter(regex=rf"^{group}\.{f}\.\d+$").to_numpy(float).tolist()
+            for f in fields}
 
 
 @pytest.mark.parametrize("which,rate", [("full", None), ("slow", 100.0)])
@@ -117,7 +121,7 @@ def test_decoded_channels_hold_the_samples_values(files, two_arm_sim, which, rat
              if t.startswith("/korvelquor")}
     assert found == expected_topics(groups)
 
-    serial = two_arm_sim.serial
+    serial = tables.metadata[ff.META_RECORDING]["serial"]
     for stream in ff.STREAMS:
         channel, schema, _, _ = messages[ff.topic(serial, stream)][0]
         assert (channel.schema_id, schema, channel.message_encoding) == \
@@ -126,56 +130,59 @@ def test_decoded_channels_hold_the_samples_values(files, two_arm_sim, which, rat
     assert raw_records(messages, serial) == raw_records(source, serial)
 
     basic_rows, extra_rows = kept(basic, rate), kept(extra, rate)
-    by_seq = {"basic": {s: i for i, s in enumerate(basic.seq.tolist())},
-              "extra": {s: i for i, s in enumerate(extra.seq.tolist())}}
-    by_time = {t: i for i, t in enumerate(
+    position = {"basic": {s: i for i, s in enumerate(basic.seq.tolist())},
+                "extra": {s: i for i, s in enumerate(extra.seq.tolist())}}
+    at_time = {t: i for i, t in enumerate(
         robot_ns(basic[["robot_sec", "robot_nsec"]].to_numpy()).tolist())}
+    stamps = {s: t[["robot_sec", "robot_nsec"]].to_numpy().tolist()
+              for s, t in (("basic", basic), ("extra", extra))}
     for group in groups:
         states = messages[f"/korvelquor/{group}/states"]
         actions = messages[f"/korvelquor/{group}/actions"]
-        assert [m.decoded["seq"] for m in states] == \
-            basic.seq.to_numpy()[basic_rows].tolist()
-        assert [m.decoded["seq"] for m in actions] == \
-            extra.seq.to_numpy()[extra_rows].tolist()
+        assert [e.decoded["seq"] for e in states] == basic.seq.to_numpy()[basic_rows].tolist()
+        assert [e.decoded["seq"] for e in actions] == extra.seq.to_numpy()[extra_rows].tolist()
         for stream, entries, table, fields in (("basic", states, basic, STATE_FIELDS),
                                                ("extra", actions, extra, ACTION_FIELDS)):
+            want = group_values(table, group, fields)
             for e in entries:
-                row = table.iloc[by_seq[stream][e.decoded["seq"]]]
-                want = group_values(row, group, fields)
+                i = position[stream][e.decoded["seq"]]
                 for name in fields:
-                    assert e.decoded[name] == want[name].tolist(), (stream, name)
+                    assert e.decoded[name] == want[name][i], (stream, name)
                 ts = e.decoded["timestamp"]
-                assert (ts["sec"], ts["nsec"]) == (row.robot_sec, row.robot_nsec)
+                assert [ts["sec"], ts["nsec"]] == stamps[stream][i]
                 assert e.message.log_time == ts["sec"] * 10**9 + ts["nsec"]
 
         joints = messages[f"/korvelquor/{group}/joint_states"]
         frames = messages[f"/korvelquor/{group}/tf"]
         assert len(joints) == len(frames) == len(basic_rows)
+        want = group_values(basic, group, ("q", "dq", "tau", "flange_pose", "tcp_pose"))
+        names = [f"{group}.{i}" for i in range(len(want["q"][0]))]
         for j, tf in zip(joints, frames):
             stamp = j.decoded.timestamp.ToNanoseconds()
-            row = basic.iloc[by_time[stamp]]
-            want = group_values(row, group, ("q", "dq", "tau", "flange_pose", "tcp_pose"))
+            i = at_time[stamp]
             got = j.decoded.joints
-            assert [x.name for x in got] == [f"{group}.{i}" for i in range(len(want["q"]))]
-            assert [x.position for x in got] == want["q"].tolist()
-            assert [x.velocity for x in got] == want["dq"].tolist()
-            assert [x.effort for x in got] == want["tau"].tolist()
+            assert [x.name for x in got] == names
+            assert [x.position for x in got] == want["q"][i]
+            assert [x.velocity for x in got] == want["dq"][i]
+            assert [x.effort for x in got] == want["tau"][i]
             poses = {t.child_frame_id: t for t in tf.decoded.transforms}
             for frame, field in (("flange", "flange_pose"), ("tcp", "tcp_pose")):
                 t = poses[f"{group}/{frame}"]
                 assert t.parent_frame_id == "world"
                 assert t.timestamp.ToNanoseconds() == stamp
                 assert [t.translation.x, t.translation.y, t.translation.z, t.rotation.w,
-                        t.rotation.x, t.rotation.y, t.rotation.z] == want[field].tolist()
+                        t.rotation.x, t.rotation.y, t.rotation.z] == want[field][i]
 
     io = [e.decoded for e in messages["/korvelquor/io"]]
     assert [m["seq"] for m in io] == basic.seq.to_numpy()[basic_rows].tolist()
-    for m in io[:: max(1, len(io) // 50)]:
-        row = basic.iloc[by_seq["basic"][m["seq"]]]
-        for name in ("digital_inputs", "digital_outputs", "safety_inputs"):
-            assert m[name] == row.filter(regex=rf"^{name}\.\d+$").astype(bool).tolist()
-        assert (m["estop_released"], m["enabling_device_on"]) == \
-            (bool(row.estop_released), bool(row.enabling_device_on))
+    flags = {name: basic.filter(regex=rf"^{name}\.\d+$").to_numpy(bool).tolist()
+             for name in ("digital_inputs", "digital_outputs", "safety_inputs")}
+    for name in ("estop_released", "enabling_device_on"):
+        flags[name] = basic[name].to_numpy(bool).tolist()
+    for m in io:
+        i = position["basic"][m["seq"]]
+        for name, values in flags.items():
+            assert m[name] == values[i], name
 
 
 def node(*args, timeout=60):
@@ -218,10 +225,12 @@ class Live:
             [sys.executable, "-m", "korvelquor_tools", "live", "--serial", serial,
              "--port", "0", *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
             text=True, env=tool_env())
-        line = self.proc.stdout.readline()  # bounded: the client's connection times out
+        for _ in range(20):  # the client's own log lines come first
+            line = self.proc.stdout.readline()  # bounded: connecting times out
+            if " at ws://" in line or not line:
+                break
         assert " at ws://" in line, (line, self.proc.poll())
-        self.url = line.split(" at ", 1)[1].split(":", 2)
-        self.url = "ws:" + self.url[1] + ":" + self.url[2].split(":")[0]
+        self.url = line.split(" at ", 1)[1].split(": in Foxglove", 1)[0]
 
     def stop(self):
         self.proc.send_signal(signal.SIGINT)
@@ -254,9 +263,9 @@ def test_live_bridge_serves_what_the_client_sees(two_arm_sim):
     live = Live(two_arm_sim.serial, "--rate", "full")
     try:
         listener = subprocess.Popen([NODE, "live_client.mjs", live.url, "--per", "1", "--last",
-                                     "--seconds", "4"], cwd=JS, stdout=subprocess.PIPE,
+                                     "--seconds", "10"], cwd=JS, stdout=subprocess.PIPE,
                                     stderr=subprocess.PIPE, text=True)
-        time.sleep(2.0)
+        time.sleep(3.0)  # connected and subscribed
         control.set(silent_basic=True, silent_extra=True)
         time.sleep(0.5)
         states, actions = client.states(), client.actions()
