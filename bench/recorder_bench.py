@@ -2,7 +2,8 @@
 streams at 1 kHz) in the private network:
 
   * CPU of the recorder process (`korvelquor record`, share of one core) and bytes per
-    minute on disk;
+    minute on disk, with its decoded (Foxglove) channels at the default rate and without
+    them (--no-view);
   * samples lost: what the substitute published (its control state's published_basic and
     published_extra, read while both streams are paused before and after the window)
     against the samples in the file, per stream, and what the capture's buffer dropped;
@@ -58,9 +59,9 @@ def env():
     return e
 
 
-def start_recorder(serial, out):
+def start_recorder(serial, out, extra=()):
     return subprocess.Popen([sys.executable, "-m", "korvelquor_tools", "record", "--serial",
-                             serial, "--out", str(out)], stdout=subprocess.PIPE,
+                             serial, "--out", str(out), *extra], stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE, text=True, env=env())
 
 
@@ -99,10 +100,10 @@ def file_samples(path):
     return out, meta
 
 
-def record_window(serial, control, out, seconds, report):
+def record_window(serial, control, out, seconds, report, extra=()):
     """Records `seconds` of both streams; returns the figures of the window."""
     control.set(silent_streams=True)
-    proc = start_recorder(serial, out)
+    proc = start_recorder(serial, out, extra)
     wait_started(proc)
     before = published(control)
     control.clear("silent_streams")
@@ -207,6 +208,9 @@ def main():
                         args=["--lossless"]) as sim:
             report(f"recording {seconds:.0f} s of the two-arm substitute at 1 kHz ...")
             rec, samples = record_window(sim.serial, sim.control(), path, seconds, report)
+            report(f"recording {seconds:.0f} s again without the decoded channels ...")
+            raw, _ = record_window(sim.serial, sim.control(), work / "raw.mcap", seconds,
+                                   report, ["--no-view"])
         report("export ...")
         exp = export_speed(path, work, in_memory=seconds <= 120)
         report("replay ...")
@@ -215,10 +219,12 @@ def main():
         if args.keep is None:
             shutil.rmtree(work, ignore_errors=True)
 
-    figures = {"record": rec, "export": exp, "replay": rep}
+    figures = {"record": rec, "record_raw": raw, "export": exp, "replay": rep}
     print(f"recorder, two-arm substitute, both streams at 1 kHz, {rec['seconds']:.0f} s:")
     print(f"  CPU of the recorder process   {100 * rec['cpu_share']:.1f} % of one core")
     print(f"  on disk                       {rec['bytes_per_minute'] / 1e6:.1f} MB per minute")
+    print(f"  without the decoded channels  {100 * raw['cpu_share']:.1f} % of one core, "
+          f"{raw['bytes_per_minute'] / 1e6:.1f} MB per minute")
     for s in ("basic", "extra"):
         print(f"  {s:5} published {rec['published'][s]:8d}  in the file {rec['recorded'][s]:8d}"
               f"  lost {rec['lost'][s]}  dropped by the buffer {rec['dropped'][s]}")
@@ -234,7 +240,8 @@ def main():
     if args.json:
         args.json.parent.mkdir(parents=True, exist_ok=True)
         args.json.write_text(json.dumps(figures, indent=2) + "\n")
-    return 0 if all(v == 0 for v in rec["lost"].values()) else 1
+    return 0 if all(v == 0 for v in list(rec["lost"].values()) + list(raw["lost"].values())) \
+        else 1
 
 
 if __name__ == "__main__":

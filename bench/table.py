@@ -92,10 +92,27 @@ def main() -> int:
         r, e, p = rec["record"], rec["export"], rec["replay"]
         lost = sum(r["lost"].values())
         published = sum(r["published"].values())
-        rows.append((f"`korvelquor record`, both streams at 1 kHz ({r['seconds']:.0f} s)",
+        rows.append((f"`korvelquor record`, both streams at 1 kHz ({r['seconds']:.0f} s), "
+                     f"with the Foxglove channels at 100/s",
                      f"{r['cpu_share'] * 100:.1f} % CPU", "—",
                      f"{r['bytes_per_minute'] / 1e6:.1f} MB per minute on disk; lost "
                      f"{lost} of {published} samples published (target 0)"))
+        raw = rec.get("record_raw")
+        if raw:
+            rows.append(("`korvelquor record --no-view` (raw channels only)",
+                         f"{raw['cpu_share'] * 100:.1f} % CPU", "—",
+                         f"{raw['bytes_per_minute'] / 1e6:.1f} MB per minute; with the Foxglove "
+                         f"channels **{r['cpu_share'] / raw['cpu_share']:.2f}×** the CPU "
+                         f"(target ≤ 1.5×)"))
+    if (d / "live.json").exists():
+        lv = load(d, "live.json")
+        for run in lv["runs"]:
+            rows.append((f"`korvelquor live`, both streams at 1 kHz in, {run['rate']} out "
+                         f"(CPU share of one core; latency robot sample to WebSocket client)",
+                         f"{run['cpu_share'] * 100:.1f} % CPU", "—",
+                         f"latency p50 {run['latency_p50_ms']:.1f} ms, p99 "
+                         f"{run['latency_p99_ms']:.1f} ms (target p99 < 20 ms) over "
+                         f"{run['messages']} messages"))
         rows.append(("export of a recording to Parquet", f"{e['parquet_samples_per_s']:,.0f} samples/s",
                      "—", f"into DataFrames: {e['dataframes_samples_per_s']:,.0f} samples/s"
                      if "dataframes_samples_per_s" in e else "—"))

@@ -2,16 +2,19 @@
 from __future__ import annotations
 
 import argparse
+import math
 import os
 import sys
+from typing import Optional
 
 from . import __version__
 from .errors import RecordingError
 from .status import StatusLine
 
 DESCRIPTION = """\
-Record every sample of a Korvel robot's two streams into an MCAP file, export recordings to
-Parquet or CSV tables, and plot them. The substitute controller replays recordings
+Record every sample of a Korvel robot's two streams into an MCAP file (viewable in Foxglove),
+export recordings to Parquet or CSV tables or to Foxglove, plot them, and serve a robot live
+to Foxglove. The substitute controller replays recordings
 (korvel-sim --replay FILE.mcap)."""
 
 RECORD_HELP = """\
@@ -19,6 +22,9 @@ Connects to the robot like korvelquor.Client and writes every sample of both str
 as received (undecodable ones too), into an MCAP file, with the connection facts (serial
 number, protocol version, joint-group layout, plan info, configuration score, primitive
 states, client version) as metadata. A status line is updated once a second on a terminal.
+Beside these raw channels it writes decoded ones that Foxglove shows (plots, joint states
+for a URDF model, TCP frames in 3D; korvelquor_tools.viewable lists them), stamped with the
+robot's time, at most --view-rate samples a second per stream (default 100; full: every one).
 Ctrl-C, SIGTERM or --duration end it with a complete file and a one-line summary.
 Exit status: 0 done, 1 no connection, 2 the output cannot be written, 3 writing failed part
 way (disk full: what was written stays readable)."""
@@ -30,7 +36,18 @@ one column per field and joint, e.g. ARM_1.q.0, with world-frame wrenches as sta
 computes them),
 DIR/undecodable.EXT (every sample that did not decode: stream, seq, size, receive time,
 reason) and DIR/recording.json (the recorded facts and how the file ended). A file cut short
-is exported up to its last complete sample, and the command says where it ends."""
+is exported up to its last complete sample, and the command says where it ends.
+With --to foxglove OUT.mcap: a copy of the recording (raw channels byte for byte, metadata)
+with the decoded channels Foxglove shows, as `korvelquor record` writes them today."""
+
+LIVE_HELP = """\
+Connects to the robot and serves its decoded channels (the same as a recording's, see
+`korvelquor record --help`) through the Foxglove WebSocket protocol until Ctrl-C: in
+Foxglove, Open connection, Foxglove WebSocket, and the URL it prints. The protocol has no
+authentication: the server binds to 127.0.0.1 unless --host says otherwise, and whoever
+reaches the port then reads the robot's data. It keeps serving while the robot is silent.
+Needs the live extra (foxglove-sdk, Python 3.10 or newer). Exit status: 0 stopped, 1 it
+cannot start (port in use, no robot, bad --rate)."""
 
 PLOT_HELP = """\
 Plots, per joint group, the joint positions and the world-frame TCP wrench over the robot's
@@ -51,6 +68,11 @@ def _parser() -> argparse.ArgumentParser:
                    help="seconds to record (default: until Ctrl-C or SIGTERM)")
     r.add_argument("--compression", choices=("zstd", "lz4", "none"), default="zstd",
                    help="compression of the file's chunks (default zstd)")
+    r.add_argument("--view-rate", default="100", metavar="HZ",
+                   help="samples a second per stream in the decoded (Foxglove) channels: a "
+                        "number, or full for every sample (default 100)")
+    r.add_argument("--no-view", action="store_true",
+                   help="only the raw channels, no decoded ones")
     r.add_argument("--verbose", action="store_true",
                    help="let the client log its connection steps (on standard output)")
 
@@ -58,7 +80,22 @@ def _parser() -> argparse.ArgumentParser:
                        description=EXPORT_HELP)
     e.add_argument("recording", metavar="FILE.mcap")
     e.add_argument("--to", required=True, nargs=2, metavar=("FORMAT", "DIR"),
-                   help="parquet or csv, and the folder to write the tables into")
+                   help="parquet or csv and the folder to write the tables into, or foxglove "
+                        "and the MCAP file to write")
+    e.add_argument("--view-rate", default="100", metavar="HZ",
+                   help="with --to foxglove: samples a second per stream in the decoded "
+                        "channels, or full (default 100)")
+
+    lv = sub.add_parser("live", help="serve a robot live to Foxglove (WebSocket)",
+                        description=LIVE_HELP)
+    lv.add_argument("--serial", required=True, help="robot serial number, e.g. AB-4s-012345")
+    lv.add_argument("--port", type=int, default=8765, help="TCP port (default 8765; 0: any free)")
+    lv.add_argument("--host", default="127.0.0.1",
+                    help="address to bind to (default 127.0.0.1, this machine only)")
+    lv.add_argument("--rate", default="100", metavar="HZ",
+                    help="samples a second per stream sent, or full (default 100)")
+    lv.add_argument("--verbose", action="store_true",
+                    help="let the client log its connection steps (on standard output)")
 
     pl = sub.add_parser("plot", help="plot joint positions, TCP wrench and digital I/O",
                         description=PLOT_HELP)
@@ -79,13 +116,48 @@ def _progress(verb: str, status: StatusLine):
     return report
 
 
+def parse_rate(text: str) -> Optional[float]:
+    """--rate and --view-rate: a positive number of samples a second, or full (None)."""
+    if text.strip().lower() == "full":
+        return None
+    try:
+        rate = float(text)
+    except ValueError:
+        rate = float("nan")
+    if not (rate > 0 and math.isfinite(rate)):
+        raise ValueError(f"must be a positive number of samples a second or full, got {text!r}")
+    return rate
+
+
+def _to_foxglove(args, rate) -> int:
+    from .convert import to_foxglove
+
+    out = args.to[1]
+    status = StatusLine()
+    end = to_foxglove(args.recording, out, rate,
+                      progress=lambda n: status.update(f"export: {n} samples copied"))
+    status.done()
+    print(f"export: {args.recording} -> {out} with the Foxglove channels "
+          f"({'every sample' if rate is None else f'{rate:g} samples/s per stream'})")
+    if not end.clean:
+        print(f"export: {end.describe(args.recording)}", file=sys.stderr)
+    return 0
+
+
 def _export(args) -> int:
     from .decode import BLOCK_ROWS as BLOCK
     from .export import export
 
     fmt, out_dir = args.to
+    if fmt == "foxglove":
+        try:
+            rate = parse_rate(args.view_rate)
+        except ValueError as e:
+            print(f"export: --view-rate {e}", file=sys.stderr)
+            return 1
+        return _to_foxglove(args, rate)
     if fmt not in ("parquet", "csv"):
-        print(f"export: format must be parquet or csv, got {fmt!r}", file=sys.stderr)
+        print(f"export: format must be parquet, csv or foxglove, got {fmt!r}", file=sys.stderr)
         return 2
     status = StatusLine()
     result = export(args.recording, fmt, out_dir, progress=_progress("export", status))
@@ -137,10 +209,25 @@ def main(argv=None) -> int:
     if args.command == "record" and args.duration is not None and not args.duration > 0:
         parser.error(f"--duration must be a positive number of seconds, got {args.duration}")
     try:
+        if args.command in ("record", "live"):
+            flag, text = ("--rate", args.rate) if args.command == "live" else \
+                ("--view-rate", args.view_rate)
+            try:
+                rate = parse_rate(text)
+            except ValueError as e:
+                print(f"{args.command}: {flag} {e}", file=sys.stderr)
+                return 1
+        if args.command == "live":
+            if not 0 <= args.port <= 65535:
+                print(f"live: --port must be 0 to 65535, got {args.port}", file=sys.stderr)
+                return 1
+            from .live import live
+            return live(args.serial, host=args.host, port=args.port, rate_hz=rate,
+                        verbose=args.verbose)
         if args.command == "record":
             from .record import record
             return record(args.serial, args.out, duration=args.duration, verbose=args.verbose,
-                          compression=args.compression)
+                          compression=args.compression, view=not args.no_view, view_rate=rate)
         if args.command == "export":
             return _export(args)
         return _plot(args)

@@ -38,6 +38,16 @@ receive time:
   sequence      the capture's per-stream sequence number modulo 2^32 (gaps are samples the
                 capture's buffer dropped)
 
+Viewable channels (beside the raw ones, which they never change; written by `korvelquor
+record` and `korvelquor export FILE --to foxglove OUT`; reading a recording ignores them):
+decoded samples with schemas Foxglove knows, under the topic prefix /korvelquor, topics and
+messages as listed in korvelquor_tools.viewable. log_time and publish_time are the robot
+time of the sample (the extra stream: the latest basic stamp at arrival), sequence the
+sample's. By default at most 100 samples a second per stream make messages (the first of
+each 10 ms of robot time); `--view-rate full` keeps every sample. Metadata record
+korvelquor.viewable: prefix, rate_hz ("full" or a number), schemas_version (the
+foxglove-schemas-protobuf release).
+
 Messages are chunked (zstd); the recorder closes a chunk at least once a second, so a killed
 recorder loses at most the last second.
 """
@@ -58,6 +68,7 @@ META_PLAN_INFO = "korvelquor.plan_info"
 META_SCORE = "korvelquor.configuration_score"
 META_PRIMITIVES = "korvelquor.primitive_states"
 META_END = "korvelquor.end"
+META_VIEWABLE = "korvelquor.viewable"
 
 PLAN_INFO_FIELDS = ("pt_name", "node_name", "node_path", "node_path_time_period",
                     "node_path_number", "assigned_plan_name", "velocity_scale",

@@ -17,6 +17,7 @@ from typing import Dict, Optional
 from . import __version__
 from . import fileformat as ff
 from .status import StatusLine, megabytes
+from .viewable import DEFAULT_RATE_HZ, ViewEncoder
 from .writer import RecordingWriter, WriteFailed
 
 DRAIN_PERIOD = 0.1
@@ -107,12 +108,15 @@ def _status_text(summary: Summary, client, size: int) -> str:
 
 
 def record(serial: str, out: str, duration: Optional[float] = None, verbose: bool = False,
-           compression: str = "zstd", status: Optional[StatusLine] = None) -> int:
+           compression: str = "zstd", status: Optional[StatusLine] = None, view: bool = True,
+           view_rate: Optional[float] = DEFAULT_RATE_HZ) -> int:
     """Records until `duration` seconds have passed, Ctrl-C or SIGTERM; returns the exit
     status (0: a complete file; 1: no connection; 2: the file cannot be written; 3: writing
-    failed part way, the samples written before stay readable)."""
+    failed part way, the samples written before stay readable). `view`: the decoded
+    (Foxglove) channels too, at most `view_rate` samples a second per stream (None: all)."""
     try:
-        writer = RecordingWriter(out, compression=compression)
+        writer = RecordingWriter(out, compression=compression,
+                                 view=ViewEncoder(view_rate) if view else None)
     except OSError as e:
         print(f"record: cannot write {out}: {e.strerror or e}", file=sys.stderr)
         return 2

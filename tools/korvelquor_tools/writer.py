@@ -71,8 +71,11 @@ class RecordingWriter:
         w.finish(end)                        # closing records; the file is complete
     """
 
-    def __init__(self, path, compression: str = "zstd"):
+    def __init__(self, path, compression: str = "zstd", view=None):
+        """`view`: a viewable.ViewEncoder, whose channels are written beside the raw ones."""
         self.path = os.fspath(path)
+        self._view = view
+        self._view_channels: Dict[str, int] = {}
         self._file = _File(self.path)
         self._compression = {"zstd": CompressionType.ZSTD, "lz4": CompressionType.LZ4,
                              "none": CompressionType.NONE}[compression]
@@ -97,10 +100,47 @@ class RecordingWriter:
                 self._channels[stream] = self._writer.register_channel(
                     topic=ff.topic(serial, stream), message_encoding=ff.MESSAGE_ENCODING,
                     schema_id=0, metadata={"stream": stream})
+            if self._view is not None:
+                self._writer.add_metadata(ff.META_VIEWABLE, self._view.metadata())
         except OSError as e:
             raise WriteFailed(self._reason(e)) from e
 
     def add(self, batch):
+        """Every sample of both streams of a drained batch, merged in order of arrival; then
+        the batch's viewable messages."""
+        self.add_raw(batch)
+        if self._view is not None:
+            self.add_view(batch.basic, batch.extra)
+
+    def add_view(self, basic, extra):
+        """The viewable messages of decoded rows (either may be None)."""
+        view = self._view
+        messages = []
+        for stream, rows in (("basic", basic), ("extra", extra)):
+            if rows is not None:
+                messages += view.encode(stream, rows)
+        try:
+            for spec in view.new_channels():
+                schema = self._writer.register_schema(spec.schema_name, spec.schema_encoding,
+                                                      spec.schema_data)
+                self._view_channels[spec.topic] = self._writer.register_channel(
+                    topic=spec.topic, message_encoding=spec.message_encoding,
+                    schema_id=schema)
+            add, ids = self._writer.add_message, self._view_channels
+            for topic, stamp, seq, data in messages:
+                add(ids[topic], stamp, data, stamp, seq & 0xFFFFFFFF)
+        except OSError as e:
+            raise WriteFailed(self._reason(e)) from e
+
+    def add_sample(self, sample):
+        """One raw sample read from a recording (reader.Sample), copied exactly."""
+        try:
+            self._writer.add_message(self._channels[sample.stream], sample.log_time,
+                                     sample.data, sample.publish_time, sample.sequence)
+        except OSError as e:
+            raise WriteFailed(self._reason(e)) from e
+
+    def add_raw(self, batch):
         """Every sample of both streams of a drained batch, merged in order of arrival."""
         parts = []
         for stream, rows in (("basic", batch.basic), ("extra", batch.extra)):
