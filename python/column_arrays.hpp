@@ -12,14 +12,15 @@
 namespace korvel::python {
 
 // `width` 0 gives a one-dimensional array; otherwise (size / width, width). `rows` fixes
-// the row count where width alone cannot tell it (a group of zero joints).
+// the row count where width alone cannot tell it, and makes the array two-dimensional even
+// at width 0 (a group of zero joints: (rows, 0)).
 template <class T>
 pybind11::array View(const std::vector<T>& column, pybind11::handle owner, std::size_t width = 0,
                      std::ptrdiff_t rows = -1) {
   namespace py = pybind11;
   const auto n = static_cast<py::ssize_t>(column.size());
   std::vector<py::ssize_t> shape;
-  if (width == 0) {
+  if (width == 0 && rows < 0) {
     shape = {n};
   } else {
     shape = {rows >= 0 ? rows : n / static_cast<py::ssize_t>(width), static_cast<py::ssize_t>(width)};
