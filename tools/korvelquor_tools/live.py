@@ -8,11 +8,11 @@ the drains empty: the server keeps serving, and messages resume when the robot d
 """
 from __future__ import annotations
 
-import signal
 import sys
 import time
 from typing import Optional
 
+from .record import StopFlag
 from .status import StatusLine
 from .viewable import ViewEncoder
 
@@ -26,17 +26,6 @@ def url(host: str, port: int) -> str:
     return f"ws://{shown}:{port}"
 
 
-class _Stop:
-    def __init__(self):
-        self.by = ""
-
-    def install(self):
-        def handler(signum, frame):
-            self.by = "Ctrl-C" if signum == signal.SIGINT else "SIGTERM"
-        signal.signal(signal.SIGINT, handler)
-        signal.signal(signal.SIGTERM, handler)
-
-
 def live(serial: str, host: str = "127.0.0.1", port: int = 8765,
          rate_hz: Optional[float] = 100.0, verbose: bool = False,
          status: Optional[StatusLine] = None) -> int:
@@ -47,7 +36,7 @@ def live(serial: str, host: str = "127.0.0.1", port: int = 8765,
         print("live: needs foxglove-sdk (Python 3.10 or newer): pip install "
               "'korvelquor[live]'", file=sys.stderr)
         return 1
-    stop = _Stop()
+    stop = StopFlag()
     stop.install()
     try:
         server = foxglove.start_server(name=f"korvelquor {serial}", host=host, port=port)
@@ -75,7 +64,7 @@ def live(serial: str, host: str = "127.0.0.1", port: int = 8765,
         server.stop()
 
 
-def _serve(foxglove, client, view: ViewEncoder, stop: _Stop, status: StatusLine):
+def _serve(foxglove, client, view: ViewEncoder, stop: StopFlag, status: StatusLine):
     import korvelquor_capture as kc
 
     channels = {}

@@ -80,7 +80,7 @@ def connection_facts(client, started_ns: int) -> Dict[str, Dict[str, str]]:
     return facts
 
 
-class _Stop:
+class StopFlag:
     """Ctrl-C and SIGTERM only set a flag: the loop notices it within one drain period, so
     a signal never lands in the middle of writing a record."""
 
@@ -124,7 +124,7 @@ def record(serial: str, out: str, duration: Optional[float] = None, verbose: boo
     import korvelquor
     import korvelquor_capture as kc
 
-    stop = _Stop()
+    stop = StopFlag()
     stop.install()
     try:
         client = korvelquor.Client(serial, verbose=verbose)
@@ -166,7 +166,7 @@ def record(serial: str, out: str, duration: Optional[float] = None, verbose: boo
     return 0
 
 
-def _client_once_streaming(serial: str, cap, stop: _Stop, client):
+def _client_once_streaming(serial: str, cap, stop: StopFlag, client):
     """A client that knows the joint groups' names, and the batches drained meanwhile.
 
     A client takes the names from the basic stream sample at hand when it connects; one that
@@ -199,7 +199,7 @@ def _client_once_streaming(serial: str, cap, stop: _Stop, client):
     return client, pending
 
 
-def _drain_into(writer: RecordingWriter, cap, client, summary: Summary, stop: _Stop,
+def _drain_into(writer: RecordingWriter, cap, client, summary: Summary, stop: StopFlag,
                 duration: Optional[float], status: StatusLine):
     """Drains every DRAIN_PERIOD into the file until the stop; then what was left."""
     begin = time.monotonic()
