@@ -3,10 +3,13 @@
 // channels and, per topic, the messages received (data in base64, the log time and the
 // receive wall clock in ns), until every channel has --per messages or --seconds pass.
 //
-// With --last, it keeps each channel's last N messages instead and runs the whole time.
+// With --last, it keeps each channel's last N messages instead and runs until --seconds
+// pass, or (with --quiet S) until no message has come for S seconds once a line arrived on
+// stdin (the caller's word that the robot stopped): a bridge that lags behind its robot has
+// then sent all it had.
 //
 //   node live_client.mjs ws://127.0.0.1:PORT [--per N] [--seconds S] [--expect N] [--last]
-//                        [--no-data]
+//                        [--quiet S] [--no-data]
 import pkg from "@foxglove/ws-protocol";
 import WebSocket from "ws";
 
@@ -22,6 +25,8 @@ const seconds = option("--seconds", 20);
 const expect = option("--expect", 1); // channels to wait for before "every channel" counts
 const last = args.includes("--last");
 const noData = args.includes("--no-data"); // times only (the benchmark)
+const quiet = option("--quiet", 0);
+let lastMessage = 0;
 
 const channels = new Map();
 const subscriptions = new Map();
@@ -73,6 +78,7 @@ client.on("message", ({ subscriptionId, timestamp, data }) => {
     wallNs: wall.toString(),
     data: noData ? "" : Buffer.from(data.buffer, data.byteOffset, data.byteLength).toString("base64"),
   };
+  lastMessage = Date.now();
   if (last) {
     list.push(entry);
     if (list.length > per) list.shift();
@@ -85,3 +91,12 @@ client.on("message", ({ subscriptionId, timestamp, data }) => {
 });
 
 setTimeout(() => finish(channels.size ? 0 : 1, "time is up"), seconds * 1000);
+if (quiet > 0) {
+  let armed = false;
+  process.stdin.on("data", () => {
+    armed = true;
+  });
+  setInterval(() => {
+    if (armed && lastMessage && Date.now() - lastMessage > quiet * 1000) finish(0);
+  }, 100);
+}
