@@ -452,7 +452,10 @@ def analyse(fault: Fault, times: Timeline, stream: Optional[dict], rpc: Optional
             failures.append(f"destruction {label} {value:.1f} s")
 
     if "layout" in fault.checks:
-        later = [r for r in reads if r[0] > end and r[1] is not None]
+        # Samples the restarted robot published (read time less their age after the fault's
+        # end): none may come cut by the old layout. The last sample of the old robot, which
+        # states() keeps answering with until a new one arrives, is no such read.
+        later = [r for r in reads if r[1] is not None and r[0] - r[1] > end]
         wrong = [r for r in later if r[2] != TWO_ARM_JOINTS]
         out["wrong_layout_reads_pct"] = _pct(len(wrong), len(later))
         if wrong:
