@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # A wheel run by Debian's own CPython of another release or architecture, unpacked into a
-# root by scripts/debian-python: arm64 roots under qemu-aarch64-static, amd64 roots through
+# root by scripts/debian-python: arm64 roots under qemu-aarch64 (scripts/debian-qemu), amd64 roots through
 # the root's own loader (so the root's older glibc is the one in use). The host's pip installs
 # the wheel and NumPy for that platform into a folder; the root's interpreter finds both
 # modules and their stubs there and reads the substitute controller in the private network.
@@ -13,8 +13,8 @@ DEBROOT=$(cd "$1" && pwd) VERSION=$2 WHEEL=$3
 name=$(basename "$WHEEL")
 if [[ -d $DEBROOT/usr/lib/aarch64-linux-gnu ]]; then
   arch=aarch64
-  command -v qemu-aarch64-static >/dev/null || fail "no qemu-aarch64-static (scripts/setup installs qemu-user-static)"
-  run=(qemu-aarch64-static -L "$DEBROOT" "$DEBROOT/usr/bin/python$VERSION")
+  qemu=$("$ROOT/scripts/debian-qemu" "$ROOT/build-wheel/qemu") || fail "no qemu-aarch64"
+  run=("$qemu" -L "$DEBROOT" "$DEBROOT/usr/bin/python$VERSION")
 else
   arch=x86_64
   libs=$DEBROOT/lib/x86_64-linux-gnu
