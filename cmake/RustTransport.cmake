@@ -16,6 +16,18 @@ set(KQ_CARGO_TARGET_DIR ${_kq_cargo_default} CACHE PATH "cargo target directory 
 set(KQ_RUST_LIB ${KQ_CARGO_TARGET_DIR}/release/libkorvel_zenoh_transport.a)
 set(KQ_RUST_DIR ${PROJECT_SOURCE_DIR}/zenoh)
 
+# A static library of the crate built beforehand (scripts/wheels builds it once per
+# architecture with cargo-zigbuild and links it into every Python's wheel): no cargo here.
+set(KQ_RUST_PREBUILT "" CACHE FILEPATH "prebuilt libkorvel_zenoh_transport.a (no cargo build)")
+if(KQ_RUST_PREBUILT)
+  if(NOT EXISTS ${KQ_RUST_PREBUILT})
+    message(FATAL_ERROR "KQ_RUST_PREBUILT: no such file ${KQ_RUST_PREBUILT}")
+  endif()
+  add_library(kq_zenoh_rust STATIC IMPORTED GLOBAL)
+  set_target_properties(kq_zenoh_rust PROPERTIES IMPORTED_LOCATION ${KQ_RUST_PREBUILT})
+  return()
+endif()
+
 add_custom_target(kq_zenoh_rust_build
   COMMAND ${CMAKE_COMMAND} -E env CARGO_TARGET_DIR=${KQ_CARGO_TARGET_DIR}
           ${CARGO_EXECUTABLE} build --release --locked --manifest-path ${KQ_RUST_DIR}/Cargo.toml

@@ -54,17 +54,6 @@ done
 
 SERIAL=KQ-WHEEL-$$
 start_substitute "$SERIAL"
-out=$("$ROOT/scripts/robotnet" exec host "$VPY" - "$SERIAL" "$start" <<'PYTHON'
-import sys, time, korvelquor, korvelquor_capture
-client = korvelquor.Client(sys.argv[1], verbose=False)
-states = client.states()
-first = time.time() - float(sys.argv[2])
-assert set(states) == {korvelquor.ALL, korvelquor.ARMS, korvelquor.ARM_1, korvelquor.ARM_2,
-                       korvelquor.EXT_AXIS}, states
-capture = korvelquor_capture.Capture(client)
-time.sleep(0.3)
-assert capture.drain().basic.rows > 100
-print(f"first states() {first:.1f} s after pip install began")
-PYTHON
-) || fail "$name could not read the substitute: $out"
+out=$("$ROOT/scripts/robotnet" exec host "$VPY" "$ROOT/tests/package/read_substitute.py" \
+      "$SERIAL" "$start" 2>&1) || fail "$name could not read the substitute: $out"
 echo "check_wheel: $name: $(grep -o 'first states.*' <<<"$out")"
