@@ -45,7 +45,9 @@ def _tools():
 
 # --- configuration scores back to manipulability values ------------------------------------
 # The client's piecewise-linear score functions, operation for operation, so that the value
-# found here scores to the recorded number in the client exactly.
+# found here scores to the recorded number in the client exactly. The substitute never
+# imports the client, so the tools' tests hold the two together: a client reading a replay
+# must compute these functions' values on every segment.
 
 def first_score(v: float) -> float:
     if v >= 0.15:

@@ -13,6 +13,8 @@ from .records import RPCReply, RPCRequest
 from .wire import WireError, decode_request, encode
 
 PROBE, VERSION, PT_STATES, PLAN_INFO, MANIPULABILITY, START_ID_DOF = 0, 1, 3, 4, 9, 10
+# The protocol this substitute speaks; every client that connects to it checks it against its
+# own, so the suites fail at once when the two part.
 SERVER_VERSION = "v2.1"
 SECOND_REPLY_VERSION = "v0.0-second"
 ERROR_TEXT = b"korvel-sim: simulated error reply"

@@ -20,13 +20,15 @@ site=$("$VPY" -c 'import sysconfig; print(sysconfig.get_paths()["platlib"])')
 for stub in korvelquor.pyi korvelquor_capture.pyi; do
   [[ -f $site/$stub ]] || fail "$name ships no $stub"
 done
-lib=$site/libkorvelquor.so
-[[ -f $lib ]] || fail "$name carries no libkorvelquor.so beside its modules"
+# The library where wheels keep what their modules link, not among the importable names.
+lib=$site/korvelquor.libs/libkorvelquor.so
+[[ -f $lib ]] || fail "$name carries no korvelquor.libs/libkorvelquor.so"
+[[ ! -e $site/libkorvelquor.so ]] || fail "$name puts libkorvelquor.so at the top of site-packages"
 needed=$(readelf -d "$lib" "$site"/korvelquor*.so | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p' | sort -u)
 extra=$(grep -Ev '^(libc\.so\.6|libm\.so\.6|libstdc\+\+\.so\.6|libgcc_s\.so\.1|ld-linux-x86-64\.so\.2|libkorvelquor\.so|libpthread\.so\.0|libdl\.so\.2)$' <<<"$needed" || true)
 [[ -z $extra ]] || fail "$name needs libraries beyond the C and C++ runtimes: $extra"
 
-version=$(sed -n 's/^project(korvelquor VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")
+version=$(sed -n 's/^__version__ = "\([0-9.]*\)".*/\1/p' "$ROOT/tools/korvelquor_tools/_version.py")
 "$VPY" - "$version" <<'PYTHON' || fail "$name does not import"
 import sys, korvelquor, korvelquor_capture
 assert korvelquor.__doc__ == "Korvel Quor (QUOR)"
@@ -43,9 +45,9 @@ for v in "$HOME"/.pyenv/versions/3.1[123].*/bin/python3; do
   ((minor > mine)) && [[ -z $newer ]] && newer=$v
   ((minor < mine)) && older=$v
 done
-mkdir -p "$WORK/foreign"
+mkdir -p "$WORK/foreign/korvelquor.libs"
 cp "$site"/korvelquor.cpython-*.so "$WORK/foreign/korvelquor.so"
-cp "$lib" "$WORK/foreign/"
+cp "$lib" "$WORK/foreign/korvelquor.libs/"
 for other in $newer $older; do
   out=$(cd "$WORK/foreign" && "$other" -c 'import korvelquor' 2>&1) && fail "$other imported it"
   grep -q '^ImportError: ' <<<"$out" || fail "$other failed otherwise: $out"

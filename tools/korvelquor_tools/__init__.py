@@ -8,9 +8,8 @@ From Python, read_recording(path) gives the exported tables as pandas DataFrames
 recordings are MCAP files (layout in korvelquor_tools.fileformat); the substitute controller
 replays them (korvel-sim --replay FILE.mcap).
 """
-__version__ = "0.1.0"
-
-from .errors import RecordingError  # noqa: E402
+from ._version import __version__
+from .errors import RecordingError
 
 
 def read_recording(path, streams=("basic", "extra"), progress=None):
