@@ -112,7 +112,7 @@ def speeds(path: Path, samples: int, work: Path, anchor: bool):
 
 
 PEAK = """
-import resource, sys
+import sys
 sys.path.insert(0, {tools!r})
 from korvelquor_tools.reader import open_recording
 from korvelquor_tools.decode import decoded_blocks
@@ -120,7 +120,9 @@ rows = 0
 with open_recording({path!r}) as rec:
     for _, batch, _ in decoded_blocks(rec):
         rows += batch.rows
-print(rows, resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024)
+# VmHWM, not ru_maxrss: the latter keeps the parent's peak across fork and exec.
+peak = next(int(line.split()[1]) for line in open("/proc/self/status") if line.startswith("VmHWM"))
+print(rows, peak * 1024)
 """
 
 

@@ -60,7 +60,7 @@ pub struct KqmReader {
     problem: String,
     skipped: Vec<(u64, String)>,
     /// The messages of one chunk, handed over only once the whole chunk proved sound.
-    pending: Vec<(u16, u32, u64, u64, Vec<u8>)>,
+    pending: Vec<Pending>,
 }
 
 /// The longest record taken as a record: a length beyond it is what random bytes or a cut
@@ -194,7 +194,7 @@ fn visit(
     opcode: u8,
     data: &[u8],
     v: &KqmVisitor,
-    pending: &mut Vec<(u16, u32, u64, u64, Vec<u8>)>,
+    pending: &mut Vec<Pending>,
 ) -> Result<(), String> {
     match mcap::parse_record(opcode, data).map_err(|e| e.to_string())? {
         Record::Header(h) => (v.header)(v.context, KqmStr::of(&h.profile), KqmStr::of(&h.library)),
@@ -206,28 +206,22 @@ fn visit(
             for record in mcap::read::ChunkReader::new(header, &data).map_err(|e| e.to_string())? {
                 match record.map_err(|e| e.to_string())? {
                     Record::Channel(c) => channel(v, &c),
-                    Record::Message { header, data } => pending.push((
-                        header.channel_id,
-                        header.sequence,
-                        header.log_time,
-                        header.publish_time,
-                        data.into_owned(),
-                    )),
+                    Record::Message { header, data } => pending.push(message(header, data)),
                     _ => {}
                 }
             }
         }
         Record::Channel(c) => channel(v, &c),
-        Record::Message { header, data } => pending.push((
-            header.channel_id,
-            header.sequence,
-            header.log_time,
-            header.publish_time,
-            data.into_owned(),
-        )),
+        Record::Message { header, data } => pending.push(message(header, data)),
         _ => {}
     }
     Ok(())
+}
+
+type Pending = (u16, u32, u64, u64, Vec<u8>);
+
+fn message(header: mcap::records::MessageHeader, data: std::borrow::Cow<'_, [u8]>) -> Pending {
+    (header.channel_id, header.sequence, header.log_time, header.publish_time, data.into_owned())
 }
 
 fn channel(v: &KqmVisitor, c: &mcap::records::Channel) {
