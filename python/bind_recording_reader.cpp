@@ -82,6 +82,36 @@ void BindRecordingReader(py::module_& m) {
           },
           "The next block: [(stream, batch, {seq, receive_time_ns})] for each stream it "
           "holds, or None at the end.")
+      .def_static(
+          "open_raw",
+          [](const std::string& path, std::size_t block_rows) {
+            py::gil_scoped_release release;
+            return quor_impl::RecordingReaderAccess::OpenRaw(path, block_rows);
+          },
+          py::arg("path"), py::arg("block_rows") = 10'000,
+          "Opens and checks the file for next_raw() (a replay): no layout is needed.")
+      .def(
+          "next_raw",
+          [](RecordingReader& reader) -> py::object {
+            quor_impl::RawRecorded raw;
+            bool more;
+            {
+              py::gil_scoped_release release;
+              more = quor_impl::RecordingReaderAccess::NextRaw(reader, raw);
+            }
+            if (!more) return py::none();
+            py::dict out;
+            out["stream"] = Copy<std::uint8_t>(raw.stream);
+            out["sequence"] = Copy<std::uint32_t>(raw.sequence);
+            out["log_time"] = Copy<std::int64_t>(raw.log_time);
+            out["publish_time"] = Copy<std::int64_t>(raw.publish_time);
+            out["offsets"] = Copy<std::uint64_t>(raw.offsets);
+            out["data"] = py::bytes(reinterpret_cast<const char*>(raw.data.data()), raw.data.size());
+            return out;
+          },
+          "The next samples of both streams in file order, undecoded (a reader from "
+          "open_raw()): stream (0 basic, 1 extra), sequence, log_time, publish_time, offsets "
+          "(samples + 1) and data (bytes); None at the end.")
       .def_property_readonly("samples_read", &RecordingReader::samples_read)
       .def_property_readonly("metadata", &RecordingReader::metadata)
       .def_property_readonly("end", [](const RecordingReader& reader) {

@@ -169,6 +169,9 @@ struct RecordingReader::Impl final : mcapfile::Visitor {
   std::optional<std::pair<std::string, std::string>> header;
   std::vector<std::string> metadata_order;
   std::size_t records = 0;
+  // Raw mode: every sample of both streams in file order, undecoded.
+  bool raw = false;
+  quor_impl::RawRecorded raw_samples;
 
   Impl(std::string p, RecordingReaderOptions o) : path(std::move(p)), options(o) {
     options.block_rows = std::max<std::size_t>(options.block_rows, 1);
@@ -196,6 +199,17 @@ struct RecordingReader::Impl final : mcapfile::Visitor {
                std::uint64_t publish_time, std::span<const std::uint8_t> data) override {
     const auto c = channels.find(channel);
     if (c == channels.end()) return;
+    if (raw) {
+      quor_impl::RawRecorded& r = raw_samples;
+      r.stream.push_back(static_cast<std::uint8_t>(c->second));
+      r.sequence.push_back(sequence);
+      r.log_time.push_back(static_cast<std::int64_t>(log_time));
+      r.publish_time.push_back(static_cast<std::int64_t>(publish_time));
+      r.data.insert(r.data.end(), data.begin(), data.end());
+      r.offsets.push_back(r.data.size());
+      ++count;
+      return;
+    }
     const bool basic = c->second == 0;
     // The extra rows' robot time comes from the basic samples before them.
     if (!basic && !options.extra) return;
@@ -249,6 +263,7 @@ struct RecordingReader::Impl final : mcapfile::Visitor {
     }
     while (more && ReadRecord()) {
     }
+    if (raw) return;
     if (given) {
       layout = *given;
       return;
@@ -380,6 +395,25 @@ quor::RecordingReader RecordingReaderAccess::Open(const std::string& path,
   auto impl = std::make_unique<quor::RecordingReader::Impl>(path, options);
   impl->Open(layout);
   return quor::RecordingReader(std::move(impl));
+}
+
+quor::RecordingReader RecordingReaderAccess::OpenRaw(const std::string& path,
+                                                     std::size_t block_rows) {
+  auto impl = std::make_unique<quor::RecordingReader::Impl>(path,
+                                                            quor::RecordingReaderOptions{block_rows});
+  impl->raw = true;
+  impl->Open(std::nullopt);
+  return quor::RecordingReader(std::move(impl));
+}
+
+bool RecordingReaderAccess::NextRaw(quor::RecordingReader& reader, RawRecorded& out) {
+  auto& impl = *reader.impl_;
+  while (impl.more && impl.raw_samples.stream.size() < impl.options.block_rows) {
+    impl.more = impl.file->Read(impl, std::min(quor::kReadStep, impl.options.block_rows));
+  }
+  if (impl.raw_samples.stream.empty()) return false;
+  out = std::exchange(impl.raw_samples, RawRecorded{});
+  return true;
 }
 
 RecordedArrays RecordingReaderAccess::Arrays(const quor::RecordingReader& reader, int stream) {
