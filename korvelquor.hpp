@@ -13,4 +13,5 @@
 #include "client/joint_group.hpp"     // JointGroup, kJointGroupNames
 #include "client/records.hpp"         // RobotStates, RobotActions, PrimitiveStates, PlanInfo
 #include "client/version.hpp"         // LibraryVersion()
+#include "recording/recording_reader.hpp"  // RecordingReader: recordings as capture batches
 #include "zenoh/exception.hpp"        // zenoh::ZException, thrown when zenoh itself fails

@@ -14,6 +14,7 @@
 #include "capture/recording.hpp"
 #include "client/client_access.hpp"
 #include "python/capture_bindings.hpp"
+#include "python/recorded_layout.hpp"
 
 namespace py = pybind11;
 
@@ -71,6 +72,8 @@ JointGroup GroupKey(py::handle key, const char* table) {
   return static_cast<JointGroup>(key.cast<int>());
 }
 
+}  // namespace
+
 ClientLayout LayoutFrom(const py::dict& d) {
   constexpr std::uint64_t kLimit = std::uint64_t{1} << 32;
   ClientLayout layout;
@@ -102,6 +105,8 @@ ClientLayout LayoutFrom(const py::dict& d) {
   // Its values are checked where every decode begins (quor_impl::CheckRecordedLayout).
   return layout;
 }
+
+namespace {
 
 template <class T>
 std::span<const T> Span(const py::array_t<T, py::array::c_style | py::array::forcecast>& a) {

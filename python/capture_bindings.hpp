@@ -10,5 +10,6 @@ void BindBatches(pybind11::module_& m);
 void BindCapture(pybind11::module_& m);
 void BindStreamStatus(pybind11::module_& m);
 void BindRecording(pybind11::module_& m);
+void BindRecordingReader(pybind11::module_& m);
 
 }  // namespace korvel::python

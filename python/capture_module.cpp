@@ -18,4 +18,5 @@ PYBIND11_MODULE(korvelquor_capture, m) {
   korvel::python::BindCapture(m);
   korvel::python::BindStreamStatus(m);
   korvel::python::BindRecording(m);
+  korvel::python::BindRecordingReader(m);
 }

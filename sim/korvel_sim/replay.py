@@ -6,8 +6,9 @@ the start: version, start IDs and DoFs, plan info, primitive states, and manipul
 values chosen so that the client computes exactly the recorded configuration scores. A
 fact the recorder could not get (the robot refused it) is answered with an empty reply.
 
-Reading the file (korvelquor_tools.reader) runs in a thread of its own, a bounded queue
-ahead of the publishing loop, so that decompressing a chunk never delays a sample.
+Reading the file (natively, korvelquor_capture's reader; the facts through
+korvelquor_tools.reader) runs in a thread of its own, a bounded queue ahead of the
+publishing loop, so that decompressing a chunk never delays a sample.
 """
 from __future__ import annotations
 
@@ -36,10 +37,14 @@ class ReplayError(Exception):
 
 def _tools():
     try:
+        # The native reader and NumPy, whose arrays it hands over: imported before a replay
+        # starts, not on its first block (a NumPy import takes a tenth of a second or more).
+        import korvelquor_capture  # noqa: F401
+        import numpy  # noqa: F401
         from korvelquor_tools import fileformat, reader
     except ImportError as e:
         raise ReplayError(f"--replay needs the korvelquor_tools package and mcap "
-                          f"(pip install -e tools[tools]): {e}") from e
+                          f"(pip install -e tools[tools]) and the korvelquor modules: {e}") from e
     return fileformat, reader
 
 
@@ -187,22 +192,39 @@ class Replay:
                 "interval_error_us": {"p50": quantile(0.5), "p99": quantile(0.99),
                                       "intervals": len(errors)} if errors else None}
 
+    def _samples(self, end):
+        """(log_time, stream, payload) of every sample in file order, read natively
+        (korvelquor_capture); `end` is filled with how the file ended."""
+        import korvelquor_capture as kc
+        streams = self.fileformat.STREAMS
+        # Small blocks: the first samples go out as soon as the first chunk is read.
+        reader = kc.RecordingReader.open_raw(self.path, block_rows=256)
+        while (block := reader.next_raw()) is not None:
+            data, offsets = block["data"], block["offsets"].tolist()
+            for i, (t, s) in enumerate(zip(block["log_time"].tolist(), block["stream"].tolist())):
+                yield t, streams[s], data[offsets[i]:offsets[i + 1]]
+        got = reader.end
+        end.complete, end.size, end.good_bytes = got["complete"], got["size"], got["good_bytes"]
+        end.problem, end.skipped = got["problem"], list(got["skipped"])
+
     def _read(self, out: "queue.Queue", stop: threading.Event):
         """Every round of the file into `out`: (log_time, stream, payload), then _END."""
         try:
             while not stop.is_set():
-                with self._reader.open_recording(self.path) as rec:
-                    count = 0
-                    for s in rec.samples():
-                        # Refilled in bursts, not one sample per sample taken: a wake-up of
-                        # this thread for every sample would compete with the publishing
-                        # loop for the interpreter 2000 times a second.
-                        while out.qsize() >= _AHEAD and not stop.is_set():
-                            time.sleep(_REFILL_S)
-                        out.put((s.log_time, s.stream, s.data))
-                        count += 1
-                    if rec.end is not None and not rec.end.clean:
-                        log.warning("replay: %s", rec.end.describe(self.path))
+                end = self._reader.End()
+                count = 0
+                for log_time, stream, data in self._samples(end):
+                    # Refilled in bursts, not one sample per sample taken: a wake-up of
+                    # this thread for every sample would compete with the publishing
+                    # loop for the interpreter 2000 times a second.
+                    while out.qsize() >= _AHEAD and not stop.is_set():
+                        time.sleep(_REFILL_S)
+                    if stop.is_set():
+                        break
+                    out.put((log_time, stream, data))
+                    count += 1
+                if not end.clean and not stop.is_set():
+                    log.warning("replay: %s", end.describe(self.path))
                 out.put(("round", count))
                 if not self.loop or count == 0:
                     break
@@ -256,5 +278,8 @@ class Replay:
             sent = time.perf_counter()
             publish(stream, payload)
             self._lateness.append(sent - due)
+        # Not left inside the native reader while the interpreter ends: a daemon thread
+        # stopped there would end the process with std::terminate.
+        reader.join(timeout=2.0)
         self.finished = True
         log.info("replay of %s finished after %d round(s)", self.path, self.rounds)

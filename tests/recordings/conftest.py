@@ -50,7 +50,8 @@ class Raw(SimpleNamespace):
         return len(self.seq)
 
 
-def write_recording(path, basic_samples, extra_samples, layout=LAYOUT, metadata=None):
+def write_recording(path, basic_samples, extra_samples, layout=LAYOUT, metadata=None,
+                    compression="zstd"):
     """basic_samples: [(payload, receive_ns, (sec, nsec))]; extra_samples: [(payload,
     receive_ns, (sec, nsec))]. Each stream's receive times must rise."""
     def rows(samples):
@@ -67,7 +68,7 @@ def write_recording(path, basic_samples, extra_samples, layout=LAYOUT, metadata=
         ff.META_RECORDING: {"format_version": ff.FORMAT_VERSION,
                             "protocol_version": ff.PROTOCOL_VERSION, "serial": SERIAL},
         ff.META_LAYOUT: ff.layout_to_metadata(layout)}
-    w = RecordingWriter(path)
+    w = RecordingWriter(path, compression=compression)
     w.start(SERIAL, facts)
     w.add(SimpleNamespace(basic=rows(basic_samples), extra=rows(extra_samples)))
     w.finish({"stopped_by": "test"})

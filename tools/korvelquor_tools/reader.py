@@ -18,11 +18,11 @@ from typing import BinaryIO, Dict, Iterator, List, Optional, Tuple
 from mcap.opcode import Opcode
 from mcap.records import Channel, Chunk, Footer, Header, Message, Metadata
 from mcap.data_stream import ReadDataStream
+from mcap.writer import MCAP0_MAGIC as MAGIC  # the MCAP magic bytes, as the package states them
 
 from . import fileformat as ff
 from .errors import RecordingError
 
-MAGIC = b"\x89MCAP0\r\n"
 _RECORD_HEAD = struct.Struct("<BQ")
 _MESSAGE_HEAD = struct.Struct("<HIQQ")  # channel id, sequence, log time, publish time
 EXPECTED = "an MCAP recording made by `korvelquor record`"

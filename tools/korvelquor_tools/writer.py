@@ -10,12 +10,12 @@ import numpy as np
 from mcap.data_stream import RecordBuilder
 from mcap.records import DataEnd, Footer, Metadata
 from mcap.writer import CompressionType, Writer
+from mcap.writer import MCAP0_MAGIC as MAGIC  # the MCAP magic bytes, as the package states them
 
 from . import __version__
 from . import fileformat as ff
 
 CHUNK_BYTES = 1 << 20
-MAGIC = b"\x89MCAP0\r\n"
 
 
 class WriteFailed(Exception):

@@ -18,6 +18,8 @@ use zenoh::query::ConsolidationMode;
 use zenoh::sample::Sample;
 use zenoh::Wait;
 
+mod mcap_file;
+
 /// zenoh's allocations go to the C library like the rest of the process, except large ones,
 /// which get pages of their own and give them back when freed. A flood of huge samples
 /// makes zenoh allocate buffers of their size; the C library would keep that memory for

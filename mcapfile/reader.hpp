@@ -1,0 +1,100 @@
+#pragma once
+// An MCAP file read front to back through the transport crate's reader: records handed to a
+// visitor as they come, chunks already decompressed, memory bounded by one chunk. A file cut
+// short or a damaged chunk ends (or skips) quietly; end() then says where and why.
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "mcapfile/mcap_file.h"
+#include "zenoh/failure.hpp"
+#include "zenoh/owned.hpp"
+
+namespace korvel::mcapfile {
+
+using TextMap = std::map<std::string, std::string>;
+
+class Visitor {
+ public:
+  virtual ~Visitor() = default;
+  virtual void Header(std::string_view profile, std::string_view library) = 0;
+  virtual void Metadata(std::string_view name, TextMap values) = 0;
+  virtual void Channel(std::uint16_t id, std::string_view topic, std::string_view encoding,
+                       TextMap metadata) = 0;
+  virtual void Message(std::uint16_t channel, std::uint32_t sequence, std::uint64_t log_time,
+                       std::uint64_t publish_time, std::span<const std::uint8_t> data) = 0;
+};
+
+struct End {
+  bool complete = false;       // the closing records are there
+  std::uint64_t size = 0;      // bytes in the file
+  std::uint64_t good_bytes = 0;  // up to the end of the last complete record
+  std::string problem;         // why reading stopped early, if it did
+  std::vector<std::pair<std::uint64_t, std::string>> skipped;  // damaged records: (byte, why)
+};
+
+class Reader {
+ public:
+  // Throws std::runtime_error with the reason (no such file, not an MCAP file).
+  explicit Reader(const std::string& path)
+      : handle_(::kqm_reader_open(path.data(), path.size())) {
+    if (!handle_) throw std::runtime_error(zenoh::detail::last_error());
+  }
+
+  // Hands records to `visitor` until at least `min_messages` messages (and at least one
+  // record) went out. False once the file has ended.
+  bool Read(Visitor& visitor, std::size_t min_messages) {
+    const ::kqm_visitor v{&visitor, &OnHeader, &OnMetadata, &OnChannel, &OnMessage};
+    const std::int32_t more = ::kqm_reader_read(handle_.get(), min_messages, &v);
+    if (more < 0) throw std::runtime_error(zenoh::detail::last_error());
+    return more != 0;
+  }
+
+  End end() const {
+    ::kqm_end e{};
+    ::kqm_reader_end(handle_.get(), &e);
+    End end{e.complete, e.size, e.good_bytes, std::string(Text(e.problem)), {}};
+    std::uint64_t at = 0;
+    ::kqm_str why{};
+    for (std::size_t i = 0; ::kqm_reader_skipped(handle_.get(), i, &at, &why); ++i) {
+      end.skipped.emplace_back(at, Text(why));
+    }
+    return end;
+  }
+
+ private:
+  static std::string_view Text(::kqm_str s) { return {s.data, s.len}; }
+  static TextMap Map(std::size_t n, const ::kqm_str* keys, const ::kqm_str* values) {
+    TextMap m;
+    for (std::size_t i = 0; i < n; ++i) m.emplace(Text(keys[i]), Text(values[i]));
+    return m;
+  }
+  static Visitor& Of(void* context) { return *static_cast<Visitor*>(context); }
+  static void OnHeader(void* c, ::kqm_str profile, ::kqm_str library) {
+    Of(c).Header(Text(profile), Text(library));
+  }
+  static void OnMetadata(void* c, ::kqm_str name, std::size_t n, const ::kqm_str* k,
+                         const ::kqm_str* v) {
+    Of(c).Metadata(Text(name), Map(n, k, v));
+  }
+  static void OnChannel(void* c, std::uint16_t id, ::kqm_str topic, ::kqm_str encoding,
+                        std::size_t n, const ::kqm_str* k, const ::kqm_str* v) {
+    Of(c).Channel(id, Text(topic), Text(encoding), Map(n, k, v));
+  }
+  static void OnMessage(void* c, std::uint16_t channel, std::uint32_t sequence,
+                        std::uint64_t log_time, std::uint64_t publish_time,
+                        const std::uint8_t* data, std::size_t len) {
+    Of(c).Message(channel, sequence, log_time, publish_time, {data, len});
+  }
+
+  zenoh::detail::Owned<::kqm_reader, &::kqm_reader_free> handle_;
+};
+
+}  // namespace korvel::mcapfile

@@ -1,0 +1,131 @@
+// A recording read natively, a block at a time, into the batches a live capture gives.
+
+#include <string>
+#include <utility>
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include "python/capture_bindings.hpp"
+#include "python/recorded_layout.hpp"
+#include "recording/file_format.hpp"
+#include "recording/reader_access.hpp"
+
+namespace py = pybind11;
+
+namespace korvel::python {
+
+namespace {
+
+using quor::RecordingReader;
+namespace rf = quor::recording_format;
+
+template <class T>
+py::array_t<T> Copy(std::span<const T> values) {
+  py::array_t<T> out(static_cast<py::ssize_t>(values.size()));
+  std::copy(values.begin(), values.end(), out.mutable_data());
+  return out;
+}
+
+py::object Block(const RecordingReader& reader, int stream) {
+  const quor_impl::RecordedArrays a = quor_impl::RecordingReaderAccess::Arrays(reader, stream);
+  if (!a.in_block) return py::none();
+  py::dict block;
+  block["seq"] = Copy(a.seq);
+  block["receive_time_ns"] = Copy(a.receive_time_ns);
+  return block;
+}
+
+}  // namespace
+
+void BindRecordingReader(py::module_& m) {
+  py::dict format;
+  format["format_version"] = rf::kFormatVersion;
+  format["profile"] = rf::kProfile;
+  format["protocol_version"] = rf::kProtocolVersion;
+  format["message_encoding"] = rf::kMessageEncoding;
+  m.attr("RECORDING_FORMAT") = format;
+  m.def("recording_topic", &rf::Topic, py::arg("serial"), py::arg("stream"),
+        "The key expression a stream's samples arrive on: the topic of its recorded channel.");
+
+  py::class_<RecordingReader>(m, "RecordingReader",
+                              "A recording's samples decoded a block at a time.")
+      .def(py::init([](const std::string& path, const py::dict& layout, bool basic, bool extra,
+                       std::size_t block_rows) {
+             const quor_impl::ClientLayout l = LayoutFrom(layout);
+             py::gil_scoped_release release;
+             return quor_impl::RecordingReaderAccess::Open(path, l, {block_rows, basic, extra});
+           }),
+           py::arg("path"), py::arg("layout"), py::arg("basic") = true, py::arg("extra") = true,
+           py::arg("block_rows") = 10'000,
+           "Opens and checks the file (RuntimeError naming what failed), decoding with "
+           "`layout` (a layout dict, as the file's metadata gives it).")
+      .def(
+          "next_block",
+          [](RecordingReader& reader) -> py::object {
+            quor::RecordedBlock block;
+            bool more;
+            {
+              py::gil_scoped_release release;
+              more = reader.Next(block);
+            }
+            if (!more) return py::none();
+            py::list out;
+            if (py::object b = Block(reader, 0); !b.is_none()) {
+              out.append(py::make_tuple("basic", py::cast(std::move(block.basic)), b));
+            }
+            if (py::object b = Block(reader, 1); !b.is_none()) {
+              out.append(py::make_tuple("extra", py::cast(std::move(block.extra)), b));
+            }
+            return out;
+          },
+          "The next block: [(stream, batch, {seq, receive_time_ns})] for each stream it "
+          "holds, or None at the end.")
+      .def_static(
+          "open_raw",
+          [](const std::string& path, std::size_t block_rows) {
+            py::gil_scoped_release release;
+            return quor_impl::RecordingReaderAccess::OpenRaw(path, block_rows);
+          },
+          py::arg("path"), py::arg("block_rows") = 10'000,
+          "Opens and checks the file for next_raw() (a replay): no layout is needed.")
+      .def(
+          "next_raw",
+          [](RecordingReader& reader) -> py::object {
+            quor_impl::RawRecorded raw;
+            bool more;
+            {
+              py::gil_scoped_release release;
+              more = quor_impl::RecordingReaderAccess::NextRaw(reader, raw);
+            }
+            if (!more) return py::none();
+            py::dict out;
+            out["stream"] = Copy<std::uint8_t>(raw.stream);
+            out["sequence"] = Copy<std::uint32_t>(raw.sequence);
+            out["log_time"] = Copy<std::int64_t>(raw.log_time);
+            out["publish_time"] = Copy<std::int64_t>(raw.publish_time);
+            out["offsets"] = Copy<std::uint64_t>(raw.offsets);
+            out["data"] = py::bytes(reinterpret_cast<const char*>(raw.data.data()), raw.data.size());
+            return out;
+          },
+          "The next samples of both streams in file order, undecoded (a reader from "
+          "open_raw()): stream (0 basic, 1 extra), sequence, log_time, publish_time, offsets "
+          "(samples + 1) and data (bytes); None at the end.")
+      .def_property_readonly("samples_read", &RecordingReader::samples_read)
+      .def_property_readonly("metadata", &RecordingReader::metadata)
+      .def_property_readonly("end", [](const RecordingReader& reader) {
+        const quor::RecordingEnd e = reader.end();
+        py::dict d;
+        d["complete"] = e.complete;
+        d["size"] = e.size;
+        d["good_bytes"] = e.good_bytes;
+        d["problem"] = e.problem;
+        d["skipped"] = e.skipped;
+        return d;
+      });
+
+  py::register_exception<quor::RecordingError>(m, "NativeRecordingError", PyExc_ValueError);
+}
+
+}  // namespace korvel::python

@@ -1,0 +1,32 @@
+#pragma once
+// The facts of a recording file that both the writer and the readers need (the full layout
+// is described beside the Python writer, korvelquor_tools.fileformat).
+
+#include <array>
+#include <string>
+
+#include "client/client.hpp"
+#include "middleware/topics.hpp"
+
+namespace korvel::quor::recording_format {
+
+inline constexpr const char* kFormatVersion = "1";
+inline constexpr const char* kProfile = "korvelquor";
+// The robot protocol the client speaks, recorded so that a reader knows the payloads.
+inline constexpr const char* kProtocolVersion = kClientVersion;
+inline constexpr const char* kMessageEncoding = "zenoh/serialized";
+inline constexpr std::array<const char*, 2> kStreams = {"basic", "extra"};
+
+inline constexpr const char* kMetaRecording = "korvelquor.recording";
+inline constexpr const char* kMetaLayout = "korvelquor.layout";
+inline constexpr const char* kMetaEnd = "korvelquor.end";
+
+inline constexpr const char* kExpected = "an MCAP recording made by `korvelquor record`";
+
+// The key expression a stream's samples arrive on, and the topic of its channel.
+inline std::string Topic(const std::string& serial, const std::string& stream) {
+  return std::string(zenoh_mdw::kTopicPrefix) + serial +
+         (stream == "basic" ? zenoh_mdw::kBasicStreamSuffix : zenoh_mdw::kExtraStreamSuffix);
+}
+
+}  // namespace korvel::quor::recording_format

@@ -1,0 +1,424 @@
+#include "recording/recording_reader.hpp"
+
+#include <algorithm>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "capture/recording.hpp"
+#include "client/joint_group.hpp"
+#include "mcapfile/json_object.hpp"
+#include "mcapfile/reader.hpp"
+#include "recording/file_format.hpp"
+#include "recording/reader_access.hpp"
+
+namespace korvel::quor {
+
+namespace rf = recording_format;
+using quor_impl::ClientLayout;
+
+namespace {
+
+constexpr std::int64_t kNs = 1'000'000'000;
+// Messages asked of the file at once while a block fills.
+constexpr std::size_t kReadStep = 1024;
+
+// One stream's samples read but not yet decoded.
+struct Pending {
+  std::vector<std::uint8_t> data;
+  std::vector<std::uint64_t> offsets{0};
+  std::vector<std::uint64_t> seq;
+  std::vector<std::int64_t> log_time;
+  std::vector<std::int64_t> publish;
+  std::vector<std::int64_t> basic_before;  // extra only: the latest basic seq read before it
+  std::optional<std::uint64_t> last_seq;
+  bool yielded = false;
+  bool flushed = false;  // in the latest block
+  // The latest block's sequence numbers and receive times, undecodable samples included.
+  std::vector<std::uint64_t> taken_seq;
+  std::vector<std::int64_t> taken_log_time;
+
+  std::size_t size() const { return seq.size(); }
+
+  void Add(std::uint32_t sequence, std::uint64_t log, std::uint64_t pub,
+           std::span<const std::uint8_t> payload, std::int64_t before) {
+    // The file keeps the sequence number modulo 2^32; it only rises within a stream.
+    std::uint64_t s = sequence;
+    if (last_seq) s = *last_seq + ((s - *last_seq) & 0xFFFFFFFFu);
+    last_seq = s;
+    seq.push_back(s);
+    data.insert(data.end(), payload.begin(), payload.end());
+    offsets.push_back(data.size());
+    log_time.push_back(static_cast<std::int64_t>(log));
+    publish.push_back(static_cast<std::int64_t>(pub));
+    basic_before.push_back(before);
+  }
+
+  void Clear() {
+    taken_seq = std::move(seq);
+    taken_log_time = std::move(log_time);
+    seq.clear();
+    log_time.clear();
+    data.clear();
+    offsets.assign(1, 0);
+    publish.clear();
+    basic_before.clear();
+  }
+
+  quor_impl::RecordedStream View(std::span<const std::int32_t> robot_time = {}) const {
+    return {data, offsets, seq, log_time, {}, robot_time};
+  }
+};
+
+std::uint64_t Whole(const mcapfile::JsonEntry& e, const std::string& what) {
+  constexpr std::uint64_t kLimit = std::uint64_t{1} << 32;
+  const bool digits = !e.is_text && !e.value.empty() &&
+                      std::all_of(e.value.begin(), e.value.end(),
+                                  [](char c) { return c >= '0' && c <= '9'; });
+  if (!digits || e.value.size() > 10 || std::stoull(e.value) >= kLimit) {
+    throw std::invalid_argument(what + " must be a whole number from 0 to " +
+                                std::to_string(kLimit - 1) + ", got " +
+                                (e.is_text ? "'" + e.value + "'" : e.value));
+  }
+  return std::stoull(e.value);
+}
+
+JointGroup GroupOf(const std::string& key, const std::string& table) {
+  const bool digits = !key.empty() && key.size() < 4 &&
+                      std::all_of(key.begin(), key.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (!digits || std::stoi(key) > 255) {
+    throw std::invalid_argument("'" + table + "' is keyed by joint-group values, got '" + key + "'");
+  }
+  return static_cast<JointGroup>(std::stoi(key));
+}
+
+std::vector<mcapfile::JsonEntry> Table(const std::map<std::string, std::string>& meta,
+                                       const std::string& name) {
+  const auto it = meta.find(name);
+  if (it == meta.end()) throw std::invalid_argument("'" + name + "' is missing");
+  try {
+    return mcapfile::JsonObject(it->second);
+  } catch (const std::invalid_argument& e) {
+    throw std::invalid_argument("'" + name + "' is not a JSON object (" + e.what() + ")");
+  }
+}
+
+// The layout recorded in the file, checked as the client checks the robot's start-ID reply.
+ClientLayout LayoutOf(const std::map<std::string, std::string>& meta, const std::string& serial) {
+  ClientLayout layout;
+  layout.serial = serial;
+  for (const auto& e : Table(meta, "group_names")) {
+    if (!e.is_text) throw std::invalid_argument("group names must be text, got " + e.value);
+    layout.group_names[GroupOf(e.key, "group_names")] = e.value;
+  }
+  for (const auto& e : Table(meta, "start_ids")) {
+    const JointGroup g = GroupOf(e.key, "start_ids");
+    layout.start_ids[g] = static_cast<unsigned>(
+        Whole(e, "the start ID of joint group " + std::to_string(static_cast<int>(g))));
+  }
+  for (const auto& e : Table(meta, "dofs")) {
+    const JointGroup g = GroupOf(e.key, "dofs");
+    layout.dofs[g] = Whole(e, "the DoF of joint group " + std::to_string(static_cast<int>(g)));
+  }
+  const auto number = [&](const char* name) -> std::optional<std::uint64_t> {
+    const auto it = meta.find(name);
+    if (it == meta.end()) return std::nullopt;
+    return Whole({name, it->second, false}, name);
+  };
+  const auto joints = number("joint_count");
+  if (!joints) throw std::invalid_argument("'joint_count' is missing");
+  layout.joint_count = *joints;
+  if (const auto extra = number("extra_joint_count")) layout.extra_joint_count = *extra;
+  quor_impl::CheckRecordedLayout(layout);
+  return layout;
+}
+
+}  // namespace
+
+std::string RecordingEnd::Describe(const std::string& path) const {
+  std::string text;
+  if (complete) {
+    text = path + ": complete (" + std::to_string(size) + " bytes)";
+  } else {
+    text = path + ": cut short (" + problem + "); read every complete sample up to byte " +
+           std::to_string(good_bytes) + " of " + std::to_string(size);
+  }
+  if (!skipped.empty()) {
+    text += "; skipped " + std::to_string(skipped.size()) +
+            " damaged record(s), the first at byte " + std::to_string(skipped.front().first) +
+            " (" + skipped.front().second + ")";
+  }
+  return text;
+}
+
+struct RecordingReader::Impl final : mcapfile::Visitor {
+  std::string path;
+  RecordingReaderOptions options;
+  std::optional<mcapfile::Reader> file;
+  ClientLayout layout;
+  RecordingMetadata metadata;
+  std::map<std::uint16_t, int> channels;  // channel id -> 0 basic, 1 extra
+  Pending streams[2];
+  std::int64_t last_basic = -1;
+  std::uint64_t count = 0;
+  bool more = true;
+  // The robot timestamps of the decoded basic samples of the current block, and the latest
+  // one before them: an extra sample takes the latest decoded basic stamp before it.
+  std::optional<std::pair<std::int32_t, std::int32_t>> carry;
+  // What the file began with, for the checks at opening.
+  std::optional<std::pair<std::string, std::string>> header;
+  std::vector<std::string> metadata_order;
+  std::size_t records = 0;
+  // Raw mode: every sample of both streams in file order, undecoded.
+  bool raw = false;
+  quor_impl::RawRecorded raw_samples;
+
+  Impl(std::string p, RecordingReaderOptions o) : path(std::move(p)), options(o) {
+    options.block_rows = std::max<std::size_t>(options.block_rows, 1);
+  }
+
+  [[noreturn]] void Fail(const std::string& what) const {
+    throw RecordingError(path + ": " + what);
+  }
+
+  void Header(std::string_view profile, std::string_view library) override {
+    header.emplace(profile, library);
+  }
+  void Metadata(std::string_view name, mcapfile::TextMap values) override {
+    metadata_order.emplace_back(name);
+    metadata[std::string(name)] = std::move(values);
+  }
+  void Channel(std::uint16_t id, std::string_view, std::string_view encoding,
+               mcapfile::TextMap meta) override {
+    const auto s = meta.find("stream");
+    if (s == meta.end() || encoding != rf::kMessageEncoding) return;
+    if (s->second == rf::kStreams[0]) channels[id] = 0;
+    if (s->second == rf::kStreams[1]) channels[id] = 1;
+  }
+  void Message(std::uint16_t channel, std::uint32_t sequence, std::uint64_t log_time,
+               std::uint64_t publish_time, std::span<const std::uint8_t> data) override {
+    const auto c = channels.find(channel);
+    if (c == channels.end()) return;
+    if (raw) {
+      quor_impl::RawRecorded& r = raw_samples;
+      r.stream.push_back(static_cast<std::uint8_t>(c->second));
+      r.sequence.push_back(sequence);
+      r.log_time.push_back(static_cast<std::int64_t>(log_time));
+      r.publish_time.push_back(static_cast<std::int64_t>(publish_time));
+      r.data.insert(r.data.end(), data.begin(), data.end());
+      r.offsets.push_back(r.data.size());
+      ++count;
+      return;
+    }
+    const bool basic = c->second == 0;
+    // The extra rows' robot time comes from the basic samples before them.
+    if (!basic && !options.extra) return;
+    if (basic && !options.basic && !options.extra) return;
+    Pending& p = streams[c->second];
+    p.Add(sequence, log_time, publish_time, data, basic ? -1 : last_basic);
+    if (basic) last_basic = static_cast<std::int64_t>(*p.last_seq);
+    ++count;
+  }
+
+  // One record at a time until it is a metadata record no longer.
+  bool ReadRecord() {
+    const std::size_t before = metadata_order.size();
+    more = file->Read(*this, 0);
+    ++records;
+    return metadata_order.size() > before;
+  }
+
+  void Open(const std::optional<ClientLayout>& given) {
+    const std::string expected = std::string("; expected ") + rf::kExpected;
+    try {
+      file.emplace(path);
+    } catch (const std::runtime_error& e) {
+      Fail(std::string(e.what()) + expected);
+    }
+    ReadRecord();
+    if (!header) {
+      Fail(std::string(more ? "an MCAP file without its header" : "the file ends before its MCAP header") + expected);
+    }
+    if (header->first != rf::kProfile) {
+      Fail("an MCAP file of profile '" + header->first + "' (written by '" + header->second +
+           "'), not of profile '" + rf::kProfile + "'" + expected);
+    }
+    const bool facts = more && ReadRecord() && metadata_order.front() == rf::kMetaRecording;
+    if (!facts) {
+      Fail(std::string("an MCAP file of profile '") + rf::kProfile + "' without its '" +
+           rf::kMetaRecording + "' metadata first" + expected);
+    }
+    const auto& info = metadata[rf::kMetaRecording];
+    const auto value = [&](const char* key) {
+      const auto it = info.find(key);
+      return it == info.end() ? std::string("None") : it->second;
+    };
+    if (value("format_version") != rf::kFormatVersion) {
+      Fail("a recording of format version '" + value("format_version") +
+           "'; this tool reads format version " + rf::kFormatVersion);
+    }
+    if (value("protocol_version") != rf::kProtocolVersion) {
+      Fail("a recording of robot protocol version '" + value("protocol_version") +
+           "'; this tool knows protocol version " + rf::kProtocolVersion);
+    }
+    while (more && ReadRecord()) {
+    }
+    if (raw) return;
+    if (given) {
+      layout = *given;
+      return;
+    }
+    const auto meta = metadata.find(rf::kMetaLayout);
+    if (meta == metadata.end()) {
+      Fail(std::string("the recording holds no joint-group layout (metadata '") +
+           rf::kMetaLayout + "')" + expected);
+    }
+    try {
+      layout = LayoutOf(meta->second, value("serial"));
+    } catch (const std::exception& e) {
+      Fail(std::string("its joint-group layout (metadata '") + rf::kMetaLayout +
+           "') is not usable: " + e.what() + expected);
+    }
+  }
+
+  template <class Batch, class DecodeFn>
+  Batch Decode(const quor_impl::RecordedStream& r, DecodeFn decode) {
+    try {
+      return decode(r, layout);
+    } catch (const std::invalid_argument& e) {
+      Fail(e.what());
+    } catch (const std::length_error& e) {
+      Fail(e.what());
+    }
+  }
+
+  // Basic first, so that every pending extra sample finds the stamps before it.
+  bool Flush(RecordedBlock& block, bool final) {
+    Pending& basic = streams[0];
+    Pending& extra = streams[1];
+    bool any = false;
+    std::vector<std::uint64_t> stamp_seq;
+    std::vector<std::int32_t> stamps;
+    block.basic = {};
+    block.extra = {};
+    for (Pending& p : streams) {
+      p.flushed = false;
+      p.taken_seq.clear();
+      p.taken_log_time.clear();
+    }
+    const bool want_basic = options.basic || options.extra;
+    if (want_basic && (basic.size() != 0 || (final && !basic.yielded))) {
+      BasicBatch batch = Decode<BasicBatch>(basic.View(), quor_impl::DecodeBasicRecording);
+      stamp_seq = batch.seq;
+      stamps = batch.robot_time;
+      basic.Clear();
+      basic.yielded = true;
+      basic.flushed = options.basic;
+      if (options.basic) {
+        block.basic = std::move(batch);
+        any = true;
+      }
+    }
+    if (options.extra && (extra.size() != 0 || (final && !extra.yielded))) {
+      std::vector<std::int32_t> robot_time(2 * extra.size());
+      for (std::size_t i = 0; i < extra.size(); ++i) {
+        const auto at = std::upper_bound(stamp_seq.begin(), stamp_seq.end(),
+                                         static_cast<std::uint64_t>(extra.basic_before[i])) -
+                        stamp_seq.begin();
+        std::pair<std::int32_t, std::int32_t> t;
+        if (extra.basic_before[i] >= 0 && at > 0) {
+          t = {stamps[2 * (at - 1)], stamps[2 * (at - 1) + 1]};
+        } else if (carry) {
+          t = *carry;
+        } else {
+          const std::int64_t ns = extra.publish[i];
+          t = {static_cast<std::int32_t>(ns / kNs), static_cast<std::int32_t>(ns % kNs)};
+        }
+        robot_time[2 * i] = t.first;
+        robot_time[2 * i + 1] = t.second;
+      }
+      block.extra = Decode<ExtraBatch>(extra.View(robot_time), quor_impl::DecodeExtraRecording);
+      extra.Clear();
+      extra.yielded = extra.flushed = true;
+      any = true;
+    }
+    if (!stamp_seq.empty()) carry = std::pair{stamps[stamps.size() - 2], stamps.back()};
+    return any;
+  }
+
+  bool Next(RecordedBlock& block) {
+    const std::size_t rows = options.block_rows;
+    while (more && streams[0].size() < rows && streams[1].size() < rows) {
+      more = file->Read(*this, std::min(kReadStep, rows));
+    }
+    if (more) return Flush(block, false) || Next(block);
+    if (streams[0].size() == 0 && streams[1].size() == 0 && streams[0].yielded &&
+        (streams[1].yielded || !options.extra)) {
+      return false;
+    }
+    if (!Flush(block, true)) {
+      streams[0].yielded = streams[1].yielded = true;
+      return false;
+    }
+    return true;
+  }
+};
+
+RecordingReader::RecordingReader(const std::string& path, RecordingReaderOptions options)
+    : impl_(std::make_unique<Impl>(path, options)) {
+  impl_->Open(std::nullopt);
+}
+
+RecordingReader::RecordingReader(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+RecordingReader::RecordingReader(RecordingReader&&) noexcept = default;
+RecordingReader& RecordingReader::operator=(RecordingReader&&) noexcept = default;
+RecordingReader::~RecordingReader() = default;
+
+const std::string& RecordingReader::path() const { return impl_->path; }
+const RecordingMetadata& RecordingReader::metadata() const { return impl_->metadata; }
+std::string RecordingReader::serial() const { return impl_->layout.serial; }
+bool RecordingReader::Next(RecordedBlock& block) { return impl_->Next(block); }
+std::uint64_t RecordingReader::samples_read() const { return impl_->count; }
+
+RecordingEnd RecordingReader::end() const {
+  mcapfile::End e = impl_->file->end();
+  return {e.complete, e.size, e.good_bytes, std::move(e.problem), std::move(e.skipped)};
+}
+
+}  // namespace korvel::quor
+
+namespace korvel::quor_impl {
+
+quor::RecordingReader RecordingReaderAccess::Open(const std::string& path,
+                                                  const ClientLayout& layout,
+                                                  quor::RecordingReaderOptions options) {
+  auto impl = std::make_unique<quor::RecordingReader::Impl>(path, options);
+  impl->Open(layout);
+  return quor::RecordingReader(std::move(impl));
+}
+
+quor::RecordingReader RecordingReaderAccess::OpenRaw(const std::string& path,
+                                                     std::size_t block_rows) {
+  auto impl = std::make_unique<quor::RecordingReader::Impl>(path,
+                                                            quor::RecordingReaderOptions{block_rows});
+  impl->raw = true;
+  impl->Open(std::nullopt);
+  return quor::RecordingReader(std::move(impl));
+}
+
+bool RecordingReaderAccess::NextRaw(quor::RecordingReader& reader, RawRecorded& out) {
+  auto& impl = *reader.impl_;
+  while (impl.more && impl.raw_samples.stream.size() < impl.options.block_rows) {
+    impl.more = impl.file->Read(impl, std::min(quor::kReadStep, impl.options.block_rows));
+  }
+  if (impl.raw_samples.stream.empty()) return false;
+  out = std::exchange(impl.raw_samples, RawRecorded{});
+  return true;
+}
+
+RecordedArrays RecordingReaderAccess::Arrays(const quor::RecordingReader& reader, int stream) {
+  const auto& p = reader.impl_->streams[stream];
+  return {p.flushed, p.taken_seq, p.taken_log_time};
+}
+
+}  // namespace korvel::quor_impl
