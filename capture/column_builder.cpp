@@ -8,6 +8,7 @@
 #include <string>
 
 #include "stream/assembly.hpp"
+#include "stream/record_fields.hpp"
 
 namespace korvel::quor_impl {
 
@@ -127,16 +128,8 @@ void AppendBasic(const std::vector<CapturedSample<AllBasicStreamData>>& samples,
   for (const auto& [g, width] : groups) {
     quor::StateColumns& c = out.groups[g];
     c.dof = width;
-    for (auto* f : {&c.q, &c.theta, &c.dq, &c.dtheta, &c.tau, &c.tau_dot, &c.tau_ext,
-                    &c.tau_interact, &c.temperature}) {
-      Size(rows, c.dof, *f);
-    }
-    Size(rows, 7, c.flange_pose);
-    Size(rows, 7, c.tcp_pose);
-    for (auto* f : {&c.tcp_twist, &c.tcp_wrench, &c.tcp_wrench_local, &c.raw_tcp_wrench,
-                    &c.raw_tcp_wrench_local, &c.raw_ft_sensor}) {
-      Size(rows, 6, *f);
-    }
+    ForEachPair(fields::kStates, quor::StateColumns::Fields(),
+                [&](const auto& field, auto column) { Size(rows, field.Width(c.dof), c.*column); });
   }
 
   std::size_t row = first;
@@ -162,24 +155,9 @@ void AppendBasic(const std::vector<CapturedSample<AllBasicStreamData>>& samples,
     for (auto& [g, c] : out.groups) {
       const auto found = states.find(g);
       const quor::RobotStates* r = found != states.end() ? &found->second : nullptr;
-      const std::size_t d = c.dof;
-      PutRow(c.q, row, d, r ? &r->q : nullptr);
-      PutRow(c.theta, row, d, r ? &r->theta : nullptr);
-      PutRow(c.dq, row, d, r ? &r->dq : nullptr);
-      PutRow(c.dtheta, row, d, r ? &r->dtheta : nullptr);
-      PutRow(c.tau, row, d, r ? &r->tau : nullptr);
-      PutRow(c.tau_dot, row, d, r ? &r->tau_dot : nullptr);
-      PutRow(c.tau_ext, row, d, r ? &r->tau_ext : nullptr);
-      PutRow(c.tau_interact, row, d, r ? &r->tau_interact : nullptr);
-      PutRow(c.temperature, row, d, r ? &r->temperature : nullptr);
-      PutRow(c.flange_pose, row, 7, r ? &r->flange_pose : nullptr);
-      PutRow(c.tcp_pose, row, 7, r ? &r->tcp_pose : nullptr);
-      PutRow(c.tcp_twist, row, 6, r ? &r->tcp_twist : nullptr);
-      PutRow(c.tcp_wrench, row, 6, r ? &r->tcp_wrench : nullptr);
-      PutRow(c.tcp_wrench_local, row, 6, r ? &r->tcp_wrench_local : nullptr);
-      PutRow(c.raw_tcp_wrench, row, 6, r ? &r->raw_tcp_wrench : nullptr);
-      PutRow(c.raw_tcp_wrench_local, row, 6, r ? &r->raw_tcp_wrench_local : nullptr);
-      PutRow(c.raw_ft_sensor, row, 6, r ? &r->raw_ft_sensor : nullptr);
+      ForEachPair(fields::kStates, quor::StateColumns::Fields(), [&](const auto& field, auto column) {
+        PutRow(c.*column, row, field.Width(c.dof), r ? &(r->*field.member) : nullptr);
+      });
     }
     ++row;
   }
@@ -198,10 +176,8 @@ void AppendExtra(const std::vector<CapturedSample<AllExtraStreamData>>& samples,
   for (const auto& [g, width] : groups) {
     quor::ActionColumns& c = out.groups[g];
     c.dof = width;
-    for (auto* f : {&c.q_d, &c.dq_d, &c.tau_d}) Size(rows, c.dof, *f);
-    Size(rows, 7, c.tcp_pose_d);
-    Size(rows, 6, c.tcp_twist_d);
-    Size(rows, 6, c.tcp_wrench_d);
+    ForEachPair(fields::kActions, quor::ActionColumns::Fields(),
+                [&](const auto& field, auto column) { Size(rows, field.Width(c.dof), c.*column); });
   }
 
   std::size_t row = first;
@@ -219,12 +195,9 @@ void AppendExtra(const std::vector<CapturedSample<AllExtraStreamData>>& samples,
     for (auto& [g, c] : out.groups) {
       const auto found = actions.find(g);
       const quor::RobotActions* a = found != actions.end() ? &found->second : nullptr;
-      PutRow(c.q_d, row, c.dof, a ? &a->q_d : nullptr);
-      PutRow(c.dq_d, row, c.dof, a ? &a->dq_d : nullptr);
-      PutRow(c.tau_d, row, c.dof, a ? &a->tau_d : nullptr);
-      PutRow(c.tcp_pose_d, row, 7, a ? &a->tcp_pose_d : nullptr);
-      PutRow(c.tcp_twist_d, row, 6, a ? &a->tcp_twist_d : nullptr);
-      PutRow(c.tcp_wrench_d, row, 6, a ? &a->tcp_wrench_d : nullptr);
+      ForEachPair(fields::kActions, quor::ActionColumns::Fields(), [&](const auto& field, auto column) {
+        PutRow(c.*column, row, field.Width(c.dof), a ? &(a->*field.member) : nullptr);
+      });
     }
     ++row;
   }

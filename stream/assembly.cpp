@@ -8,6 +8,7 @@
 #include <spdlog/spdlog.h>
 
 #include "stream/assembly_segment.hpp"
+#include "stream/record_fields.hpp"
 
 namespace korvel::quor_impl {
 
@@ -22,10 +23,26 @@ constexpr std::uint16_t kMaxGroupIndex = 5;
 
 int GroupNumber(JointGroup g) { return static_cast<int>(g); }
 
-template <std::size_t N>
-void Widen(const std::array<float, N>& from, std::array<double, N>& to) {
-  for (std::size_t j = 0; j < N; ++j) {
-    to[j] = static_cast<double>(from[j]);
+template <class Field>
+constexpr FieldKind kKindOf = std::decay_t<Field>::kKind;
+
+// A record's joint field, cut for one group; the other fields are not cut.
+template <class Field, class JointData, class Record>
+bool Cut(const Field& field, const JointData& joints, unsigned int start, std::size_t dof,
+         Record& to) {
+  if constexpr (kKindOf<Field> == FieldKind::kJoint) {
+    return SegmentJointList(joints.*field.wire, start, dof, to.*field.member);
+  }
+  return true;
+}
+
+// A record's Cartesian field, widened from the group's entry; the other fields are not.
+template <class Field, class Entry, class Record>
+void Widen(const Field& field, const Entry& from, Record& to) {
+  if constexpr (kKindOf<Field> == FieldKind::kCartesian) {
+    const auto& values = from.*field.wire;
+    auto& widened = to.*field.member;
+    for (std::size_t j = 0; j < values.size(); ++j) widened[j] = static_cast<double>(values[j]);
   }
 }
 
@@ -139,15 +156,9 @@ std::map<JointGroup, quor::RobotStates> AssembleRobotStates(const AllBasicStream
     }
     quor::RobotStates& record = result.try_emplace(result.end(), g)->second;
     record.timestamp = stamp;
-    const bool cut = SegmentJointList(joints.q, s, n, record.q) &&
-                     SegmentJointList(joints.theta, s, n, record.theta) &&
-                     SegmentJointList(joints.dq, s, n, record.dq) &&
-                     SegmentJointList(joints.dtheta, s, n, record.dtheta) &&
-                     SegmentJointList(joints.tau, s, n, record.tau) &&
-                     SegmentJointList(joints.tau_dot, s, n, record.tau_dot) &&
-                     SegmentJointList(joints.tau_ext, s, n, record.tau_ext) &&
-                     SegmentJointList(joints.tau_interact, s, n, record.tau_interact) &&
-                     SegmentJointList(joints.temperature, s, n, record.temperature);
+    const bool cut = AllFields(fields::kStates, [&](const auto& field) {
+      return Cut(field, joints, s, n, record);
+    });
     if (!cut) {
       spdlog::error("[korvel::quor::Client] Failed to segment full-DoF joint data for joint group "
                     "[{}]",
@@ -163,12 +174,7 @@ std::map<JointGroup, quor::RobotStates> AssembleRobotStates(const AllBasicStream
     const auto g = static_cast<JointGroup>(msg.joint_group_indices[i]);
     quor::RobotStates& record = result[g];
     const auto& cartesian = msg.cartesian_data[i];
-    Widen(cartesian.flange_pose, record.flange_pose);
-    Widen(cartesian.tcp_pose, record.tcp_pose);
-    Widen(cartesian.tcp_twist, record.tcp_twist);
-    Widen(cartesian.tcp_wrench_local, record.tcp_wrench_local);
-    Widen(cartesian.raw_tcp_wrench_local, record.raw_tcp_wrench_local);
-    Widen(cartesian.raw_ft_sensor, record.raw_ft_sensor);
+    ForEachField(fields::kStates, [&](const auto& field) { Widen(field, cartesian, record); });
     SetExtWrenchInWorld(record);
   }
   return result;
@@ -198,9 +204,9 @@ std::map<JointGroup, quor::RobotActions> AssembleRobotActions(
     }
     quor::RobotActions& record = result.try_emplace(result.end(), g)->second;
     record.timestamp = timestamp;
-    const bool cut = SegmentJointList(joints.q_d, s, n, record.q_d) &&
-                     SegmentJointList(joints.dq_d, s, n, record.dq_d) &&
-                     SegmentJointList(joints.tau_d, s, n, record.tau_d);
+    const bool cut = AllFields(fields::kActions, [&](const auto& field) {
+      return Cut(field, joints, s, n, record);
+    });
     if (!cut) {
       spdlog::error("[korvel::quor::Client] Failed to segment desired joint data for joint group "
                     "[{}]",
@@ -215,25 +221,27 @@ std::map<JointGroup, quor::RobotActions> AssembleRobotActions(
     const auto g = static_cast<JointGroup>(msg.joint_group_indices[i]);
     quor::RobotActions& record = result[g];
     const auto& cartesian = msg.cartesian_data[i];
-    Widen(cartesian.tcp_pose_d, record.tcp_pose_d);
-    Widen(cartesian.tcp_twist_d, record.tcp_twist_d);
-    Widen(cartesian.tcp_wrench_d, record.tcp_wrench_d);
+    ForEachField(fields::kActions, [&](const auto& field) { Widen(field, cartesian, record); });
   }
   return result;
 }
 
 namespace {
 
-template <class Lists>
-bool GroupsFit(const Lists& lists, const GroupNames& group_names, const StartIds& start_ids,
-               const Dofs& dofs) {
+template <class Table, class JointData>
+bool GroupsFit(const Table& table, const JointData& joints, const GroupNames& group_names,
+               const StartIds& start_ids, const Dofs& dofs) {
   for (const auto& entry : group_names) {
     const auto s = start_ids.find(entry.first);
     const auto n = dofs.find(entry.first);
     if (s == start_ids.end() || n == dofs.end()) return false;
-    for (const std::vector<float>* list : lists) {
-      if (!SegmentFits(list->size(), s->second, n->second)) return false;
-    }
+    const bool fits = AllFields(table, [&](const auto& field) {
+      if constexpr (kKindOf<decltype(field)> == FieldKind::kJoint) {
+        return SegmentFits((joints.*field.wire).size(), s->second, n->second);
+      }
+      return true;
+    });
+    if (!fits) return false;
   }
   return true;
 }
@@ -244,20 +252,14 @@ bool StatesFitLayout(const AllBasicStreamData& msg, const GroupNames& group_name
                      const StartIds& start_ids, const Dofs& dofs, std::size_t joint_count) {
   if (msg.joint_group_indices.size() != msg.cartesian_data.size()) return false;
   if (joint_count != 0 && msg.joint_data.q.size() != joint_count) return false;
-  const auto& j = msg.joint_data;
-  const std::array<const std::vector<float>*, 9> lists = {
-      &j.q, &j.theta, &j.dq, &j.dtheta, &j.tau, &j.tau_dot, &j.tau_ext, &j.tau_interact,
-      &j.temperature};
-  return GroupsFit(lists, group_names, start_ids, dofs);
+  return GroupsFit(fields::kStates, msg.joint_data, group_names, start_ids, dofs);
 }
 
 bool ActionsFitLayout(const AllExtraStreamData& msg, const GroupNames& group_names,
                       const StartIds& start_ids, const Dofs& dofs, std::size_t joint_count) {
   if (msg.joint_group_indices.size() != msg.cartesian_data.size()) return false;
   if (joint_count != 0 && msg.joint_data.q_d.size() != joint_count) return false;
-  const auto& j = msg.joint_data;
-  const std::array<const std::vector<float>*, 3> lists = {&j.q_d, &j.dq_d, &j.tau_d};
-  return GroupsFit(lists, group_names, start_ids, dofs);
+  return GroupsFit(fields::kActions, msg.joint_data, group_names, start_ids, dofs);
 }
 
 MultiContactMap AssembleMultiContactPositions(const AllBasicStreamData& msg,

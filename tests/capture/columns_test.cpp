@@ -134,6 +134,63 @@ TEST(ColumnBuilderTest, RowsHoldWhatStatesGivesForTheSameSample) {
   }
 }
 
+// Every field's column holds that field and no other: each list and array of the sample
+// has values of its own, and every column is compared by name with the record's field.
+TEST(ColumnBuilderTest, EveryColumnHoldsItsOwnField) {
+  ClientLayout layout = TwoArm({{JointGroup::ARM_2, "ARM_2"}});
+  CapturedSample<AllBasicStreamData> basic = Basic({3, 4}, 16, 0);
+  float v = 100.0F;
+  for (auto& c : basic.message.cartesian_data) {
+    for (auto* a : {&c.tcp_twist, &c.tcp_wrench_local, &c.raw_tcp_wrench_local, &c.raw_ft_sensor,
+                    &c.ignored_6}) {
+      for (float& x : *a) x = (v += 1.0F);
+    }
+  }
+  quor::BasicBatch states_batch;
+  AppendBasic({basic}, 1, layout, false, states_batch);
+  const quor::RobotStates r = AssembleRobotStates(basic.message, layout.group_names,
+                                                  layout.start_ids, layout.dofs)
+                                  .at(JointGroup::ARM_2);
+  const quor::StateColumns& s = states_batch.groups.at(JointGroup::ARM_2);
+  ASSERT_EQ(s.dof, 7u);
+  EXPECT_EQ(s.q, r.q);
+  EXPECT_EQ(s.theta, r.theta);
+  EXPECT_EQ(s.dq, r.dq);
+  EXPECT_EQ(s.dtheta, r.dtheta);
+  EXPECT_EQ(s.tau, r.tau);
+  EXPECT_EQ(s.tau_dot, r.tau_dot);
+  EXPECT_EQ(s.tau_ext, r.tau_ext);
+  EXPECT_EQ(s.tau_interact, r.tau_interact);
+  EXPECT_EQ(s.temperature, r.temperature);
+  EXPECT_EQ(s.flange_pose, Values(r.flange_pose));
+  EXPECT_EQ(s.tcp_pose, Values(r.tcp_pose));
+  EXPECT_EQ(s.tcp_twist, Values(r.tcp_twist));
+  EXPECT_EQ(s.tcp_wrench, Values(r.tcp_wrench));
+  EXPECT_EQ(s.tcp_wrench_local, Values(r.tcp_wrench_local));
+  EXPECT_EQ(s.raw_tcp_wrench, Values(r.raw_tcp_wrench));
+  EXPECT_EQ(s.raw_tcp_wrench_local, Values(r.raw_tcp_wrench_local));
+  EXPECT_EQ(s.raw_ft_sensor, Values(r.raw_ft_sensor));
+
+  CapturedSample<AllExtraStreamData> extra = Extra({3, 4}, 16);
+  for (auto& c : extra.message.cartesian_data) {
+    for (auto* a : {&c.tcp_twist_d, &c.tcp_wrench_d}) {
+      for (float& x : *a) x = (v += 1.0F);
+    }
+  }
+  quor::ExtraBatch actions_batch;
+  AppendExtra({extra}, 1, layout, false, actions_batch);
+  const quor::RobotActions a = AssembleRobotActions({0, 0}, extra.message, layout.group_names,
+                                                    layout.start_ids, layout.dofs)
+                                   .at(JointGroup::ARM_2);
+  const quor::ActionColumns& d = actions_batch.groups.at(JointGroup::ARM_2);
+  EXPECT_EQ(d.q_d, a.q_d);
+  EXPECT_EQ(d.dq_d, a.dq_d);
+  EXPECT_EQ(d.tau_d, a.tau_d);
+  EXPECT_EQ(d.tcp_pose_d, Values(a.tcp_pose_d));
+  EXPECT_EQ(d.tcp_twist_d, Values(a.tcp_twist_d));
+  EXPECT_EQ(d.tcp_wrench_d, Values(a.tcp_wrench_d));
+}
+
 // Each stream is checked against its own length: extra lists longer than the basic ones
 // are the robot's layout, not a change of it.
 TEST(ColumnBuilderTest, TheExtraStreamIsCheckedAgainstItsOwnLength) {
