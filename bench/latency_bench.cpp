@@ -20,6 +20,7 @@
 #include "middleware/subscriber.hpp"
 #include "msgs/basic_stream_data.hpp"
 #include "msgs/extra_stream_data.hpp"
+#include "msgs/held_storage.hpp"
 #include "msgs/rpc_reply.hpp"
 #include "stream/assembly.hpp"
 
@@ -79,7 +80,7 @@ int main() {
         std::lock_guard<std::mutex> lock(mutex);
         cache = target;
       },
-      target);
+      target, nullptr, &korvel::zenoh_msgs::quor_msg::TrimStorage<AllBasicStreamData>);
   const zenoh::Sample sample(basic_view);
 
   struct Row {

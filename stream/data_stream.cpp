@@ -21,14 +21,14 @@ RmxState DataStream::Init(const zenoh_mdw::RealtimeNode& node, const std::string
   spdlog::debug("[korvel::quor::Client] Creating subscriber on topic: {}", basic_topic);
   basic_subscriber = std::make_shared<zenoh_mdw::Subscriber<Basic>>(
       node.session, [this] { BasicSubCallback(); }, basic_receive, basic_topic,
-      monitor->basic_tap());
+      monitor->basic_tap(), &zenoh_msgs::quor_msg::TrimStorage<Basic>);
 
   const std::string extra_topic =
       std::string(zenoh_mdw::kTopicPrefix) + robot_sn + zenoh_mdw::kExtraStreamSuffix;
   spdlog::debug("[korvel::quor::Client] Creating subscriber on topic: {}", extra_topic);
   extra_subscriber = std::make_shared<zenoh_mdw::Subscriber<Extra>>(
       node.session, [this] { ExtraSubCallback(); }, extra_receive, extra_topic,
-      monitor->extra_tap());
+      monitor->extra_tap(), &zenoh_msgs::quor_msg::TrimStorage<Extra>);
   return _MakeRmxState(OK);
 }
 
