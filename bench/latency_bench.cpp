@@ -101,7 +101,7 @@ int main() {
        [&] {
          std::lock_guard<std::mutex> lock(mutex);
          sink<std::size_t> =
-             AssembleRobotStates(basic, kTwoArmNames, kTwoArmStarts, kTwoArmDofs).size();
+             Logged(AssembleRobotStates(basic, kTwoArmNames, kTwoArmStarts, kTwoArmDofs)).size();
        }},
       {"get_robot_actions",
        [&] {
@@ -112,7 +112,7 @@ int main() {
          }
          std::lock_guard<std::mutex> lock(mutex);
          sink<std::size_t> =
-             AssembleRobotActions(stamp, extra, kTwoArmNames, kTwoArmStarts, kTwoArmDofs).size();
+             Logged(AssembleRobotActions(stamp, extra, kTwoArmNames, kTwoArmStarts, kTwoArmDofs)).size();
        }},
   };
   std::printf("{");

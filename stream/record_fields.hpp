@@ -17,7 +17,7 @@
 
 namespace korvel::quor_impl {
 
-// Where a record field comes from.
+// Where a record field comes from. The rows below are written Joint{name, member, wire} etc.
 enum class FieldKind {
   kJoint,      // the group's run cut out of the message's full-DoF list
   kCartesian,  // the group's Cartesian entry, widened from float
@@ -25,7 +25,7 @@ enum class FieldKind {
 };
 
 template <class Record, class JointData>
-struct JointField {
+struct Joint {
   static constexpr FieldKind kKind = FieldKind::kJoint;
   const char* name;
   std::vector<double> Record::*member;
@@ -34,7 +34,7 @@ struct JointField {
 };
 
 template <class Record, class Entry, std::size_t N>
-struct CartesianField {
+struct Cartesian {
   static constexpr FieldKind kKind = FieldKind::kCartesian;
   const char* name;
   std::array<double, N> Record::*member;
@@ -43,29 +43,12 @@ struct CartesianField {
 };
 
 template <class Record, std::size_t N>
-struct DerivedField {
+struct Derived {
   static constexpr FieldKind kKind = FieldKind::kDerived;
   const char* name;
   std::array<double, N> Record::*member;
   std::size_t Width(std::size_t /*dof*/) const { return N; }
 };
-
-template <class Record, class JointData>
-constexpr auto Joint(const char* name, std::vector<double> Record::*member,
-                     std::vector<float> JointData::*wire) {
-  return JointField<Record, JointData>{name, member, wire};
-}
-
-template <class Record, class Entry, std::size_t N>
-constexpr auto Cartesian(const char* name, std::array<double, N> Record::*member,
-                         std::array<float, N> Entry::*wire) {
-  return CartesianField<Record, Entry, N>{name, member, wire};
-}
-
-template <class Record, std::size_t N>
-constexpr auto Derived(const char* name, std::array<double, N> Record::*member) {
-  return DerivedField<Record, N>{name, member};
-}
 
 namespace fields {
 using quor::RobotActions;
@@ -77,34 +60,34 @@ using zenoh_msgs::quor_msg::ExtraJointData;
 
 // RobotStates, from the basic stream. Beside these it holds the message's timestamp.
 inline constexpr auto kStates = std::make_tuple(
-    Joint("q", &RobotStates::q, &BasicJointData::q),
-    Joint("theta", &RobotStates::theta, &BasicJointData::theta),
-    Joint("dq", &RobotStates::dq, &BasicJointData::dq),
-    Joint("dtheta", &RobotStates::dtheta, &BasicJointData::dtheta),
-    Joint("tau", &RobotStates::tau, &BasicJointData::tau),
-    Joint("tau_dot", &RobotStates::tau_dot, &BasicJointData::tau_dot),
-    Joint("tau_ext", &RobotStates::tau_ext, &BasicJointData::tau_ext),
-    Joint("tau_interact", &RobotStates::tau_interact, &BasicJointData::tau_interact),
-    Joint("temperature", &RobotStates::temperature, &BasicJointData::temperature),
-    Cartesian("flange_pose", &RobotStates::flange_pose, &BasicCartesianData::flange_pose),
-    Cartesian("tcp_pose", &RobotStates::tcp_pose, &BasicCartesianData::tcp_pose),
-    Cartesian("tcp_twist", &RobotStates::tcp_twist, &BasicCartesianData::tcp_twist),
-    Derived("tcp_wrench", &RobotStates::tcp_wrench),
-    Cartesian("tcp_wrench_local", &RobotStates::tcp_wrench_local,
-              &BasicCartesianData::tcp_wrench_local),
-    Derived("raw_tcp_wrench", &RobotStates::raw_tcp_wrench),
-    Cartesian("raw_tcp_wrench_local", &RobotStates::raw_tcp_wrench_local,
-              &BasicCartesianData::raw_tcp_wrench_local),
-    Cartesian("raw_ft_sensor", &RobotStates::raw_ft_sensor, &BasicCartesianData::raw_ft_sensor));
+    Joint{"q", &RobotStates::q, &BasicJointData::q},
+    Joint{"theta", &RobotStates::theta, &BasicJointData::theta},
+    Joint{"dq", &RobotStates::dq, &BasicJointData::dq},
+    Joint{"dtheta", &RobotStates::dtheta, &BasicJointData::dtheta},
+    Joint{"tau", &RobotStates::tau, &BasicJointData::tau},
+    Joint{"tau_dot", &RobotStates::tau_dot, &BasicJointData::tau_dot},
+    Joint{"tau_ext", &RobotStates::tau_ext, &BasicJointData::tau_ext},
+    Joint{"tau_interact", &RobotStates::tau_interact, &BasicJointData::tau_interact},
+    Joint{"temperature", &RobotStates::temperature, &BasicJointData::temperature},
+    Cartesian{"flange_pose", &RobotStates::flange_pose, &BasicCartesianData::flange_pose},
+    Cartesian{"tcp_pose", &RobotStates::tcp_pose, &BasicCartesianData::tcp_pose},
+    Cartesian{"tcp_twist", &RobotStates::tcp_twist, &BasicCartesianData::tcp_twist},
+    Derived{"tcp_wrench", &RobotStates::tcp_wrench},
+    Cartesian{"tcp_wrench_local", &RobotStates::tcp_wrench_local,
+              &BasicCartesianData::tcp_wrench_local},
+    Derived{"raw_tcp_wrench", &RobotStates::raw_tcp_wrench},
+    Cartesian{"raw_tcp_wrench_local", &RobotStates::raw_tcp_wrench_local,
+              &BasicCartesianData::raw_tcp_wrench_local},
+    Cartesian{"raw_ft_sensor", &RobotStates::raw_ft_sensor, &BasicCartesianData::raw_ft_sensor});
 
 // RobotActions, from the extra stream; their timestamp is the basic stream's.
 inline constexpr auto kActions = std::make_tuple(
-    Joint("q_d", &RobotActions::q_d, &ExtraJointData::q_d),
-    Joint("dq_d", &RobotActions::dq_d, &ExtraJointData::dq_d),
-    Joint("tau_d", &RobotActions::tau_d, &ExtraJointData::tau_d),
-    Cartesian("tcp_pose_d", &RobotActions::tcp_pose_d, &ExtraCartesianData::tcp_pose_d),
-    Cartesian("tcp_twist_d", &RobotActions::tcp_twist_d, &ExtraCartesianData::tcp_twist_d),
-    Cartesian("tcp_wrench_d", &RobotActions::tcp_wrench_d, &ExtraCartesianData::tcp_wrench_d));
+    Joint{"q_d", &RobotActions::q_d, &ExtraJointData::q_d},
+    Joint{"dq_d", &RobotActions::dq_d, &ExtraJointData::dq_d},
+    Joint{"tau_d", &RobotActions::tau_d, &ExtraJointData::tau_d},
+    Cartesian{"tcp_pose_d", &RobotActions::tcp_pose_d, &ExtraCartesianData::tcp_pose_d},
+    Cartesian{"tcp_twist_d", &RobotActions::tcp_twist_d, &ExtraCartesianData::tcp_twist_d},
+    Cartesian{"tcp_wrench_d", &RobotActions::tcp_wrench_d, &ExtraCartesianData::tcp_wrench_d});
 }  // namespace fields
 
 template <class Record>

@@ -108,13 +108,13 @@ TEST(ColumnBuilderTest, RowsHoldWhatStatesGivesForTheSameSample) {
     SCOPED_TRACE(c.what);
     testing::LogCapture log;
     quor::BasicBatch batch;
-    AppendBasic(samples, samples.size(), c.layout, false, batch);
+    Append<Stream::Basic>(samples, samples.size(), c.layout, false, batch);
     ASSERT_EQ(batch.rows, 3u);
     ASSERT_EQ(batch.groups.size(), c.groups);
     for (std::size_t row = 0; row < samples.size(); ++row) {
-      const auto states = AssembleRobotStates(samples[row].message, c.layout.group_names,
+      const auto states = Logged(AssembleRobotStates(samples[row].message, c.layout.group_names,
                                               c.layout.start_ids, c.layout.dofs,
-                                              c.layout.joint_count);
+                                              c.layout.joint_count));
       for (const auto& [g, col] : batch.groups) {
         const auto found = states.find(g);
         if (found == states.end()) {
@@ -147,9 +147,9 @@ TEST(ColumnBuilderTest, EveryColumnHoldsItsOwnField) {
     }
   }
   quor::BasicBatch states_batch;
-  AppendBasic({basic}, 1, layout, false, states_batch);
-  const quor::RobotStates r = AssembleRobotStates(basic.message, layout.group_names,
-                                                  layout.start_ids, layout.dofs)
+  Append<Stream::Basic>({basic}, 1, layout, false, states_batch);
+  const quor::RobotStates r = Logged(AssembleRobotStates(basic.message, layout.group_names,
+                                                  layout.start_ids, layout.dofs))
                                   .at(JointGroup::ARM_2);
   const quor::StateColumns& s = states_batch.groups.at(JointGroup::ARM_2);
   ASSERT_EQ(s.dof, 7u);
@@ -178,9 +178,9 @@ TEST(ColumnBuilderTest, EveryColumnHoldsItsOwnField) {
     }
   }
   quor::ExtraBatch actions_batch;
-  AppendExtra({extra}, 1, layout, false, actions_batch);
-  const quor::RobotActions a = AssembleRobotActions({0, 0}, extra.message, layout.group_names,
-                                                    layout.start_ids, layout.dofs)
+  Append<Stream::Extra>({extra}, 1, layout, false, actions_batch);
+  const quor::RobotActions a = Logged(AssembleRobotActions({0, 0}, extra.message, layout.group_names,
+                                                    layout.start_ids, layout.dofs))
                                    .at(JointGroup::ARM_2);
   const quor::ActionColumns& d = actions_batch.groups.at(JointGroup::ARM_2);
   EXPECT_EQ(d.q_d, a.q_d);
@@ -207,7 +207,7 @@ TEST(ColumnBuilderTest, TheExtraStreamIsCheckedAgainstItsOwnLength) {
     layout.extra_joint_count = c.extra_count;
     testing::LogCapture log;
     quor::ExtraBatch batch;
-    AppendExtra(samples, samples.size(), layout, false, batch);
+    Append<Stream::Extra>(samples, samples.size(), layout, false, batch);
     EXPECT_EQ(batch.layout_ok, c.fits) << c.extra_count.value_or(0);
     const double q6 = Row(batch.groups.at(JointGroup::ARM_1).q_d, 0, 7)[6];
     if (c.fits[0] != 0) {
@@ -235,11 +235,11 @@ TEST(CaptureCoreTest, ExtraRowsAreStampedAndCheckedAsActionsDoes) {
   core.Seed({41, -5}, std::nullopt);
   const auto deliver_extra = [&](std::size_t joints) {
     const auto s = Extra({0, 3}, joints);
-    core.OnExtra(SampleTime{}, zenoh::ByteView(), &s.message);
+    core.OnSample(SampleTime{}, zenoh::ByteView(), &s.message);
   };
   deliver_extra(18);
   const auto basic = Basic({0, 3}, 16, 9);
-  core.OnBasic(SampleTime{}, zenoh::ByteView(), &basic.message);
+  core.OnSample(SampleTime{}, zenoh::ByteView(), &basic.message);
   deliver_extra(16);
   const quor::CaptureBatch batch = core.Drain();
   EXPECT_EQ(batch.extra.robot_time, (std::vector<std::int32_t>{41, -5, 109, 7}));
