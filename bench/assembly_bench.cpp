@@ -54,7 +54,7 @@ AllExtraStreamData ExtraSample() {
 void BM_AssembleRobotStates(benchmark::State& state) {
   const AllBasicStreamData msg = BasicSample();
   for (auto _ : state) {
-    auto result = AssembleRobotStates(msg, kTwoArmNames, kTwoArmStarts, kTwoArmDofs);
+    auto result = Logged(AssembleRobotStates(msg, kTwoArmNames, kTwoArmStarts, kTwoArmDofs));
     benchmark::DoNotOptimize(result);
   }
 }
@@ -64,7 +64,7 @@ void BM_AssembleRobotActions(benchmark::State& state) {
   const AllExtraStreamData msg = ExtraSample();
   for (auto _ : state) {
     auto result =
-        AssembleRobotActions({1700000000, 42}, msg, kTwoArmNames, kTwoArmStarts, kTwoArmDofs);
+        Logged(AssembleRobotActions({1700000000, 42}, msg, kTwoArmNames, kTwoArmStarts, kTwoArmDofs));
     benchmark::DoNotOptimize(result);
   }
 }

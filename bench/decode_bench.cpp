@@ -16,6 +16,7 @@
 #include "middleware/subscriber.hpp"
 #include "msgs/basic_stream_data.hpp"
 #include "msgs/extra_stream_data.hpp"
+#include "msgs/held_storage.hpp"
 
 namespace {
 
@@ -72,7 +73,8 @@ void SubscriberPath(benchmark::State& state, const char* name) {
   const zenoh::Sample sample{zenoh::ByteView(Sample(name))};
   T target;
   T cache;
-  korvel::zenoh_mdw::SampleHandler<T> handler([&] { cache = target; }, target);
+  korvel::zenoh_mdw::SampleHandler<T> handler([&] { cache = target; }, target, nullptr,
+                                              &korvel::zenoh_msgs::quor_msg::TrimStorage<T>);
   for (auto _ : state) {
     handler(sample);
     benchmark::DoNotOptimize(cache);

@@ -20,6 +20,7 @@
 #include "middleware/subscriber.hpp"
 #include "msgs/basic_stream_data.hpp"
 #include "msgs/extra_stream_data.hpp"
+#include "msgs/held_storage.hpp"
 #include "msgs/rpc_reply.hpp"
 #include "stream/assembly.hpp"
 
@@ -79,7 +80,7 @@ int main() {
         std::lock_guard<std::mutex> lock(mutex);
         cache = target;
       },
-      target);
+      target, nullptr, &korvel::zenoh_msgs::quor_msg::TrimStorage<AllBasicStreamData>);
   const zenoh::Sample sample(basic_view);
 
   struct Row {
@@ -100,7 +101,7 @@ int main() {
        [&] {
          std::lock_guard<std::mutex> lock(mutex);
          sink<std::size_t> =
-             AssembleRobotStates(basic, kTwoArmNames, kTwoArmStarts, kTwoArmDofs).size();
+             Logged(AssembleRobotStates(basic, kTwoArmNames, kTwoArmStarts, kTwoArmDofs)).size();
        }},
       {"get_robot_actions",
        [&] {
@@ -111,7 +112,7 @@ int main() {
          }
          std::lock_guard<std::mutex> lock(mutex);
          sink<std::size_t> =
-             AssembleRobotActions(stamp, extra, kTwoArmNames, kTwoArmStarts, kTwoArmDofs).size();
+             Logged(AssembleRobotActions(stamp, extra, kTwoArmNames, kTwoArmStarts, kTwoArmDofs)).size();
        }},
   };
   std::printf("{");

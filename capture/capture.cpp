@@ -12,9 +12,6 @@
 
 namespace korvel::quor_impl {
 
-using zenoh_msgs::quor_msg::AllBasicStreamData;
-using zenoh_msgs::quor_msg::AllExtraStreamData;
-
 namespace {
 
 template <class Message>
@@ -31,38 +28,41 @@ CaptureCore::CaptureCore(ClientLayout layout, std::size_t capacity, bool keep_pa
                          std::size_t max_bytes)
     : layout_(std::move(layout)),
       keep_payloads_(keep_payloads),
-      basic_(capacity, keep_payloads, max_bytes),
-      extra_(capacity, keep_payloads, max_bytes) {}
+      lanes_(Lane<Stream::Basic>(capacity, keep_payloads, max_bytes),
+             Lane<Stream::Extra>(capacity, keep_payloads, max_bytes)) {}
 
-void CaptureCore::OnBasic(const SampleTime& time, zenoh::ByteView payload,
-                          const AllBasicStreamData* decoded) noexcept {
+template <Stream S>
+void CaptureCore::Receive(const SampleTime& time, zenoh::ByteView payload,
+                          const MessageOf<S>* decoded) noexcept {
   try {
     std::lock_guard lock(mutex_);
     if (!receiving_) return;
-    if (decoded != nullptr) {
-      last_basic_stamp_ = StampFromWire(decoded->timestamp);
-      basic_seen_ = true;
+    if constexpr (S == Stream::Basic) {
+      if (decoded != nullptr) {
+        last_basic_stamp_ = StampFromWire(decoded->timestamp);
+        basic_seen_ = true;
+      }
+    } else {
+      if (decoded != nullptr && !extra_joint_count_) {
+        extra_joint_count_ = StreamTraits<S>::JointCount(*decoded);
+      }
     }
-    basic_.Push(time, payload, decoded, last_basic_stamp_);
+    // The extra stream carries no timestamp; its samples take the latest basic one.
+    lane<S>().ring.Push(time, payload, decoded, last_basic_stamp_);
     if (waiters_ != 0) pending_.notify_all();
   } catch (...) {
     // An allocation failure loses this sample, never the stream.
   }
 }
 
-void CaptureCore::OnExtra(const SampleTime& time, zenoh::ByteView payload,
-                          const AllExtraStreamData* decoded) noexcept {
-  try {
-    std::lock_guard lock(mutex_);
-    if (!receiving_) return;
-    if (decoded != nullptr && !extra_joint_count_) {
-      extra_joint_count_ = decoded->joint_data.q_d.size();
-    }
-    // The extra stream carries no timestamp; its samples take the latest basic one.
-    extra_.Push(time, payload, decoded, last_basic_stamp_);
-    if (waiters_ != 0) pending_.notify_all();
-  } catch (...) {
-  }
+void CaptureCore::OnSample(const SampleTime& time, zenoh::ByteView payload,
+                           const MessageOf<Stream::Basic>* decoded) noexcept {
+  Receive<Stream::Basic>(time, payload, decoded);
+}
+
+void CaptureCore::OnSample(const SampleTime& time, zenoh::ByteView payload,
+                           const MessageOf<Stream::Extra>* decoded) noexcept {
+  Receive<Stream::Extra>(time, payload, decoded);
 }
 
 void CaptureCore::Seed(std::pair<std::int32_t, std::int32_t> basic_stamp,
@@ -90,21 +90,25 @@ void CaptureCore::Stop() {
 bool CaptureCore::Wait(std::chrono::nanoseconds timeout) {
   std::unique_lock lock(mutex_);
   ++waiters_;
-  const bool ready = pending_.wait_for(lock, timeout, [&] {
-    return basic_.size() + extra_.size() != 0 || !receiving_;
-  });
+  const bool ready =
+      pending_.wait_for(lock, timeout, [&] { return PendingLocked() != 0 || !receiving_; });
   --waiters_;
-  return ready && basic_.size() + extra_.size() != 0;
+  return ready && PendingLocked() != 0;
+}
+
+std::size_t CaptureCore::PendingLocked() const {
+  return lane<Stream::Basic>().ring.size() + lane<Stream::Extra>().ring.size();
 }
 
 std::size_t CaptureCore::Pending() const {
   std::lock_guard lock(mutex_);
-  return basic_.size() + extra_.size();
+  return PendingLocked();
 }
 
-std::uint64_t CaptureCore::Dropped(bool basic) const {
+std::uint64_t CaptureCore::Dropped(Stream stream) const {
   std::lock_guard lock(mutex_);
-  return basic ? basic_.dropped() : extra_.dropped();
+  return stream == Stream::Basic ? lane<Stream::Basic>().ring.dropped()
+                                 : lane<Stream::Extra>().ring.dropped();
 }
 
 bool CaptureCore::Receiving() const {
@@ -113,35 +117,35 @@ bool CaptureCore::Receiving() const {
 }
 
 quor::CaptureBatch CaptureCore::Drain() {
-  std::size_t basic_used = 0;
-  std::size_t extra_used = 0;
-  std::uint64_t basic_dropped = 0;
-  std::uint64_t extra_dropped = 0;
+  auto& basic = lane<Stream::Basic>();
+  auto& extra = lane<Stream::Extra>();
   {
     std::unique_lock lock(mutex_);
-    if (basic_.size() + extra_.size() == 0 && !receiving_) {
+    if (PendingLocked() == 0 && !receiving_) {
       throw std::runtime_error(detached_ ? kClientGone : kClosed);
     }
     // Only what is there now: a stream that keeps delivering cannot keep the reader here.
-    RingTake basic(basic_, basic_taken_);
-    RingTake extra(extra_, extra_taken_);
-    TakeInChunks(kChunk, [&] { lock.unlock(); lock.lock(); }, basic, extra);
-    basic_used = basic.used();
-    extra_used = extra.used();
+    RingTake basic_take(basic.ring, basic.taken);
+    RingTake extra_take(extra.ring, extra.taken);
+    TakeInChunks(kChunk, [&] { lock.unlock(); lock.lock(); }, basic_take, extra_take);
+    basic.used = basic_take.used();
+    extra.used = extra_take.used();
     layout_.extra_joint_count = extra_joint_count_;
-    basic_dropped = basic_.dropped() - basic_dropped_seen_;
-    extra_dropped = extra_.dropped() - extra_dropped_seen_;
-    basic_dropped_seen_ = basic_.dropped();
-    extra_dropped_seen_ = extra_.dropped();
+    ForEachStream([&](auto stream) {
+      auto& l = lane<decltype(stream)::value>();
+      l.dropped = l.ring.dropped() - l.dropped_seen;
+      l.dropped_seen = l.ring.dropped();
+    });
   }
   quor::CaptureBatch batch;
-  AppendBasic(basic_taken_, basic_used, layout_, keep_payloads_, batch.basic);
-  AppendExtra(extra_taken_, extra_used, layout_, keep_payloads_, batch.extra);
-  // The taken samples stay as spare storage for the next drain, unless they are huge.
-  for (std::size_t i = 0; i < basic_used; ++i) GiveBackHuge(basic_taken_[i]);
-  for (std::size_t i = 0; i < extra_used; ++i) GiveBackHuge(extra_taken_[i]);
-  batch.basic.dropped = basic_dropped;
-  batch.extra.dropped = extra_dropped;
+  ForEachStream([&](auto stream) {
+    auto& l = lane<decltype(stream)::value>();
+    auto& out = BatchIn<decltype(stream)::value>(batch);
+    Append<decltype(stream)::value>(l.taken, l.used, layout_, keep_payloads_, out);
+    // The taken samples stay as spare storage for the next drain, unless they are huge.
+    for (std::size_t i = 0; i < l.used; ++i) GiveBackHuge(l.taken[i]);
+    out.dropped = l.dropped;
+  });
   return batch;
 }
 
@@ -183,7 +187,7 @@ bool Capture::Wait(std::chrono::nanoseconds timeout) { return core_->Wait(timeou
 
 std::size_t Capture::Pending() const { return core_->Pending(); }
 
-std::uint64_t Capture::Dropped(bool basic) const { return core_->Dropped(basic); }
+std::uint64_t Capture::Dropped(Stream stream) const { return core_->Dropped(stream); }
 
 bool Capture::Receiving() const { return core_->Receiving(); }
 

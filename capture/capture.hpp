@@ -22,6 +22,7 @@
 
 #include "capture/columns.hpp"
 #include "client/client.hpp"
+#include "client/stream.hpp"
 
 namespace korvel::quor_impl {
 class CaptureCore;
@@ -60,8 +61,8 @@ class Capture {
 
   // Samples waiting to be drained, both streams together.
   std::size_t Pending() const;
-  // Samples of the basic (true) or extra stream dropped unseen because the buffer was full.
-  std::uint64_t Dropped(bool basic) const;
+  // Samples of a stream dropped unseen because the buffer was full.
+  std::uint64_t Dropped(Stream stream) const;
   std::size_t capacity() const noexcept { return options_.capacity; }
   bool keeps_payloads() const noexcept { return options_.keep_payloads; }
   // False once the client was destroyed or Close was called.

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -20,19 +21,18 @@ namespace korvel::quor_impl {
 
 class CaptureCore : public StreamSink {
  public:
-  using Basic = zenoh_msgs::quor_msg::AllBasicStreamData;
-  using Extra = zenoh_msgs::quor_msg::AllExtraStreamData;
-
   CaptureCore(ClientLayout layout, std::size_t capacity, bool keep_payloads,
               std::size_t max_bytes);
 
-  void OnBasic(const SampleTime& time, zenoh::ByteView payload, const Basic* decoded) noexcept override;
-  void OnExtra(const SampleTime& time, zenoh::ByteView payload, const Extra* decoded) noexcept override;
+  void OnSample(const SampleTime& time, zenoh::ByteView payload,
+                const MessageOf<Stream::Basic>* decoded) noexcept override;
+  void OnSample(const SampleTime& time, zenoh::ByteView payload,
+                const MessageOf<Stream::Extra>* decoded) noexcept override;
   void OnDetached() noexcept override;
 
   bool Wait(std::chrono::nanoseconds timeout);
   std::size_t Pending() const;
-  std::uint64_t Dropped(bool basic) const;
+  std::uint64_t Dropped(Stream stream) const;
   bool Receiving() const;
   void Stop();
   // What the client knew when this core was attached to its monitor (read after attaching,
@@ -47,14 +47,39 @@ class CaptureCore : public StreamSink {
   // Samples are taken in chunks, so a delivering thread waits at most for one chunk's swaps.
   static constexpr std::size_t kChunk = 256;
 
+  // One stream's samples: the ring under the lock, and the reader's side, filled by
+  // swapping with ring slots and reused from drain to drain.
+  template <Stream S>
+  struct Lane {
+    Lane(std::size_t capacity, bool keep_payloads, std::size_t max_bytes)
+        : ring(capacity, keep_payloads, max_bytes) {}
+    SampleRing<MessageOf<S>> ring;
+    std::uint64_t dropped_seen = 0;  // ring.dropped() at the previous drain
+    std::vector<CapturedSample<MessageOf<S>>> taken;
+    std::size_t used = 0;        // samples in `taken` from the current drain
+    std::uint64_t dropped = 0;   // dropped since the previous drain, as of the current one
+  };
+
+  template <Stream S>
+  void Receive(const SampleTime& time, zenoh::ByteView payload,
+               const MessageOf<S>* decoded) noexcept;
+  template <Stream S>
+  Lane<S>& lane() {
+    return std::get<static_cast<std::size_t>(S)>(lanes_);
+  }
+  template <Stream S>
+  const Lane<S>& lane() const {
+    return std::get<static_cast<std::size_t>(S)>(lanes_);
+  }
+  std::size_t PendingLocked() const;
+
   // Read and written by the reader only, except extra_joint_count_ below.
   ClientLayout layout_;
   const bool keep_payloads_;
 
   mutable std::mutex mutex_;
   std::condition_variable pending_;
-  SampleRing<Basic> basic_;
-  SampleRing<Extra> extra_;
+  std::tuple<Lane<Stream::Basic>, Lane<Stream::Extra>> lanes_;
   // The client's latest basic stamp when the capture opened, then each decoded basic one:
   // extra rows are stamped as actions() stamps its records.
   std::pair<std::int32_t, std::int32_t> last_basic_stamp_{0, 0};
@@ -65,12 +90,6 @@ class CaptureCore : public StreamSink {
   bool receiving_ = true;
   bool detached_ = false;  // the client went away (rather than the capture being closed)
   std::size_t waiters_ = 0;
-  std::uint64_t basic_dropped_seen_ = 0;
-  std::uint64_t extra_dropped_seen_ = 0;
-
-  // The reader's side: filled by swapping with ring slots, reused from drain to drain.
-  std::vector<CapturedSample<Basic>> basic_taken_;
-  std::vector<CapturedSample<Extra>> extra_taken_;
 };
 
 }  // namespace korvel::quor_impl

@@ -8,26 +8,20 @@
 #include <string>
 
 #include "stream/assembly.hpp"
+#include "stream/record_fields.hpp"
 
 namespace korvel::quor_impl {
 
 using quor::JointGroup;
-using zenoh_msgs::quor_msg::AllBasicStreamData;
-using zenoh_msgs::quor_msg::AllExtraStreamData;
 
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Row `row` of a field `width` values wide: the values, or NaN when the sample gave none.
+// Row `row` of a field `width` values wide.
 template <class Values>
 void PutRow(std::vector<double>& column, std::size_t row, std::size_t width, const Values* values) {
-  double* at = column.data() + row * width;
-  if (values == nullptr) {
-    std::fill(at, at + width, kNaN);
-  } else {
-    std::copy_n(values->begin(), width, at);
-  }
+  std::copy_n(values->begin(), width, column.data() + row * width);
 }
 
 void Size(std::size_t rows, std::size_t width, std::vector<double>& column) {
@@ -38,39 +32,6 @@ void Size(std::size_t rows, std::size_t width, std::vector<double>& column) {
   }
   // Rows before a group's first appearance in a batch hold NaN, like rows that did not fit.
   column.resize(values, kNaN);
-}
-
-// The groups states()/actions() answer with for these samples: the named ones, with their
-// joint values, and every group a fitting sample's message names, which gets its Cartesian
-// values only (a client that connected while the robot was silent names none). `fits[i]`
-// tells whether sample i decoded and fitted the layout.
-template <class Message, class Fit>
-std::vector<std::pair<JointGroup, std::size_t>> GroupsOf(
-    const std::vector<CapturedSample<Message>>& samples, std::size_t n, const ClientLayout& layout,
-    Fit fit, std::vector<std::uint8_t>& fits) {
-  std::vector<std::pair<JointGroup, std::size_t>> groups;  // (group, joint width)
-  const auto add = [&](JointGroup g) {
-    for (const auto& [seen, width] : groups) {
-      if (seen == g) return;
-    }
-    std::size_t width = 0;
-    if (layout.group_names.contains(g)) {
-      const auto dof = layout.dofs.find(g);
-      width = dof != layout.dofs.end() ? dof->second : 0;
-    }
-    groups.emplace_back(g, width);
-  };
-  for (const auto& [g, name] : layout.group_names) add(g);
-  fits.assign(n, 0);
-  for (std::size_t i = 0; i < n; ++i) {
-    const auto& s = samples[i];
-    if (!s.decoded || !fit(s.message)) continue;
-    fits[i] = 1;
-    for (const std::uint16_t index : s.message.joint_group_indices) {
-      add(static_cast<JointGroup>(index));
-    }
-  }
-  return groups;
 }
 
 template <class Message>
@@ -112,123 +73,79 @@ std::size_t CountDecoded(const std::vector<CapturedSample<Message>>& samples, st
                     [](const auto& s) { return s.decoded; }));
 }
 
+// The basic stream's own columns: system state, safety and I/O flags.
+void AppendStatus(const MessageOf<Stream::Basic>& m, quor::BasicBatch& out) {
+  out.system_state.push_back(m.system_state);
+  out.safety_board_state.push_back(m.safety_board_state);
+  out.estop_released.push_back(m.estop_released ? 1 : 0);
+  out.enabling_device_on.push_back(m.enabling_device_on ? 1 : 0);
+  AppendFlags(out.safety_inputs, m.safety_inputs);
+  AppendFlags(out.digital_inputs, m.digital_inputs);
+  AppendFlags(out.digital_outputs, m.digital_outputs);
+}
+
 }  // namespace
 
-void AppendBasic(const std::vector<CapturedSample<AllBasicStreamData>>& samples, std::size_t n,
-                 const ClientLayout& layout, bool keep_raw, quor::BasicBatch& out) {
-  const std::size_t first = out.rows;
-  const std::size_t rows = first + CountDecoded(samples, n);
-  // Checked before assembling so that a sample that does not fit leaves no error line per row.
-  std::vector<std::uint8_t> fits;
-  const auto groups = GroupsOf(samples, n, layout, [&](const AllBasicStreamData& m) {
-    return StatesFitLayout(m, layout.group_names, layout.start_ids, layout.dofs,
-                           layout.joint_count);
-  }, fits);
-  for (const auto& [g, width] : groups) {
-    quor::StateColumns& c = out.groups[g];
-    c.dof = width;
-    for (auto* f : {&c.q, &c.theta, &c.dq, &c.dtheta, &c.tau, &c.tau_dot, &c.tau_ext,
-                    &c.tau_interact, &c.temperature}) {
-      Size(rows, c.dof, *f);
+template <Stream S>
+void Append(const std::vector<CapturedSample<MessageOf<S>>>& samples, std::size_t n,
+            const ClientLayout& layout, bool keep_raw, BatchOf<S>& out) {
+  const auto& table = FieldsOf<typename StreamTraits<S>::Record>();
+  constexpr auto kColumns = ColumnsOf<S>::Fields();
+  // Each stream is checked against its own length, as states() and actions() check it.
+  const std::size_t joint_count =
+      S == Stream::Basic ? layout.joint_count : layout.extra_joint_count.value_or(0);
+  const std::size_t rows = out.rows + CountDecoded(samples, n);
+  const auto size = [&](ColumnsOf<S>& c) {
+    ForEachPair(table, kColumns,
+                [&](const auto& field, auto column) { Size(rows, field.Width(c.dof), c.*column); });
+  };
+  // A group's columns: those of every group seen before and every named group get all rows
+  // at once; a group first named by a fitting sample gets them then. Rows a group's sample
+  // did not give hold NaN.
+  const auto open = [&](JointGroup g) -> ColumnsOf<S>& {
+    const auto [at, added] = out.groups.try_emplace(g);
+    if (added) {
+      const auto dof = layout.group_names.contains(g) ? layout.dofs.find(g) : layout.dofs.end();
+      at->second.dof = dof != layout.dofs.end() ? dof->second : 0;
+      size(at->second);
     }
-    Size(rows, 7, c.flange_pose);
-    Size(rows, 7, c.tcp_pose);
-    for (auto* f : {&c.tcp_twist, &c.tcp_wrench, &c.tcp_wrench_local, &c.raw_tcp_wrench,
-                    &c.raw_tcp_wrench_local, &c.raw_ft_sensor}) {
-      Size(rows, 6, *f);
-    }
-  }
+    return at->second;
+  };
+  for (auto& [g, c] : out.groups) size(c);
+  for (const auto& [g, name] : layout.group_names) open(g);
 
-  std::size_t row = first;
+  std::size_t row = out.rows;
   for (std::size_t i = 0; i < n; ++i) {
     const auto& s = samples[i];
     AppendCommon(s, keep_raw, out);
     if (!s.decoded) continue;
-    const AllBasicStreamData& m = s.message;
-    out.system_state.push_back(m.system_state);
-    out.safety_board_state.push_back(m.safety_board_state);
-    out.estop_released.push_back(m.estop_released ? 1 : 0);
-    out.enabling_device_on.push_back(m.enabling_device_on ? 1 : 0);
-    AppendFlags(out.safety_inputs, m.safety_inputs);
-    AppendFlags(out.digital_inputs, m.digital_inputs);
-    AppendFlags(out.digital_outputs, m.digital_outputs);
-
-    out.layout_ok.push_back(fits[i]);
-    std::map<JointGroup, quor::RobotStates> states;
-    if (fits[i] != 0) {
-      states = AssembleRobotStates(m, layout.group_names, layout.start_ids, layout.dofs,
-                                   layout.joint_count);
-    }
-    for (auto& [g, c] : out.groups) {
-      const auto found = states.find(g);
-      const quor::RobotStates* r = found != states.end() ? &found->second : nullptr;
-      const std::size_t d = c.dof;
-      PutRow(c.q, row, d, r ? &r->q : nullptr);
-      PutRow(c.theta, row, d, r ? &r->theta : nullptr);
-      PutRow(c.dq, row, d, r ? &r->dq : nullptr);
-      PutRow(c.dtheta, row, d, r ? &r->dtheta : nullptr);
-      PutRow(c.tau, row, d, r ? &r->tau : nullptr);
-      PutRow(c.tau_dot, row, d, r ? &r->tau_dot : nullptr);
-      PutRow(c.tau_ext, row, d, r ? &r->tau_ext : nullptr);
-      PutRow(c.tau_interact, row, d, r ? &r->tau_interact : nullptr);
-      PutRow(c.temperature, row, d, r ? &r->temperature : nullptr);
-      PutRow(c.flange_pose, row, 7, r ? &r->flange_pose : nullptr);
-      PutRow(c.tcp_pose, row, 7, r ? &r->tcp_pose : nullptr);
-      PutRow(c.tcp_twist, row, 6, r ? &r->tcp_twist : nullptr);
-      PutRow(c.tcp_wrench, row, 6, r ? &r->tcp_wrench : nullptr);
-      PutRow(c.tcp_wrench_local, row, 6, r ? &r->tcp_wrench_local : nullptr);
-      PutRow(c.raw_tcp_wrench, row, 6, r ? &r->raw_tcp_wrench : nullptr);
-      PutRow(c.raw_tcp_wrench_local, row, 6, r ? &r->raw_tcp_wrench_local : nullptr);
-      PutRow(c.raw_ft_sensor, row, 6, r ? &r->raw_ft_sensor : nullptr);
+    if constexpr (S == Stream::Basic) AppendStatus(s.message, out);
+    // A sample that does not fit the layout leaves no error line per row: the rows of its
+    // groups stay NaN and layout_ok says why.
+    const auto records = [&] {
+      if constexpr (S == Stream::Basic) {
+        return AssembleRobotStates(s.message, layout.group_names, layout.start_ids, layout.dofs,
+                                   joint_count);
+      } else {
+        return AssembleRobotActions(s.robot_time, s.message, layout.group_names,
+                                    layout.start_ids, layout.dofs, joint_count);
+      }
+    }();
+    out.layout_ok.push_back(records.ok() ? 1 : 0);
+    for (const auto& [g, r] : records.value) {
+      auto& c = open(g);
+      ForEachPair(table, kColumns, [&](const auto& field, auto column) {
+        PutRow(c.*column, row, field.Width(c.dof), &(r.*field.member));
+      });
     }
     ++row;
   }
   out.rows = rows;
 }
 
-void AppendExtra(const std::vector<CapturedSample<AllExtraStreamData>>& samples, std::size_t n,
-                 const ClientLayout& layout, bool keep_raw, quor::ExtraBatch& out) {
-  const std::size_t first = out.rows;
-  const std::size_t rows = first + CountDecoded(samples, n);
-  std::vector<std::uint8_t> fits;
-  const auto groups = GroupsOf(samples, n, layout, [&](const AllExtraStreamData& m) {
-    return ActionsFitLayout(m, layout.group_names, layout.start_ids, layout.dofs,
-                            layout.extra_joint_count.value_or(0));
-  }, fits);
-  for (const auto& [g, width] : groups) {
-    quor::ActionColumns& c = out.groups[g];
-    c.dof = width;
-    for (auto* f : {&c.q_d, &c.dq_d, &c.tau_d}) Size(rows, c.dof, *f);
-    Size(rows, 7, c.tcp_pose_d);
-    Size(rows, 6, c.tcp_twist_d);
-    Size(rows, 6, c.tcp_wrench_d);
-  }
-
-  std::size_t row = first;
-  for (std::size_t i = 0; i < n; ++i) {
-    const auto& s = samples[i];
-    AppendCommon(s, keep_raw, out);
-    if (!s.decoded) continue;
-    const AllExtraStreamData& m = s.message;
-    out.layout_ok.push_back(fits[i]);
-    std::map<JointGroup, quor::RobotActions> actions;
-    if (fits[i] != 0) {
-      actions = AssembleRobotActions(s.robot_time, m, layout.group_names, layout.start_ids,
-                                     layout.dofs, layout.extra_joint_count.value_or(0));
-    }
-    for (auto& [g, c] : out.groups) {
-      const auto found = actions.find(g);
-      const quor::RobotActions* a = found != actions.end() ? &found->second : nullptr;
-      PutRow(c.q_d, row, c.dof, a ? &a->q_d : nullptr);
-      PutRow(c.dq_d, row, c.dof, a ? &a->dq_d : nullptr);
-      PutRow(c.tau_d, row, c.dof, a ? &a->tau_d : nullptr);
-      PutRow(c.tcp_pose_d, row, 7, a ? &a->tcp_pose_d : nullptr);
-      PutRow(c.tcp_twist_d, row, 6, a ? &a->tcp_twist_d : nullptr);
-      PutRow(c.tcp_wrench_d, row, 6, a ? &a->tcp_wrench_d : nullptr);
-    }
-    ++row;
-  }
-  out.rows = rows;
-}
+template void Append<Stream::Basic>(const std::vector<CapturedSample<MessageOf<Stream::Basic>>>&,
+                                    std::size_t, const ClientLayout&, bool, quor::BasicBatch&);
+template void Append<Stream::Extra>(const std::vector<CapturedSample<MessageOf<Stream::Extra>>>&,
+                                    std::size_t, const ClientLayout&, bool, quor::ExtraBatch&);
 
 }  // namespace korvel::quor_impl

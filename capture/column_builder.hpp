@@ -3,18 +3,34 @@
 // client's joint groups by the very assembly that states() and actions() use.
 
 #include <cstddef>
+#include <type_traits>
 #include <vector>
 
 #include "capture/captured_sample.hpp"
 #include "capture/columns.hpp"
 #include "client/client_access.hpp"
+#include "stream/stream_traits.hpp"
 
 namespace korvel::quor_impl {
 
-// Appends samples[0, n) (arrival order) to `out`. `keep_raw` also fills out.raw.
-void AppendBasic(const std::vector<CapturedSample<zenoh_msgs::quor_msg::AllBasicStreamData>>& samples,
-                 std::size_t n, const ClientLayout& layout, bool keep_raw, quor::BasicBatch& out);
-void AppendExtra(const std::vector<CapturedSample<zenoh_msgs::quor_msg::AllExtraStreamData>>& samples,
-                 std::size_t n, const ClientLayout& layout, bool keep_raw, quor::ExtraBatch& out);
+// The batch and the per-group columns of a stream's samples.
+template <Stream S>
+using BatchOf = std::conditional_t<S == Stream::Basic, quor::BasicBatch, quor::ExtraBatch>;
+template <Stream S>
+using ColumnsOf = std::conditional_t<S == Stream::Basic, quor::StateColumns, quor::ActionColumns>;
+
+template <Stream S>
+BatchOf<S>& BatchIn(quor::CaptureBatch& batch) {
+  if constexpr (S == Stream::Basic) {
+    return batch.basic;
+  } else {
+    return batch.extra;
+  }
+}
+
+// Appends samples[0, n) (arrival order) of stream S to `out`. `keep_raw` also fills out.raw.
+template <Stream S>
+void Append(const std::vector<CapturedSample<MessageOf<S>>>& samples, std::size_t n,
+            const ClientLayout& layout, bool keep_raw, BatchOf<S>& out);
 
 }  // namespace korvel::quor_impl

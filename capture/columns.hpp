@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "client/joint_group.hpp"
@@ -22,6 +23,16 @@ struct StateColumns {
   std::vector<double> flange_pose, tcp_pose;
   std::vector<double> tcp_twist, tcp_wrench, tcp_wrench_local, raw_tcp_wrench,
       raw_tcp_wrench_local, raw_ft_sensor;
+
+  // The column of each RobotStates field, in the order of its field table
+  // (stream/record_fields.hpp), which gives their names and widths.
+  static constexpr auto Fields() {
+    using C = StateColumns;
+    return std::make_tuple(&C::q, &C::theta, &C::dq, &C::dtheta, &C::tau, &C::tau_dot,
+                           &C::tau_ext, &C::tau_interact, &C::temperature, &C::flange_pose,
+                           &C::tcp_pose, &C::tcp_twist, &C::tcp_wrench, &C::tcp_wrench_local,
+                           &C::raw_tcp_wrench, &C::raw_tcp_wrench_local, &C::raw_ft_sensor);
+  }
 };
 
 // One joint group of the extra stream: rows x dof, rows x 7, rows x 6.
@@ -30,6 +41,13 @@ struct ActionColumns {
   std::vector<double> q_d, dq_d, tau_d;
   std::vector<double> tcp_pose_d;
   std::vector<double> tcp_twist_d, tcp_wrench_d;
+
+  // As StateColumns::Fields, for RobotActions.
+  static constexpr auto Fields() {
+    using C = ActionColumns;
+    return std::make_tuple(&C::q_d, &C::dq_d, &C::tau_d, &C::tcp_pose_d, &C::tcp_twist_d,
+                           &C::tcp_wrench_d);
+  }
 };
 
 // Every sample exactly as it arrived, decodable or not, in arrival order.

@@ -144,11 +144,11 @@ void CheckRecordedLayout(const ClientLayout& layout) {
 }
 
 quor::BasicBatch DecodeBasicRecording(const RecordedStream& recorded, const ClientLayout& layout) {
-  return Decode<AllBasicStreamData, quor::BasicBatch>(recorded, layout, AppendBasic, 9);
+  return Decode<AllBasicStreamData, quor::BasicBatch>(recorded, layout, Append<Stream::Basic>, 9);
 }
 
 quor::ExtraBatch DecodeExtraRecording(const RecordedStream& recorded, const ClientLayout& layout) {
-  return Decode<AllExtraStreamData, quor::ExtraBatch>(recorded, layout, AppendExtra, 3);
+  return Decode<AllExtraStreamData, quor::ExtraBatch>(recorded, layout, Append<Stream::Extra>, 3);
 }
 
 }  // namespace korvel::quor_impl

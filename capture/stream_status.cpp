@@ -29,8 +29,8 @@ ClientStreamStatus GetStreamStatus(const Client& client) {
   const std::size_t basic = quor_impl::ClientAccess::JointCount(client);
   const std::size_t extra = quor_impl::ClientAccess::ExtraJointCount(client).value_or(0);
   const std::int64_t now = quor_impl::NowSampleTime().steady_ns;
-  return {FromCounters(monitor->Counters(true, now), now, basic),
-          FromCounters(monitor->Counters(false, now), now, extra)};
+  return {FromCounters(monitor->Counters(quor::Stream::Basic, now), now, basic),
+          FromCounters(monitor->Counters(quor::Stream::Extra, now), now, extra)};
 }
 
 }  // namespace korvel::quor

@@ -6,7 +6,8 @@ include(CMakePackageConfigHelpers)
 
 set(KQ_PUBLIC_HEADERS
   korvelquor.hpp
-  client/client.hpp client/joint_group.hpp client/records.hpp client/version.hpp
+  client/client.hpp client/joint_group.hpp client/records.hpp client/stream.hpp
+  client/version.hpp
   capture/capture.hpp capture/columns.hpp capture/stream_status.hpp
   recording/recording_reader.hpp
   zenoh/exception.hpp zenoh/result_codes.h)

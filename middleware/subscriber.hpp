@@ -10,7 +10,6 @@
 #include <utility>
 
 #include "middleware/sample_tap.hpp"
-#include "msgs/held_storage.hpp"
 #include "zenoh/ext/deserializer.hpp"
 #include "zenoh/keyexpr.hpp"
 #include "zenoh/session.hpp"
@@ -26,9 +25,14 @@ namespace korvel::zenoh_mdw {
 template <class T>
 class SampleHandler {
  public:
+  // Called with the spare message after each sample, before the next decode reuses its
+  // storage: the owner may give back what one huge sample made it hold.
+  using Recycle = void (*)(T& spare);
+
   // `tap`, when given, sees every sample after the decode; it must outlive the handler.
-  SampleHandler(std::function<void()> callback, T& target, SampleTap<T>* tap = nullptr)
-      : callback_(std::move(callback)), target_(&target), tap_(tap) {}
+  SampleHandler(std::function<void()> callback, T& target, SampleTap<T>* tap = nullptr,
+                Recycle recycle = nullptr)
+      : callback_(std::move(callback)), target_(&target), tap_(tap), recycle_(recycle) {}
 
   void operator()(const zenoh::Sample& sample) {
     const T* decoded = nullptr;
@@ -42,16 +46,15 @@ class SampleHandler {
     }
     // The target is written only on this thread, so the tap may read it here.
     if (tap_ != nullptr) tap_->OnSample(sample.get_payload(), decoded);
-    // The scratch now holds the previous sample's lists for reuse: not if they are huge.
-    if constexpr (requires(const T& t) { zenoh_msgs::quor_msg::HeldBytes(t); }) {
-      zenoh_msgs::quor_msg::TrimStorage(scratch_);
-    }
+    // The scratch now holds the previous sample's lists for reuse.
+    if (recycle_ != nullptr) recycle_(scratch_);
   }
 
  private:
   std::function<void()> callback_;
   T* target_;
   SampleTap<T>* tap_;
+  Recycle recycle_;
   T scratch_{};
 };
 
@@ -63,12 +66,14 @@ class Subscriber {
   // never run on two threads at once, and never after the destructor returns.
   // Throws zenoh::ZException "Failed to construct KeyExpr from: <key_expr>" or
   // "Failed to declare Subscriber".
-  // A `tap`, if given, sees every sample after the decode and must outlive the subscriber.
+  // A `tap`, if given, sees every sample after the decode and must outlive the subscriber;
+  // `recycle`, if given, is called with each sample's spare storage (see SampleHandler).
   Subscriber(std::shared_ptr<zenoh::Session> session, std::function<void()> callback, T& target,
-             const std::string& key_expr, SampleTap<T>* tap = nullptr)
+             const std::string& key_expr, SampleTap<T>* tap = nullptr,
+             typename SampleHandler<T>::Recycle recycle = nullptr)
       : key_expr(key_expr) {
     const zenoh::KeyExpr ke(this->key_expr, true);
-    auto handler = std::make_shared<SampleHandler<T>>(std::move(callback), target, tap);
+    auto handler = std::make_shared<SampleHandler<T>>(std::move(callback), target, tap, recycle);
     subscriber.emplace(session->declare_subscriber(
         ke, [handler](const zenoh::Sample& sample) { (*handler)(sample); }, [] {}));
   }

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -24,6 +25,14 @@ struct BasicJointData {
   std::vector<float> temperature;
   std::vector<std::array<float, 3>> contact_forces;
   std::vector<std::array<float, 3>> contact_positions;
+
+  // Every field in wire order: what the decoder reads and what holds storage.
+  static constexpr auto Fields() {
+    using T = BasicJointData;
+    return std::make_tuple(&T::q, &T::theta, &T::dq, &T::dtheta, &T::tau, &T::tau_dot,
+                           &T::tau_ext, &T::tau_interact, &T::temperature, &T::contact_forces,
+                           &T::contact_positions);
+  }
 };
 
 // Measured Cartesian data of one joint group. Poses are x, y, z, qw, qx, qy, qz.
@@ -35,6 +44,12 @@ struct BasicCartesianData {
   std::array<float, 6> ignored_6{};
   std::array<float, 6> raw_tcp_wrench_local{};
   std::array<float, 6> raw_ft_sensor{};
+
+  static constexpr auto Fields() {
+    using T = BasicCartesianData;
+    return std::make_tuple(&T::flange_pose, &T::tcp_pose, &T::tcp_twist, &T::tcp_wrench_local,
+                           &T::ignored_6, &T::raw_tcp_wrench_local, &T::raw_ft_sensor);
+  }
 };
 
 struct AllBasicStreamData {
@@ -49,6 +64,14 @@ struct AllBasicStreamData {
   BasicJointData joint_data;
   std::vector<BasicCartesianData> cartesian_data;  // one entry per joint_group_indices entry
   std::pair<std::int32_t, std::uint32_t> timestamp{};
+
+  static constexpr auto Fields() {
+    using T = AllBasicStreamData;
+    return std::make_tuple(&T::system_state, &T::safety_board_state, &T::estop_released,
+                           &T::enabling_device_on, &T::safety_inputs, &T::digital_inputs,
+                           &T::digital_outputs, &T::joint_group_indices, &T::joint_data,
+                           &T::cartesian_data, &T::timestamp);
+  }
 };
 
 bool __zenoh_deserialize_with_deserializer(zenoh::ext::Deserializer& deserializer,

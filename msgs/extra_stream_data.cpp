@@ -6,19 +6,17 @@ namespace korvel::zenoh_msgs::quor_msg {
 
 bool __zenoh_deserialize_with_deserializer(zenoh::ext::Deserializer& deserializer,
                                            ExtraJointData& value, zenoh::ZResult* err) {
-  return serdetail::ReadFields(deserializer, err, value.q_d, value.dq_d, value.tau_d);
+  return serdetail::ReadFields(deserializer, err, value);
 }
 
 bool __zenoh_deserialize_with_deserializer(zenoh::ext::Deserializer& deserializer,
                                            ExtraCartesianData& value, zenoh::ZResult* err) {
-  return serdetail::ReadFields(deserializer, err, value.tcp_pose_d, value.tcp_twist_d,
-                               value.tcp_wrench_d);
+  return serdetail::ReadFields(deserializer, err, value);
 }
 
 bool __zenoh_deserialize_with_deserializer(zenoh::ext::Deserializer& deserializer,
                                            AllExtraStreamData& value, zenoh::ZResult* err) {
-  return serdetail::ReadFields(deserializer, err, value.joint_group_indices, value.joint_data,
-                               value.cartesian_data);
+  return serdetail::ReadFields(deserializer, err, value);
 }
 
 }  // namespace korvel::zenoh_msgs::quor_msg

@@ -2,13 +2,26 @@
 
 #include <malloc.h>
 
+#include <tuple>
+#include <vector>
+
 namespace korvel::zenoh_msgs::quor_msg {
 
 namespace {
 
+// A list's own storage; its elements (fixed-size records) hold none of theirs.
 template <class T>
-std::size_t Bytes(const std::vector<T>& list) {
+std::size_t Held(const std::vector<T>& list) {
   return list.capacity() * sizeof(T);
+}
+
+template <class T>
+std::size_t Held(const T& value) {
+  if constexpr (requires { T::Fields(); }) {
+    return std::apply([&](auto... field) { return (Held(value.*field) + ... + 0); }, T::Fields());
+  } else {
+    return 0;  // held inline
+  }
 }
 
 }  // namespace
@@ -19,18 +32,8 @@ void ReleaseFreedMemory() noexcept {
 #endif
 }
 
-std::size_t HeldBytes(const AllBasicStreamData& m) {
-  const BasicJointData& j = m.joint_data;
-  return Bytes(m.joint_group_indices) + Bytes(j.q) + Bytes(j.theta) + Bytes(j.dq) +
-         Bytes(j.dtheta) + Bytes(j.tau) + Bytes(j.tau_dot) + Bytes(j.tau_ext) +
-         Bytes(j.tau_interact) + Bytes(j.temperature) + Bytes(j.contact_forces) +
-         Bytes(j.contact_positions) + Bytes(m.cartesian_data);
-}
+std::size_t HeldBytes(const AllBasicStreamData& m) { return Held(m); }
 
-std::size_t HeldBytes(const AllExtraStreamData& m) {
-  const ExtraJointData& j = m.joint_data;
-  return Bytes(m.joint_group_indices) + Bytes(j.q_d) + Bytes(j.dq_d) + Bytes(j.tau_d) +
-         Bytes(m.cartesian_data);
-}
+std::size_t HeldBytes(const AllExtraStreamData& m) { return Held(m); }
 
 }  // namespace korvel::zenoh_msgs::quor_msg

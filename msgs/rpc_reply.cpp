@@ -6,9 +6,7 @@ namespace korvel::zenoh_msgs::quor_msg {
 
 bool __zenoh_deserialize_with_deserializer(zenoh::ext::Deserializer& deserializer, RPCReply& reply,
                                            zenoh::ZResult* err) {
-  return serdetail::ReadFields(deserializer, err, reply.request_id, reply.success,
-                               reply.joint_groups, reply.int_container, reply.string_container,
-                               reply.float_container, reply.float2d_container);
+  return serdetail::ReadFields(deserializer, err, reply);
 }
 
 }  // namespace korvel::zenoh_msgs::quor_msg

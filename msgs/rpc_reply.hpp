@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "zenoh/ext/deserializer.hpp"
@@ -18,6 +19,13 @@ struct RPCReply {
   std::vector<std::string> string_container;
   std::vector<float> float_container;
   std::vector<std::vector<float>> float2d_container;
+
+  // Every field in wire order, as the decoder reads them.
+  static constexpr auto Fields() {
+    using T = RPCReply;
+    return std::make_tuple(&T::request_id, &T::success, &T::joint_groups, &T::int_container,
+                           &T::string_container, &T::float_container, &T::float2d_container);
+  }
 };
 
 bool __zenoh_deserialize_with_deserializer(zenoh::ext::Deserializer& deserializer, RPCReply& reply,

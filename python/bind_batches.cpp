@@ -3,6 +3,8 @@
 // poses (rows, 7), twists and wrenches (rows, 6), flags bool.
 
 #include <string>
+#include <type_traits>
+#include <vector>
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -11,6 +13,7 @@
 #include "capture/columns.hpp"
 #include "python/capture_bindings.hpp"
 #include "python/column_arrays.hpp"
+#include "stream/record_fields.hpp"
 
 namespace py = pybind11;
 
@@ -44,14 +47,32 @@ auto Flags(std::vector<std::uint8_t> Base::*member, std::size_t width = 0) {
   };
 }
 
-// Joint fields of a group: (rows, dof); the row count comes from a 7-wide pose field so
-// that a group of zero joints still has its rows.
-template <class Owner>
-auto Joints(std::vector<double> Owner::*member, std::vector<double> Owner::*pose) {
-  return [member, pose](py::object self) {
-    const Owner& c = self.cast<const Owner&>();
-    return View(c.*member, self, c.dof, static_cast<std::ptrdiff_t>((c.*pose).size() / 7));
-  };
+// One property per field of the record's table, named as there. Joint fields are
+// (rows, dof), the rest as wide as the record's array; the row count comes from a fixed-width
+// field so that a group of zero joints still has its rows.
+template <class Columns>
+void BindColumns(py::module_& m, const char* name, const char* doc) {
+  using Record = std::conditional_t<std::is_same_v<Columns, StateColumns>, quor::RobotStates,
+                                    quor::RobotActions>;
+  py::class_<Columns> cls(m, name, doc);
+  cls.def_property_readonly("dof", [](const Columns& c) { return c.dof; });
+  const auto& table = quor_impl::FieldsOf<Record>();
+  constexpr auto kColumns = Columns::Fields();
+  // A 7-wide pose: every record has one.
+  std::vector<double> Columns::*pose = nullptr;
+  quor_impl::ForEachPair(table, kColumns, [&](const auto& field, auto column) {
+    if (pose == nullptr && field.Width(0) == 7) pose = column;
+  });
+  quor_impl::ForEachPair(table, kColumns, [&](const auto& field, auto column) {
+    if constexpr (std::decay_t<decltype(field)>::kKind == quor_impl::FieldKind::kJoint) {
+      cls.def_property_readonly(field.name, [column, pose](py::object self) {
+        const Columns& c = self.cast<const Columns&>();
+        return View(c.*column, self, c.dof, static_cast<std::ptrdiff_t>((c.*pose).size() / 7));
+      });
+    } else {
+      cls.def_property_readonly(field.name, Column<Columns>(column, field.Width(0)));
+    }
+  });
 }
 
 template <class Batch>
@@ -104,38 +125,8 @@ void BindBatches(py::module_& m) {
            py::arg("i"))
       .def("__len__", [](const RawSamples& r) { return r.seq.size(); });
 
-  py::class_<StateColumns>(m, "StateColumns", "One joint group's measured states, row per sample.")
-      .def_property_readonly("dof", [](const StateColumns& c) { return c.dof; })
-      .def_property_readonly("q", Joints(&StateColumns::q, &StateColumns::tcp_pose))
-      .def_property_readonly("theta", Joints(&StateColumns::theta, &StateColumns::tcp_pose))
-      .def_property_readonly("dq", Joints(&StateColumns::dq, &StateColumns::tcp_pose))
-      .def_property_readonly("dtheta", Joints(&StateColumns::dtheta, &StateColumns::tcp_pose))
-      .def_property_readonly("tau", Joints(&StateColumns::tau, &StateColumns::tcp_pose))
-      .def_property_readonly("tau_dot", Joints(&StateColumns::tau_dot, &StateColumns::tcp_pose))
-      .def_property_readonly("tau_ext", Joints(&StateColumns::tau_ext, &StateColumns::tcp_pose))
-      .def_property_readonly("tau_interact",
-                             Joints(&StateColumns::tau_interact, &StateColumns::tcp_pose))
-      .def_property_readonly("temperature",
-                             Joints(&StateColumns::temperature, &StateColumns::tcp_pose))
-      .def_property_readonly("flange_pose", Column<StateColumns>(&StateColumns::flange_pose, 7))
-      .def_property_readonly("tcp_pose", Column<StateColumns>(&StateColumns::tcp_pose, 7))
-      .def_property_readonly("tcp_twist", Column<StateColumns>(&StateColumns::tcp_twist, 6))
-      .def_property_readonly("tcp_wrench", Column<StateColumns>(&StateColumns::tcp_wrench, 6))
-      .def_property_readonly("tcp_wrench_local",
-                             Column<StateColumns>(&StateColumns::tcp_wrench_local, 6))
-      .def_property_readonly("raw_tcp_wrench", Column<StateColumns>(&StateColumns::raw_tcp_wrench, 6))
-      .def_property_readonly("raw_tcp_wrench_local",
-                             Column<StateColumns>(&StateColumns::raw_tcp_wrench_local, 6))
-      .def_property_readonly("raw_ft_sensor", Column<StateColumns>(&StateColumns::raw_ft_sensor, 6));
-
-  py::class_<ActionColumns>(m, "ActionColumns", "One joint group's desired values, row per sample.")
-      .def_property_readonly("dof", [](const ActionColumns& c) { return c.dof; })
-      .def_property_readonly("q_d", Joints(&ActionColumns::q_d, &ActionColumns::tcp_pose_d))
-      .def_property_readonly("dq_d", Joints(&ActionColumns::dq_d, &ActionColumns::tcp_pose_d))
-      .def_property_readonly("tau_d", Joints(&ActionColumns::tau_d, &ActionColumns::tcp_pose_d))
-      .def_property_readonly("tcp_pose_d", Column<ActionColumns>(&ActionColumns::tcp_pose_d, 7))
-      .def_property_readonly("tcp_twist_d", Column<ActionColumns>(&ActionColumns::tcp_twist_d, 6))
-      .def_property_readonly("tcp_wrench_d", Column<ActionColumns>(&ActionColumns::tcp_wrench_d, 6));
+  BindColumns<StateColumns>(m, "StateColumns", "One joint group's measured states, row per sample.");
+  BindColumns<ActionColumns>(m, "ActionColumns", "One joint group's desired values, row per sample.");
 
   py::class_<BasicBatch> basic(m, "BasicBatch",
                                "Basic stream samples (measured states), row per decoded sample.");

@@ -174,8 +174,8 @@ void BindCapture(py::module_& m) {
       .def_property_readonly(
           "dropped",
           [](const Capture& c) {
-            return std::map<std::string, std::uint64_t>{{"basic", c.Dropped(true)},
-                                                        {"extra", c.Dropped(false)}};
+            return std::map<std::string, std::uint64_t>{{"basic", c.Dropped(quor::Stream::Basic)},
+                                                        {"extra", c.Dropped(quor::Stream::Extra)}};
           },
           "Samples per stream dropped unseen because the buffer was full.")
       .def("__enter__", [](py::object self) { return self; })

@@ -147,20 +147,16 @@ void BindRecording(py::module_& m) {
         if (receive_mono_ns) r.receive_mono_ns = Span(*receive_mono_ns);
         const ClientLayout l = LayoutFrom(layout);
         try {
-          if (stream == "basic") {
-            quor::BasicBatch batch;
+          const auto decode = [&](auto decoder) {
+            decltype(decoder(r, l)) batch;
             {
               py::gil_scoped_release release;
-              batch = quor_impl::DecodeBasicRecording(r, l);
+              batch = decoder(r, l);
             }
             return py::cast(std::move(batch));
-          }
-          quor::ExtraBatch batch;
-          {
-            py::gil_scoped_release release;
-            batch = quor_impl::DecodeExtraRecording(r, l);
-          }
-          return py::cast(std::move(batch));
+          };
+          return stream == "basic" ? decode(quor_impl::DecodeBasicRecording)
+                                   : decode(quor_impl::DecodeExtraRecording);
         } catch (const std::invalid_argument& e) {
           throw py::value_error(e.what());
         } catch (const std::length_error& e) {

@@ -9,10 +9,24 @@
 
 #include "client/records.hpp"
 #include "python/bindings.hpp"
+#include "stream/record_fields.hpp"
 
 namespace py = pybind11;
 
 namespace korvel::python {
+
+namespace {
+
+// The timestamp, then the fields of the record's field table.
+template <class Record>
+void BindRecord(py::module_& m, const char* name) {
+  py::class_<Record> cls(m, name);
+  cls.def(py::init<>()).def_readwrite("timestamp", &Record::timestamp);
+  quor_impl::ForEachField(quor_impl::FieldsOf<Record>(),
+                          [&](const auto& field) { cls.def_readwrite(field.name, field.member); });
+}
+
+}  // namespace
 
 void BindRecords(py::module_& m) {
   using quor::PlanInfo;
@@ -20,36 +34,8 @@ void BindRecords(py::module_& m) {
   using quor::RobotActions;
   using quor::RobotStates;
 
-  py::class_<RobotStates>(m, "RobotStates")
-      .def(py::init<>())
-      .def_readwrite("timestamp", &RobotStates::timestamp)
-      .def_readwrite("q", &RobotStates::q)
-      .def_readwrite("theta", &RobotStates::theta)
-      .def_readwrite("dq", &RobotStates::dq)
-      .def_readwrite("dtheta", &RobotStates::dtheta)
-      .def_readwrite("tau", &RobotStates::tau)
-      .def_readwrite("tau_dot", &RobotStates::tau_dot)
-      .def_readwrite("tau_ext", &RobotStates::tau_ext)
-      .def_readwrite("tau_interact", &RobotStates::tau_interact)
-      .def_readwrite("temperature", &RobotStates::temperature)
-      .def_readwrite("flange_pose", &RobotStates::flange_pose)
-      .def_readwrite("tcp_pose", &RobotStates::tcp_pose)
-      .def_readwrite("tcp_twist", &RobotStates::tcp_twist)
-      .def_readwrite("tcp_wrench", &RobotStates::tcp_wrench)
-      .def_readwrite("tcp_wrench_local", &RobotStates::tcp_wrench_local)
-      .def_readwrite("raw_tcp_wrench", &RobotStates::raw_tcp_wrench)
-      .def_readwrite("raw_tcp_wrench_local", &RobotStates::raw_tcp_wrench_local)
-      .def_readwrite("raw_ft_sensor", &RobotStates::raw_ft_sensor);
-
-  py::class_<RobotActions>(m, "RobotActions")
-      .def(py::init<>())
-      .def_readwrite("timestamp", &RobotActions::timestamp)
-      .def_readwrite("q_d", &RobotActions::q_d)
-      .def_readwrite("dq_d", &RobotActions::dq_d)
-      .def_readwrite("tau_d", &RobotActions::tau_d)
-      .def_readwrite("tcp_pose_d", &RobotActions::tcp_pose_d)
-      .def_readwrite("tcp_twist_d", &RobotActions::tcp_twist_d)
-      .def_readwrite("tcp_wrench_d", &RobotActions::tcp_wrench_d);
+  BindRecord<RobotStates>(m, "RobotStates");
+  BindRecord<RobotActions>(m, "RobotActions");
 
   py::class_<PrimitiveStates>(m, "PrimitiveStates")
       .def(py::init<>())

@@ -4,10 +4,12 @@
 #include <bit>
 #include <cmath>
 #include <cstddef>
+#include <type_traits>
 
-#include <spdlog/spdlog.h>
+#include <fmt/format.h>
 
 #include "stream/assembly_segment.hpp"
+#include "stream/record_fields.hpp"
 
 namespace korvel::quor_impl {
 
@@ -22,36 +24,63 @@ constexpr std::uint16_t kMaxGroupIndex = 5;
 
 int GroupNumber(JointGroup g) { return static_cast<int>(g); }
 
-template <std::size_t N>
-void Widen(const std::array<float, N>& from, std::array<double, N>& to) {
-  for (std::size_t j = 0; j < N; ++j) {
-    to[j] = static_cast<double>(from[j]);
+template <class T>
+Assembled<T> Failed(std::string error) {
+  return {T{}, std::move(error)};
+}
+
+// How the error lines name a stream's data.
+template <Stream S>
+struct Wording;
+template <>
+struct Wording<Stream::Basic> {
+  static constexpr const char* kData = "data";
+  static constexpr const char* kJoints = "full-DoF joint data";
+  static constexpr const char* kLists = "";
+};
+template <>
+struct Wording<Stream::Extra> {
+  static constexpr const char* kData = "desired data";
+  static constexpr const char* kJoints = "desired joint data";
+  static constexpr const char* kLists = "desired ";
+};
+
+template <class Field>
+constexpr FieldKind kKindOf = std::decay_t<Field>::kKind;
+
+// A record's joint field, cut for one group; the other fields are not cut.
+template <class Field, class JointData, class Record>
+bool Cut(const Field& field, const JointData& joints, unsigned int start, std::size_t dof,
+         Record& to) {
+  if constexpr (kKindOf<Field> == FieldKind::kJoint) {
+    return SegmentJointList(joints.*field.wire, start, dof, to.*field.member);
+  }
+  return true;
+}
+
+// A record's Cartesian field, widened from the group's entry; the other fields are not.
+template <class Field, class Entry, class Record>
+void Widen(const Field& field, const Entry& from, Record& to) {
+  if constexpr (kKindOf<Field> == FieldKind::kCartesian) {
+    const auto& values = from.*field.wire;
+    auto& widened = to.*field.member;
+    for (std::size_t j = 0; j < values.size(); ++j) widened[j] = static_cast<double>(values[j]);
   }
 }
 
-// Start and DoF of a group, or false (after the error line) when either is missing.
-bool LookUpLayout(JointGroup g, const StartIds& start_ids, const Dofs& dofs, unsigned int& start,
-                  std::size_t& dof) {
+// Start and DoF of a group, or the error line when either is missing.
+std::string LookUpLayout(JointGroup g, const StartIds& start_ids, const Dofs& dofs,
+                         unsigned int& start, std::size_t& dof) {
   const auto s = start_ids.find(g);
   const auto n = dofs.find(g);
   if (s == start_ids.end() || n == dofs.end()) {
-    spdlog::error("[korvel::quor::Client] Missing start ID or DoF metadata for joint group [{}]",
-                  GroupNumber(g));
-    return false;
+    return fmt::format(
+        "[korvel::quor::Client] Missing start ID or DoF metadata for joint group [{}]",
+        GroupNumber(g));
   }
   start = s->second;
   dof = n->second;
-  return true;
-}
-
-// True (after the error line) when the full joint lists no longer have the length they had
-// when the client connected: the robot came back with another layout.
-bool LayoutChanged(std::size_t length, std::size_t joint_count, const char* what) {
-  if (joint_count == 0 || length == joint_count) return false;
-  spdlog::error("[korvel::quor::Client] The robot's joint layout has changed: its {}joint lists "
-                "hold {} joints, {} when this client connected; create a new client",
-                what, length, joint_count);
-  return true;
+  return {};
 }
 
 using Matrix3 = std::array<std::array<double, 3>, 3>;
@@ -67,45 +96,103 @@ void Rotate(const Matrix3& r, const std::array<double, 6>& local, std::array<dou
   }
 }
 
-MultiContactMap AssembleMultiContact(const std::vector<std::array<float, 3>>& full,
-                                     const char* what, const GroupNames& group_names,
-                                     const StartIds& start_ids, const Dofs& dofs) {
+template <Stream S>
+Assembled<std::map<JointGroup, typename StreamTraits<S>::Record>> AssembleGroups(
+    const MessageOf<S>& msg, std::pair<std::int32_t, std::int32_t> stamp,
+    const GroupNames& group_names, const StartIds& start_ids, const Dofs& dofs,
+    std::size_t joint_count) {
+  using Record = typename StreamTraits<S>::Record;
+  using Result = std::map<JointGroup, Record>;
+  const auto& table = FieldsOf<Record>();
+  const std::size_t k = msg.joint_group_indices.size();
+  const std::size_t c = msg.cartesian_data.size();
+  if (k != c) {
+    return Failed<Result>(fmt::format(
+        "[korvel::quor::Client] The received {} has mismatched sizes: cartesian_data size is "
+        "{}, expected number of joint groups is {}",
+        Wording<S>::kData, c, k));
+  }
+
+  Result result;
+  const auto& joints = msg.joint_data;
+  for (const auto& entry : group_names) {
+    const JointGroup g = entry.first;
+    unsigned int s = 0;
+    std::size_t n = 0;
+    if (std::string error = LookUpLayout(g, start_ids, dofs, s, n); !error.empty()) {
+      return Failed<Result>(std::move(error));
+    }
+    Record& record = result.try_emplace(result.end(), g)->second;
+    record.timestamp = stamp;
+    const bool cut = AllFields(table, [&](const auto& field) {
+      return Cut(field, joints, s, n, record);
+    });
+    if (!cut) {
+      return Failed<Result>(fmt::format(
+          "[korvel::quor::Client] Failed to segment {} for joint group [{}]", Wording<S>::kJoints,
+          GroupNumber(g)));
+    }
+  }
+  // The robot came back with another layout: its full lists no longer have their length.
+  const std::size_t length = StreamTraits<S>::JointCount(msg);
+  if (joint_count != 0 && length != joint_count) {
+    return Failed<Result>(fmt::format(
+        "[korvel::quor::Client] The robot's joint layout has changed: its {}joint lists hold {} "
+        "joints, {} when this client connected; create a new client",
+        Wording<S>::kLists, length, joint_count));
+  }
+
+  // Groups the message names but group_names lacks still get their Cartesian data; a repeated
+  // index overwrites the earlier position's values. The desired wrench is passed on in the
+  // frame the robot sent it in; the measured ones are also given in the world frame.
+  for (std::size_t i = 0; i < k; ++i) {
+    const auto g = static_cast<JointGroup>(msg.joint_group_indices[i]);
+    Record& record = result[g];
+    ForEachField(table, [&](const auto& field) { Widen(field, msg.cartesian_data[i], record); });
+    if constexpr (S == Stream::Basic) SetExtWrenchInWorld(record);
+  }
+  return {std::move(result), {}};
+}
+
+Assembled<MultiContactMap> AssembleMultiContact(const std::vector<std::array<float, 3>>& full,
+                                                const char* what, const GroupNames& group_names,
+                                                const StartIds& start_ids, const Dofs& dofs) {
   MultiContactMap result;
   for (const auto& entry : group_names) {
     const JointGroup g = entry.first;
     unsigned int start = 0;
     std::size_t dof = 0;
-    if (!LookUpLayout(g, start_ids, dofs, start, dof)) {
-      return {};
+    if (std::string error = LookUpLayout(g, start_ids, dofs, start, dof); !error.empty()) {
+      return Failed<MultiContactMap>(std::move(error));
     }
     std::vector<Eigen::Vector3d> contacts;
     if (!SegmentContactList(full, start, dof, contacts)) {
-      spdlog::error("[korvel::quor::Client] Failed to segment multi-contact {} for joint group [{}]",
-                    what, GroupNumber(g));
-      return {};
+      return Failed<MultiContactMap>(fmt::format(
+          "[korvel::quor::Client] Failed to segment multi-contact {} for joint group [{}]", what,
+          GroupNumber(g)));
     }
     result.emplace_hint(result.end(), g, std::move(contacts));
   }
-  return result;
+  return {std::move(result), {}};
 }
 
 }  // namespace
 
-GroupNames JointGroupsFromIndices(const std::vector<std::uint16_t>& indices, bool basic) {
+Assembled<GroupNames> JointGroupsFromIndices(const std::vector<std::uint16_t>& indices,
+                                             Stream stream) {
   GroupNames result;
   for (const std::uint16_t index : indices) {
     if (index > kMaxGroupIndex) {
-      spdlog::error("[korvel::quor::Client] The received {} data contains invalid joint group "
-                    "index [{}]",
-                    basic ? "basic" : "extra", index);
-      return {};
+      return Failed<GroupNames>(fmt::format(
+          "[korvel::quor::Client] The received {} data contains invalid joint group index [{}]",
+          StreamName(stream), index));
     }
     const auto g = static_cast<JointGroup>(index);
     if (!result.contains(g)) {
       result.emplace(g, quor::kJointGroupNames.at(g));
     }
   }
-  return result;
+  return {std::move(result), {}};
 }
 
 std::pair<std::int32_t, std::int32_t> StampFromWire(
@@ -113,163 +200,33 @@ std::pair<std::int32_t, std::int32_t> StampFromWire(
   return {wire.first, std::bit_cast<std::int32_t>(wire.second)};
 }
 
-std::map<JointGroup, quor::RobotStates> AssembleRobotStates(const AllBasicStreamData& msg,
-                                                            const GroupNames& group_names,
-                                                            const StartIds& start_ids,
-                                                            const Dofs& dofs,
-                                                            std::size_t joint_count) {
-  const std::size_t k = msg.joint_group_indices.size();
-  const std::size_t c = msg.cartesian_data.size();
-  if (k != c) {
-    spdlog::error("[korvel::quor::Client] The received data has mismatched sizes: cartesian_data "
-                  "size is {}, expected number of joint groups is {}",
-                  c, k);
-    return {};
-  }
-
-  std::map<JointGroup, quor::RobotStates> result;
-  const auto stamp = StampFromWire(msg.timestamp);
-  const auto& joints = msg.joint_data;
-  for (const auto& entry : group_names) {
-    const JointGroup g = entry.first;
-    unsigned int s = 0;
-    std::size_t n = 0;
-    if (!LookUpLayout(g, start_ids, dofs, s, n)) {
-      return {};
-    }
-    quor::RobotStates& record = result.try_emplace(result.end(), g)->second;
-    record.timestamp = stamp;
-    const bool cut = SegmentJointList(joints.q, s, n, record.q) &&
-                     SegmentJointList(joints.theta, s, n, record.theta) &&
-                     SegmentJointList(joints.dq, s, n, record.dq) &&
-                     SegmentJointList(joints.dtheta, s, n, record.dtheta) &&
-                     SegmentJointList(joints.tau, s, n, record.tau) &&
-                     SegmentJointList(joints.tau_dot, s, n, record.tau_dot) &&
-                     SegmentJointList(joints.tau_ext, s, n, record.tau_ext) &&
-                     SegmentJointList(joints.tau_interact, s, n, record.tau_interact) &&
-                     SegmentJointList(joints.temperature, s, n, record.temperature);
-    if (!cut) {
-      spdlog::error("[korvel::quor::Client] Failed to segment full-DoF joint data for joint group "
-                    "[{}]",
-                    GroupNumber(g));
-      return {};
-    }
-  }
-  if (LayoutChanged(joints.q.size(), joint_count, "")) return {};
-
-  // Groups the message names but group_names lacks still get their Cartesian data; a repeated
-  // index overwrites the earlier position's values.
-  for (std::size_t i = 0; i < k; ++i) {
-    const auto g = static_cast<JointGroup>(msg.joint_group_indices[i]);
-    quor::RobotStates& record = result[g];
-    const auto& cartesian = msg.cartesian_data[i];
-    Widen(cartesian.flange_pose, record.flange_pose);
-    Widen(cartesian.tcp_pose, record.tcp_pose);
-    Widen(cartesian.tcp_twist, record.tcp_twist);
-    Widen(cartesian.tcp_wrench_local, record.tcp_wrench_local);
-    Widen(cartesian.raw_tcp_wrench_local, record.raw_tcp_wrench_local);
-    Widen(cartesian.raw_ft_sensor, record.raw_ft_sensor);
-    SetExtWrenchInWorld(record);
-  }
-  return result;
+Assembled<std::map<JointGroup, quor::RobotStates>> AssembleRobotStates(
+    const AllBasicStreamData& msg, const GroupNames& group_names, const StartIds& start_ids,
+    const Dofs& dofs, std::size_t joint_count) {
+  return AssembleGroups<Stream::Basic>(msg, StampFromWire(msg.timestamp), group_names,
+                                       start_ids, dofs, joint_count);
 }
 
-std::map<JointGroup, quor::RobotActions> AssembleRobotActions(
+Assembled<std::map<JointGroup, quor::RobotActions>> AssembleRobotActions(
     std::pair<std::int32_t, std::int32_t> timestamp, const AllExtraStreamData& msg,
     const GroupNames& group_names, const StartIds& start_ids, const Dofs& dofs,
     std::size_t joint_count) {
-  const std::size_t k = msg.joint_group_indices.size();
-  const std::size_t c = msg.cartesian_data.size();
-  if (k != c) {
-    spdlog::error("[korvel::quor::Client] The received desired data has mismatched sizes: "
-                  "cartesian_data size is {}, expected number of joint groups is {}",
-                  c, k);
-    return {};
-  }
-
-  std::map<JointGroup, quor::RobotActions> result;
-  const auto& joints = msg.joint_data;
-  for (const auto& entry : group_names) {
-    const JointGroup g = entry.first;
-    unsigned int s = 0;
-    std::size_t n = 0;
-    if (!LookUpLayout(g, start_ids, dofs, s, n)) {
-      return {};
-    }
-    quor::RobotActions& record = result.try_emplace(result.end(), g)->second;
-    record.timestamp = timestamp;
-    const bool cut = SegmentJointList(joints.q_d, s, n, record.q_d) &&
-                     SegmentJointList(joints.dq_d, s, n, record.dq_d) &&
-                     SegmentJointList(joints.tau_d, s, n, record.tau_d);
-    if (!cut) {
-      spdlog::error("[korvel::quor::Client] Failed to segment desired joint data for joint group "
-                    "[{}]",
-                    GroupNumber(g));
-      return {};
-    }
-  }
-  if (LayoutChanged(joints.q_d.size(), joint_count, "desired ")) return {};
-
-  // The desired wrench is passed on in the frame the robot sent it in.
-  for (std::size_t i = 0; i < k; ++i) {
-    const auto g = static_cast<JointGroup>(msg.joint_group_indices[i]);
-    quor::RobotActions& record = result[g];
-    const auto& cartesian = msg.cartesian_data[i];
-    Widen(cartesian.tcp_pose_d, record.tcp_pose_d);
-    Widen(cartesian.tcp_twist_d, record.tcp_twist_d);
-    Widen(cartesian.tcp_wrench_d, record.tcp_wrench_d);
-  }
-  return result;
+  return AssembleGroups<Stream::Extra>(msg, timestamp, group_names, start_ids, dofs,
+                                       joint_count);
 }
 
-namespace {
-
-template <class Lists>
-bool GroupsFit(const Lists& lists, const GroupNames& group_names, const StartIds& start_ids,
-               const Dofs& dofs) {
-  for (const auto& entry : group_names) {
-    const auto s = start_ids.find(entry.first);
-    const auto n = dofs.find(entry.first);
-    if (s == start_ids.end() || n == dofs.end()) return false;
-    for (const std::vector<float>* list : lists) {
-      if (!SegmentFits(list->size(), s->second, n->second)) return false;
-    }
-  }
-  return true;
-}
-
-}  // namespace
-
-bool StatesFitLayout(const AllBasicStreamData& msg, const GroupNames& group_names,
-                     const StartIds& start_ids, const Dofs& dofs, std::size_t joint_count) {
-  if (msg.joint_group_indices.size() != msg.cartesian_data.size()) return false;
-  if (joint_count != 0 && msg.joint_data.q.size() != joint_count) return false;
-  const auto& j = msg.joint_data;
-  const std::array<const std::vector<float>*, 9> lists = {
-      &j.q, &j.theta, &j.dq, &j.dtheta, &j.tau, &j.tau_dot, &j.tau_ext, &j.tau_interact,
-      &j.temperature};
-  return GroupsFit(lists, group_names, start_ids, dofs);
-}
-
-bool ActionsFitLayout(const AllExtraStreamData& msg, const GroupNames& group_names,
-                      const StartIds& start_ids, const Dofs& dofs, std::size_t joint_count) {
-  if (msg.joint_group_indices.size() != msg.cartesian_data.size()) return false;
-  if (joint_count != 0 && msg.joint_data.q_d.size() != joint_count) return false;
-  const auto& j = msg.joint_data;
-  const std::array<const std::vector<float>*, 3> lists = {&j.q_d, &j.dq_d, &j.tau_d};
-  return GroupsFit(lists, group_names, start_ids, dofs);
-}
-
-MultiContactMap AssembleMultiContactPositions(const AllBasicStreamData& msg,
-                                              const GroupNames& group_names,
-                                              const StartIds& start_ids, const Dofs& dofs) {
+Assembled<MultiContactMap> AssembleMultiContactPositions(const AllBasicStreamData& msg,
+                                                         const GroupNames& group_names,
+                                                         const StartIds& start_ids,
+                                                         const Dofs& dofs) {
   return AssembleMultiContact(msg.joint_data.contact_positions, "positions", group_names,
                               start_ids, dofs);
 }
 
-MultiContactMap AssembleMultiContactForces(const AllBasicStreamData& msg,
-                                           const GroupNames& group_names,
-                                           const StartIds& start_ids, const Dofs& dofs) {
+Assembled<MultiContactMap> AssembleMultiContactForces(const AllBasicStreamData& msg,
+                                                      const GroupNames& group_names,
+                                                      const StartIds& start_ids,
+                                                      const Dofs& dofs) {
   return AssembleMultiContact(msg.joint_data.contact_forces, "forces", group_names, start_ids,
                               dofs);
 }

@@ -23,6 +23,7 @@
 #include "msgs/extra_stream_data.hpp"
 #include "stream/assembly.hpp"
 #include "stream/stream_monitor.hpp"
+#include "stream/stream_traits.hpp"
 
 namespace korvel::quor_impl {
 
@@ -83,8 +84,25 @@ class DataStream {
   std::shared_ptr<StreamMonitor> Monitor() const { return monitor; }
 
  private:
-  using Basic = zenoh_msgs::quor_msg::AllBasicStreamData;
-  using Extra = zenoh_msgs::quor_msg::AllExtraStreamData;
+  using Basic = MessageOf<Stream::Basic>;
+  using Extra = MessageOf<Stream::Extra>;
+
+  // One stream's members, as a tuple of references: (subscriber, receive, latest, mutex).
+  template <Stream S>
+  auto Members();
+  template <Stream S>
+  void Subscribe(const zenoh_mdw::RealtimeNode& node, const std::string& robot_sn);
+  // The stream's callback: publish the received message to the readers.
+  template <Stream S>
+  void Publish();
+  template <Stream S>
+  GroupNames JointGroups();
+  // One field of the basic cache, copied under its lock.
+  template <class T>
+  T ReadBasic(T Basic::*field) {
+    std::lock_guard<std::mutex> lock(basic_mutex);
+    return basic_latest.*field;
+  }
 
   // Made before the subscriptions that report to it and told last that they are gone.
   std::shared_ptr<StreamMonitor> monitor = std::make_shared<StreamMonitor>();

@@ -2,13 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <type_traits>
 #include <utility>
 
 namespace korvel::quor_impl {
-
-using zenoh_msgs::quor_msg::AllBasicStreamData;
-using zenoh_msgs::quor_msg::AllExtraStreamData;
 
 SampleTime NowSampleTime() {
   const auto system = std::chrono::system_clock::now().time_since_epoch();
@@ -17,44 +13,11 @@ SampleTime NowSampleTime() {
           std::chrono::duration_cast<std::chrono::nanoseconds>(steady).count()};
 }
 
-namespace {
-
-std::size_t JointCount(const AllBasicStreamData& msg) { return msg.joint_data.q.size(); }
-std::size_t JointCount(const AllExtraStreamData& msg) { return msg.joint_data.q_d.size(); }
-
-}  // namespace
-
-template <class T>
-class StreamMonitor::Tap : public zenoh_mdw::SampleTap<T> {
- public:
-  Tap(StreamMonitor& monitor, Stream& stream) : monitor_(monitor), stream_(stream) {}
-  void OnSample(zenoh::ByteView payload, const T* decoded) noexcept override {
-    const SampleTime time = NowSampleTime();
-    monitor_.Count(stream_, time, decoded != nullptr, decoded ? JointCount(*decoded) : 0);
-    monitor_.Deliver(time, payload, decoded);
-  }
-
- private:
-  StreamMonitor& monitor_;
-  Stream& stream_;
-};
-
-StreamMonitor::StreamMonitor()
-    : basic_tap_(std::make_unique<Tap<AllBasicStreamData>>(*this, basic_)),
-      extra_tap_(std::make_unique<Tap<AllExtraStreamData>>(*this, extra_)) {
-  basic_.arrivals.fill(-1);
-  extra_.arrivals.fill(-1);
+StreamMonitor::StreamMonitor() {
+  for (Counts& c : counts_) c.arrivals.fill(-1);
 }
 
 StreamMonitor::~StreamMonitor() { Shutdown(); }
-
-zenoh_mdw::SampleTap<AllBasicStreamData>* StreamMonitor::basic_tap() noexcept {
-  return basic_tap_.get();
-}
-
-zenoh_mdw::SampleTap<AllExtraStreamData>* StreamMonitor::extra_tap() noexcept {
-  return extra_tap_.get();
-}
 
 void StreamMonitor::Attach(std::shared_ptr<StreamSink> sink) {
   {
@@ -82,33 +45,32 @@ void StreamMonitor::Shutdown() {
   for (const auto& sink : gone) sink->OnDetached();
 }
 
-void StreamMonitor::Count(Stream& stream, const SampleTime& time, bool decoded,
-                          std::size_t joint_count) {
-  std::lock_guard lock(stream.mutex);
-  ++stream.received;
-  if (decoded) {
-    stream.joint_count = joint_count;
-  } else {
-    ++stream.undecodable;
-  }
-  stream.arrivals[stream.next] = time.steady_ns;
-  stream.next = (stream.next + 1) % kArrivals;
-}
-
-template <class T>
-void StreamMonitor::Deliver(const SampleTime& time, zenoh::ByteView payload, const T* decoded) {
-  std::shared_lock lock(sinks_mutex_);
-  for (const auto& sink : sinks_) {
-    if constexpr (std::is_same_v<T, AllBasicStreamData>) {
-      sink->OnBasic(time, payload, decoded);
+template <Stream S>
+void StreamMonitor::Receive(zenoh::ByteView payload, const MessageOf<S>* decoded) noexcept {
+  const SampleTime time = NowSampleTime();
+  {
+    Counts& counts = counts_[static_cast<std::size_t>(S)];
+    std::lock_guard lock(counts.mutex);
+    ++counts.received;
+    if (decoded != nullptr) {
+      counts.joint_count = StreamTraits<S>::JointCount(*decoded);
     } else {
-      sink->OnExtra(time, payload, decoded);
+      ++counts.undecodable;
     }
+    counts.arrivals[counts.next] = time.steady_ns;
+    counts.next = (counts.next + 1) % kArrivals;
   }
+  std::shared_lock lock(sinks_mutex_);
+  for (const auto& sink : sinks_) sink->OnSample(time, payload, decoded);
 }
 
-StreamCounters StreamMonitor::Counters(bool basic, std::int64_t now_steady_ns) const {
-  const Stream& stream = basic ? basic_ : extra_;
+template void StreamMonitor::Receive<Stream::Basic>(zenoh::ByteView,
+                                                    const MessageOf<Stream::Basic>*) noexcept;
+template void StreamMonitor::Receive<Stream::Extra>(zenoh::ByteView,
+                                                    const MessageOf<Stream::Extra>*) noexcept;
+
+StreamCounters StreamMonitor::Counters(Stream which, std::int64_t now_steady_ns) const {
+  const Counts& stream = counts_[static_cast<std::size_t>(which)];
   std::lock_guard lock(stream.mutex);
   StreamCounters counters;
   counters.received = stream.received;

@@ -10,11 +10,11 @@
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
+#include <tuple>
 #include <vector>
 
 #include "middleware/sample_tap.hpp"
-#include "msgs/basic_stream_data.hpp"
-#include "msgs/extra_stream_data.hpp"
+#include "stream/stream_traits.hpp"
 
 namespace korvel::quor_impl {
 
@@ -26,15 +26,16 @@ struct SampleTime {
 
 SampleTime NowSampleTime();
 
-// Receives every sample of both streams, on the delivering thread. Must not throw and must
-// return quickly: the stream's next sample waits for it.
+// Receives every sample of both streams (told apart by their message type), on the
+// delivering thread. Must not throw and must return quickly: the stream's next sample
+// waits for it.
 class StreamSink {
  public:
   virtual ~StreamSink() = default;
-  virtual void OnBasic(const SampleTime& time, zenoh::ByteView payload,
-                       const zenoh_msgs::quor_msg::AllBasicStreamData* decoded) noexcept = 0;
-  virtual void OnExtra(const SampleTime& time, zenoh::ByteView payload,
-                       const zenoh_msgs::quor_msg::AllExtraStreamData* decoded) noexcept = 0;
+  virtual void OnSample(const SampleTime& time, zenoh::ByteView payload,
+                        const MessageOf<Stream::Basic>* decoded) noexcept = 0;
+  virtual void OnSample(const SampleTime& time, zenoh::ByteView payload,
+                        const MessageOf<Stream::Extra>* decoded) noexcept = 0;
   // The streams are gone (their client was destroyed): nothing follows.
   virtual void OnDetached() noexcept = 0;
 };
@@ -56,9 +57,11 @@ class StreamMonitor {
   StreamMonitor(const StreamMonitor&) = delete;
   StreamMonitor& operator=(const StreamMonitor&) = delete;
 
-  // What the two subscriptions report to; they must not outlive the monitor.
-  zenoh_mdw::SampleTap<zenoh_msgs::quor_msg::AllBasicStreamData>* basic_tap() noexcept;
-  zenoh_mdw::SampleTap<zenoh_msgs::quor_msg::AllExtraStreamData>* extra_tap() noexcept;
+  // What a stream's subscription reports to; it must not outlive the monitor.
+  template <Stream S>
+  zenoh_mdw::SampleTap<MessageOf<S>>* tap() noexcept {
+    return &std::get<static_cast<std::size_t>(S)>(taps_);
+  }
 
   // A sink attached after Shutdown is told OnDetached at once.
   void Attach(std::shared_ptr<StreamSink> sink);
@@ -66,13 +69,13 @@ class StreamMonitor {
   // Tells every sink that the streams are gone; samples arriving later reach no sink.
   void Shutdown();
 
-  StreamCounters Counters(bool basic, std::int64_t now_steady_ns) const;
+  StreamCounters Counters(Stream stream, std::int64_t now_steady_ns) const;
 
  private:
   // Arrival times of the last samples, for the rate over the last second.
   static constexpr std::size_t kArrivals = 4096;
 
-  struct Stream {
+  struct Counts {
     mutable std::mutex mutex;
     std::uint64_t received = 0;
     std::uint64_t undecodable = 0;
@@ -81,17 +84,23 @@ class StreamMonitor {
     std::size_t next = 0;  // ring position of the next arrival
   };
 
-  template <class T>
-  class Tap;
+  template <Stream S>
+  class Tap final : public zenoh_mdw::SampleTap<MessageOf<S>> {
+   public:
+    explicit Tap(StreamMonitor& monitor) : monitor_(monitor) {}
+    void OnSample(zenoh::ByteView payload, const MessageOf<S>* decoded) noexcept override {
+      monitor_.Receive<S>(payload, decoded);
+    }
 
-  void Count(Stream& stream, const SampleTime& time, bool decoded, std::size_t joint_count);
-  template <class T>
-  void Deliver(const SampleTime& time, zenoh::ByteView payload, const T* decoded);
+   private:
+    StreamMonitor& monitor_;
+  };
 
-  Stream basic_;
-  Stream extra_;
-  std::unique_ptr<zenoh_mdw::SampleTap<zenoh_msgs::quor_msg::AllBasicStreamData>> basic_tap_;
-  std::unique_ptr<zenoh_mdw::SampleTap<zenoh_msgs::quor_msg::AllExtraStreamData>> extra_tap_;
+  template <Stream S>
+  void Receive(zenoh::ByteView payload, const MessageOf<S>* decoded) noexcept;
+
+  std::array<Counts, 2> counts_;  // by Stream
+  std::tuple<Tap<Stream::Basic>, Tap<Stream::Extra>> taps_{*this, *this};
 
   mutable std::shared_mutex sinks_mutex_;
   std::vector<std::shared_ptr<StreamSink>> sinks_;

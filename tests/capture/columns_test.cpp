@@ -108,13 +108,13 @@ TEST(ColumnBuilderTest, RowsHoldWhatStatesGivesForTheSameSample) {
     SCOPED_TRACE(c.what);
     testing::LogCapture log;
     quor::BasicBatch batch;
-    AppendBasic(samples, samples.size(), c.layout, false, batch);
+    Append<Stream::Basic>(samples, samples.size(), c.layout, false, batch);
     ASSERT_EQ(batch.rows, 3u);
     ASSERT_EQ(batch.groups.size(), c.groups);
     for (std::size_t row = 0; row < samples.size(); ++row) {
-      const auto states = AssembleRobotStates(samples[row].message, c.layout.group_names,
+      const auto states = Logged(AssembleRobotStates(samples[row].message, c.layout.group_names,
                                               c.layout.start_ids, c.layout.dofs,
-                                              c.layout.joint_count);
+                                              c.layout.joint_count));
       for (const auto& [g, col] : batch.groups) {
         const auto found = states.find(g);
         if (found == states.end()) {
@@ -134,6 +134,63 @@ TEST(ColumnBuilderTest, RowsHoldWhatStatesGivesForTheSameSample) {
   }
 }
 
+// Every field's column holds that field and no other: each list and array of the sample
+// has values of its own, and every column is compared by name with the record's field.
+TEST(ColumnBuilderTest, EveryColumnHoldsItsOwnField) {
+  ClientLayout layout = TwoArm({{JointGroup::ARM_2, "ARM_2"}});
+  CapturedSample<AllBasicStreamData> basic = Basic({3, 4}, 16, 0);
+  float v = 100.0F;
+  for (auto& c : basic.message.cartesian_data) {
+    for (auto* a : {&c.tcp_twist, &c.tcp_wrench_local, &c.raw_tcp_wrench_local, &c.raw_ft_sensor,
+                    &c.ignored_6}) {
+      for (float& x : *a) x = (v += 1.0F);
+    }
+  }
+  quor::BasicBatch states_batch;
+  Append<Stream::Basic>({basic}, 1, layout, false, states_batch);
+  const quor::RobotStates r = Logged(AssembleRobotStates(basic.message, layout.group_names,
+                                                  layout.start_ids, layout.dofs))
+                                  .at(JointGroup::ARM_2);
+  const quor::StateColumns& s = states_batch.groups.at(JointGroup::ARM_2);
+  ASSERT_EQ(s.dof, 7u);
+  EXPECT_EQ(s.q, r.q);
+  EXPECT_EQ(s.theta, r.theta);
+  EXPECT_EQ(s.dq, r.dq);
+  EXPECT_EQ(s.dtheta, r.dtheta);
+  EXPECT_EQ(s.tau, r.tau);
+  EXPECT_EQ(s.tau_dot, r.tau_dot);
+  EXPECT_EQ(s.tau_ext, r.tau_ext);
+  EXPECT_EQ(s.tau_interact, r.tau_interact);
+  EXPECT_EQ(s.temperature, r.temperature);
+  EXPECT_EQ(s.flange_pose, Values(r.flange_pose));
+  EXPECT_EQ(s.tcp_pose, Values(r.tcp_pose));
+  EXPECT_EQ(s.tcp_twist, Values(r.tcp_twist));
+  EXPECT_EQ(s.tcp_wrench, Values(r.tcp_wrench));
+  EXPECT_EQ(s.tcp_wrench_local, Values(r.tcp_wrench_local));
+  EXPECT_EQ(s.raw_tcp_wrench, Values(r.raw_tcp_wrench));
+  EXPECT_EQ(s.raw_tcp_wrench_local, Values(r.raw_tcp_wrench_local));
+  EXPECT_EQ(s.raw_ft_sensor, Values(r.raw_ft_sensor));
+
+  CapturedSample<AllExtraStreamData> extra = Extra({3, 4}, 16);
+  for (auto& c : extra.message.cartesian_data) {
+    for (auto* a : {&c.tcp_twist_d, &c.tcp_wrench_d}) {
+      for (float& x : *a) x = (v += 1.0F);
+    }
+  }
+  quor::ExtraBatch actions_batch;
+  Append<Stream::Extra>({extra}, 1, layout, false, actions_batch);
+  const quor::RobotActions a = Logged(AssembleRobotActions({0, 0}, extra.message, layout.group_names,
+                                                    layout.start_ids, layout.dofs))
+                                   .at(JointGroup::ARM_2);
+  const quor::ActionColumns& d = actions_batch.groups.at(JointGroup::ARM_2);
+  EXPECT_EQ(d.q_d, a.q_d);
+  EXPECT_EQ(d.dq_d, a.dq_d);
+  EXPECT_EQ(d.tau_d, a.tau_d);
+  EXPECT_EQ(d.tcp_pose_d, Values(a.tcp_pose_d));
+  EXPECT_EQ(d.tcp_twist_d, Values(a.tcp_twist_d));
+  EXPECT_EQ(d.tcp_wrench_d, Values(a.tcp_wrench_d));
+}
+
 // Each stream is checked against its own length: extra lists longer than the basic ones
 // are the robot's layout, not a change of it.
 TEST(ColumnBuilderTest, TheExtraStreamIsCheckedAgainstItsOwnLength) {
@@ -150,7 +207,7 @@ TEST(ColumnBuilderTest, TheExtraStreamIsCheckedAgainstItsOwnLength) {
     layout.extra_joint_count = c.extra_count;
     testing::LogCapture log;
     quor::ExtraBatch batch;
-    AppendExtra(samples, samples.size(), layout, false, batch);
+    Append<Stream::Extra>(samples, samples.size(), layout, false, batch);
     EXPECT_EQ(batch.layout_ok, c.fits) << c.extra_count.value_or(0);
     const double q6 = Row(batch.groups.at(JointGroup::ARM_1).q_d, 0, 7)[6];
     if (c.fits[0] != 0) {
@@ -178,11 +235,11 @@ TEST(CaptureCoreTest, ExtraRowsAreStampedAndCheckedAsActionsDoes) {
   core.Seed({41, -5}, std::nullopt);
   const auto deliver_extra = [&](std::size_t joints) {
     const auto s = Extra({0, 3}, joints);
-    core.OnExtra(SampleTime{}, zenoh::ByteView(), &s.message);
+    core.OnSample(SampleTime{}, zenoh::ByteView(), &s.message);
   };
   deliver_extra(18);
   const auto basic = Basic({0, 3}, 16, 9);
-  core.OnBasic(SampleTime{}, zenoh::ByteView(), &basic.message);
+  core.OnSample(SampleTime{}, zenoh::ByteView(), &basic.message);
   deliver_extra(16);
   const quor::CaptureBatch batch = core.Drain();
   EXPECT_EQ(batch.extra.robot_time, (std::vector<std::int32_t>{41, -5, 109, 7}));

@@ -64,15 +64,15 @@ const Dofs kTwoArmDofs{{JointGroup::ALL, 21}, {JointGroup::ARMS, 14}, {JointGrou
 TEST(JointGroupsFromIndicesTest, NamesEachValidGroupOnceInValueOrder) {
   testing::LogCapture log;
   const GroupNames expected{{JointGroup::ALL, "ALL"}, {JointGroup::ARM_1, "ARM_1"}};
-  EXPECT_EQ(JointGroupsFromIndices({3, 0, 3}, true), expected);
-  EXPECT_TRUE(JointGroupsFromIndices({}, false).empty());
+  EXPECT_EQ(Logged(JointGroupsFromIndices({3, 0, 3}, Stream::Basic)), expected);
+  EXPECT_TRUE(Logged(JointGroupsFromIndices({}, Stream::Extra)).empty());
   EXPECT_TRUE(log.Lines().empty());
 }
 
 TEST(JointGroupsFromIndicesTest, InvalidIndexDiscardsEverything) {
   testing::LogCapture log;
-  EXPECT_TRUE(JointGroupsFromIndices({0, 6}, true).empty());
-  EXPECT_TRUE(JointGroupsFromIndices({2, 65535}, false).empty());
+  EXPECT_TRUE(Logged(JointGroupsFromIndices({0, 6}, Stream::Basic)).empty());
+  EXPECT_TRUE(Logged(JointGroupsFromIndices({2, 65535}, Stream::Extra)).empty());
   EXPECT_EQ(log.Errors(),
             (std::vector<std::string>{
                 "[korvel::quor::Client] The received basic data contains invalid joint group "
@@ -80,7 +80,7 @@ TEST(JointGroupsFromIndicesTest, InvalidIndexDiscardsEverything) {
                 "[korvel::quor::Client] The received extra data contains invalid joint group "
                 "index [65535]"}));
   try {
-    JointGroupsFromIndices({0, 1}, true);
+    Logged(JointGroupsFromIndices({0, 1}, Stream::Basic));
     FAIL() << "index 1 has no name";
   } catch (const std::out_of_range& e) {
     EXPECT_STREQ(e.what(), "map::at");
@@ -111,7 +111,7 @@ TEST(SegmentTest, CutsOnlyRunsInsideTheList) {
 TEST(AssembleRobotStatesTest, CutsTheTwoArmSampleIntoGroups) {
   testing::LogCapture log;
   const AllBasicStreamData msg = MakeBasic({0, 2, 3, 4, 5}, 21);
-  const auto states = AssembleRobotStates(msg, kTwoArmNames, kTwoArmStarts, kTwoArmDofs);
+  const auto states = Logged(AssembleRobotStates(msg, kTwoArmNames, kTwoArmStarts, kTwoArmDofs));
   ASSERT_EQ(states.size(), 5u);
   std::size_t i = 0;
   for (const auto& [group, record] : states) {
@@ -135,8 +135,8 @@ TEST(AssembleRobotStatesTest, CutsTheTwoArmSampleIntoGroups) {
 TEST(AssembleRobotStatesTest, LayoutEdgeCases) {
   testing::LogCapture log;
   // A group with DoF 0 succeeds with empty joint vectors.
-  auto states = AssembleRobotStates(MakeBasic({0}, 7), {{JointGroup::ALL, "ALL"}},
-                                    {{JointGroup::ALL, 3}}, {{JointGroup::ALL, 0}});
+  auto states = Logged(AssembleRobotStates(MakeBasic({0}, 7), {{JointGroup::ALL, "ALL"}},
+                                    {{JointGroup::ALL, 3}}, {{JointGroup::ALL, 0}}));
   ASSERT_EQ(states.size(), 1u);
   EXPECT_TRUE(states.at(JointGroup::ALL).q.empty());
   EXPECT_TRUE(states.at(JointGroup::ALL).temperature.empty());
@@ -145,7 +145,7 @@ TEST(AssembleRobotStatesTest, LayoutEdgeCases) {
   // Cartesian data and no timestamp.
   AllBasicStreamData msg = MakeBasic({0, 7}, 7);
   msg.timestamp = {-3, 0x80000005u};
-  states = AssembleRobotStates(msg, {}, {}, {});
+  states = Logged(AssembleRobotStates(msg, {}, {}, {}));
   ASSERT_EQ(states.size(), 2u);
   const auto& unnamed = states.at(static_cast<JointGroup>(7));
   EXPECT_EQ(unnamed.timestamp, (Stamp{0, 0}));
@@ -153,8 +153,8 @@ TEST(AssembleRobotStatesTest, LayoutEdgeCases) {
   EXPECT_EQ(unnamed.tcp_wrench_local[0], 2.5);
 
   // The second timestamp word keeps its bits and reads negative from 2^31 on.
-  states = AssembleRobotStates(msg, {{JointGroup::ALL, "ALL"}}, {{JointGroup::ALL, 0}},
-                               {{JointGroup::ALL, 7}});
+  states = Logged(AssembleRobotStates(msg, {{JointGroup::ALL, "ALL"}}, {{JointGroup::ALL, 0}},
+                               {{JointGroup::ALL, 7}}));
   EXPECT_EQ(states.at(JointGroup::ALL).timestamp, (Stamp{-3, -2147483643}));
   EXPECT_EQ(StampFromWire({1, 0xFFFFFFFFu}), (Stamp{1, -1}));
   EXPECT_TRUE(log.Lines().empty());
@@ -164,7 +164,7 @@ TEST(AssembleRobotStatesTest, LayoutEdgeCases) {
 TEST(AssemblyTest, ARepeatedIndexTakesTheLaterCartesianEntry) {
   testing::LogCapture log;
   const AllBasicStreamData basic = MakeBasic({3, 0, 3}, 7);  // wrenches 1.5, 2.5, 3.5
-  const auto states = AssembleRobotStates(basic, {}, {}, {});
+  const auto states = Logged(AssembleRobotStates(basic, {}, {}, {}));
   ASSERT_EQ(states.size(), 2u);
   EXPECT_EQ(states.at(JointGroup::ARM_1).tcp_wrench_local[0], 3.5);
   EXPECT_EQ(states.at(JointGroup::ARM_1).tcp_wrench[0], 3.5);
@@ -176,7 +176,7 @@ TEST(AssemblyTest, ARepeatedIndexTakesTheLaterCartesianEntry) {
   extra.cartesian_data[0].tcp_wrench_d = {1, 0, 0, 0, 0, 0};
   extra.cartesian_data[1].tcp_wrench_d = {2, 0, 0, 0, 0, 0};
   extra.cartesian_data[1].tcp_pose_d = {0, 0, 7, 1, 0, 0, 0};
-  const auto actions = AssembleRobotActions({1, 2}, extra, {}, {}, {});
+  const auto actions = Logged(AssembleRobotActions({1, 2}, extra, {}, {}, {}));
   ASSERT_EQ(actions.size(), 1u);
   EXPECT_EQ(actions.at(JointGroup::ARM_2).tcp_wrench_d[0], 2.0);
   EXPECT_EQ(actions.at(JointGroup::ARM_2).tcp_pose_d[2], 7.0);
@@ -214,7 +214,7 @@ TEST(AssembleRobotStatesTest, FailuresYieldAnEmptyMapAndOneErrorLine) {
   };
   for (const auto& c : cases) {
     testing::LogCapture log;
-    EXPECT_TRUE(AssembleRobotStates(c.msg, kTwoArmNames, c.starts, c.dofs).empty()) << c.name;
+    EXPECT_TRUE(Logged(AssembleRobotStates(c.msg, kTwoArmNames, c.starts, c.dofs)).empty()) << c.name;
     EXPECT_EQ(log.Errors(), std::vector<std::string>{c.error}) << c.name;
   }
 }
@@ -232,8 +232,8 @@ TEST(AssemblyTest, ARobotWithAnotherLayoutGivesOneErrorLineAndNoGroups) {
   two_arm_extra.joint_data = {Ramp(1, 21), Ramp(2, 21), Ramp(3, 21)};
   {
     testing::LogCapture log;
-    EXPECT_TRUE(AssembleRobotStates(two_arm, names, starts, dofs, 7).empty());
-    EXPECT_TRUE(AssembleRobotActions({1, 2}, two_arm_extra, names, starts, dofs, 7).empty());
+    EXPECT_TRUE(Logged(AssembleRobotStates(two_arm, names, starts, dofs, 7)).empty());
+    EXPECT_TRUE(Logged(AssembleRobotActions({1, 2}, two_arm_extra, names, starts, dofs, 7)).empty());
     EXPECT_EQ(log.Errors(),
               (std::vector<std::string>{
                   "[korvel::quor::Client] The robot's joint layout has changed: its joint lists "
@@ -246,20 +246,20 @@ TEST(AssemblyTest, ARobotWithAnotherLayoutGivesOneErrorLineAndNoGroups) {
     // Back with fewer joints than at connection: every group still cuts, yet the layout
     // is not the one learnt.
     testing::LogCapture log;
-    EXPECT_TRUE(AssembleRobotStates(MakeBasic({0, 3}, 7), names, starts, dofs, 21).empty());
+    EXPECT_TRUE(Logged(AssembleRobotStates(MakeBasic({0, 3}, 7), names, starts, dofs, 21)).empty());
     EXPECT_EQ(log.Errors(), (std::vector<std::string>{
                                 "[korvel::quor::Client] The robot's joint layout has changed: its "
                                 "joint lists hold 7 joints, 21 when this client connected; "
                                 "create a new client"}));
   }
   testing::LogCapture log;
-  EXPECT_EQ(AssembleRobotStates(MakeBasic({0, 3}, 7), names, starts, dofs, 7).size(), 2u);
-  EXPECT_EQ(AssembleRobotStates(two_arm, names, starts, dofs, 0).size(), 5u);  // count unknown
+  EXPECT_EQ(Logged(AssembleRobotStates(MakeBasic({0, 3}, 7), names, starts, dofs, 7)).size(), 2u);
+  EXPECT_EQ(Logged(AssembleRobotStates(two_arm, names, starts, dofs, 0)).size(), 5u);  // count unknown
   EXPECT_TRUE(log.Lines().empty());
 }
 
-// Readers of many samples check first and assemble only what fits: the check must agree
-// with the assembly on every sample, or a row would differ from states().
+// Readers of many samples take ok() of the unlogged assembly as whether a sample fits: it
+// must agree with what states() answers on every sample, or a row would differ from it.
 TEST(AssemblyTest, TheFitCheckAgreesWithTheAssembly) {
   AllBasicStreamData short_q = MakeBasic({0, 3, 4}, 21);
   short_q.joint_data.q.resize(20);
@@ -271,11 +271,42 @@ TEST(AssemblyTest, TheFitCheckAgreesWithTheAssembly) {
       {MakeBasic({0, 3}, 22), 21}};
   for (const auto& [msg, count] : cases) {
     testing::LogCapture log;
-    const bool assembled = !AssembleRobotStates(msg, kTwoArmNames, kTwoArmStarts, kTwoArmDofs,
-                                                count).empty();
-    EXPECT_EQ(StatesFitLayout(msg, kTwoArmNames, kTwoArmStarts, kTwoArmDofs, count), assembled)
+    const bool assembled = !Logged(AssembleRobotStates(msg, kTwoArmNames, kTwoArmStarts, kTwoArmDofs,
+                                                count)).empty();
+    EXPECT_EQ(AssembleRobotStates(msg, kTwoArmNames, kTwoArmStarts, kTwoArmDofs, count).ok(), assembled)
         << msg.joint_data.q.size() << " joints, count " << count;
   }
+}
+
+// The assembly itself logs nothing: a failure comes back with the very line its caller
+// logs, so that readers of many samples can skip it without a line per sample.
+TEST(AssemblyTest, FailuresComeBackUnloggedWithTheirLine) {
+  testing::LogCapture log;
+  AllBasicStreamData one_cartesian = MakeBasic({0, 3}, 21);
+  one_cartesian.cartesian_data.pop_back();
+  const auto states =
+      AssembleRobotStates(one_cartesian, kTwoArmNames, kTwoArmStarts, kTwoArmDofs);
+  EXPECT_FALSE(states.ok());
+  EXPECT_TRUE(states.value.empty());
+  EXPECT_EQ(states.error,
+            "[korvel::quor::Client] The received data has mismatched sizes: cartesian_data size "
+            "is 1, expected number of joint groups is 2");
+  const auto actions = AssembleRobotActions({1, 2}, AllExtraStreamData{}, kTwoArmNames,
+                                            kTwoArmStarts, kTwoArmDofs, 7);
+  EXPECT_EQ(actions.error,
+            "[korvel::quor::Client] Failed to segment desired joint data for joint group [0]");
+  const auto groups = JointGroupsFromIndices({0, 6}, Stream::Extra);
+  EXPECT_TRUE(groups.value.empty());
+  EXPECT_EQ(groups.error,
+            "[korvel::quor::Client] The received extra data contains invalid joint group index "
+            "[6]");
+  const auto contacts = AssembleMultiContactForces(MakeBasic({0}, 7), kTwoArmNames,
+                                                   kTwoArmStarts, kTwoArmDofs);
+  EXPECT_EQ(contacts.error,
+            "[korvel::quor::Client] Failed to segment multi-contact forces for joint group [0]");
+  EXPECT_TRUE(log.Lines().empty());
+  EXPECT_TRUE(AssembleRobotStates(MakeBasic({0, 3}, 21), kTwoArmNames, kTwoArmStarts,
+                                  kTwoArmDofs).ok());
 }
 
 TEST(AssembleRobotActionsTest, StampsWithTheGivenTimeAndPassesTheWrenchThrough) {
@@ -288,8 +319,8 @@ TEST(AssembleRobotActionsTest, StampsWithTheGivenTimeAndPassesTheWrenchThrough) 
   c.tcp_twist_d = {0, 0.2F, 0, 0, 0, 0};
   c.tcp_wrench_d = {1, 0, 0, 0, 0, 0};
   msg.cartesian_data = {c};
-  const auto actions = AssembleRobotActions({5, -6}, msg, {{JointGroup::ALL, "ALL"}},
-                                            {{JointGroup::ALL, 0}}, {{JointGroup::ALL, 7}});
+  const auto actions = Logged(AssembleRobotActions({5, -6}, msg, {{JointGroup::ALL, "ALL"}},
+                                            {{JointGroup::ALL, 0}}, {{JointGroup::ALL, 7}}));
   ASSERT_EQ(actions.size(), 1u);
   const auto& a = actions.at(JointGroup::ALL);
   EXPECT_EQ(a.timestamp, (Stamp{5, -6}));
@@ -301,7 +332,7 @@ TEST(AssembleRobotActionsTest, StampsWithTheGivenTimeAndPassesTheWrenchThrough) 
   EXPECT_EQ(a.tcp_wrench_d, (std::array<double, 6>{1, 0, 0, 0, 0, 0}));
 
   msg.joint_group_indices = {3};
-  const auto cartesian_only = AssembleRobotActions({5, 6}, msg, {}, {}, {});
+  const auto cartesian_only = Logged(AssembleRobotActions({5, 6}, msg, {}, {}, {}));
   ASSERT_EQ(cartesian_only.size(), 1u);
   EXPECT_EQ(cartesian_only.at(JointGroup::ARM_1).timestamp, (Stamp{0, 0}));
   EXPECT_TRUE(cartesian_only.at(JointGroup::ARM_1).q_d.empty());
@@ -324,13 +355,13 @@ TEST(AssembleRobotActionsTest, FailuresYieldAnEmptyMapAndOneErrorLine) {
        "[korvel::quor::Client] Failed to segment desired joint data for joint group [0]"}};
   for (const auto& [msg, error] : cases) {
     testing::LogCapture log;
-    EXPECT_TRUE(AssembleRobotActions({1, 1}, msg, {{JointGroup::ALL, "ALL"}},
-                                     {{JointGroup::ALL, 0}}, {{JointGroup::ALL, 7}})
+    EXPECT_TRUE(Logged(AssembleRobotActions({1, 1}, msg, {{JointGroup::ALL, "ALL"}},
+                                     {{JointGroup::ALL, 0}}, {{JointGroup::ALL, 7}}))
                     .empty());
     EXPECT_EQ(log.Errors(), std::vector<std::string>{error});
   }
   testing::LogCapture log;
-  EXPECT_TRUE(AssembleRobotActions({1, 1}, {}, {{JointGroup::ARM_2, "ARM_2"}}, {}, {}).empty());
+  EXPECT_TRUE(Logged(AssembleRobotActions({1, 1}, {}, {{JointGroup::ARM_2, "ARM_2"}}, {}, {})).empty());
   EXPECT_EQ(log.Errors(), std::vector<std::string>{"[korvel::quor::Client] Missing start ID or "
                                                    "DoF metadata for joint group [4]"});
 }
@@ -343,8 +374,8 @@ TEST(MultiContactTest, CutsPerGroupOrFailsWithItsOwnLine) {
   }
   const GroupNames arm2{{JointGroup::ARM_2, "ARM_2"}};
   testing::LogCapture log;
-  const auto positions = AssembleMultiContactPositions(msg, arm2, kTwoArmStarts, kTwoArmDofs);
-  const auto forces = AssembleMultiContactForces(msg, arm2, kTwoArmStarts, kTwoArmDofs);
+  const auto positions = Logged(AssembleMultiContactPositions(msg, arm2, kTwoArmStarts, kTwoArmDofs));
+  const auto forces = Logged(AssembleMultiContactForces(msg, arm2, kTwoArmStarts, kTwoArmDofs));
   ASSERT_EQ(positions.at(JointGroup::ARM_2).size(), 7u);
   EXPECT_EQ(positions.at(JointGroup::ARM_2)[0], Eigen::Vector3d(0.7F, 1, 2));
   EXPECT_EQ(forces.at(JointGroup::ARM_2)[6], Eigen::Vector3d(3, 4, 0.2F * 13));
@@ -352,9 +383,9 @@ TEST(MultiContactTest, CutsPerGroupOrFailsWithItsOwnLine) {
 
   msg.joint_data.contact_positions.resize(13);
   msg.joint_data.contact_forces.resize(13);
-  EXPECT_TRUE(AssembleMultiContactPositions(msg, arm2, kTwoArmStarts, kTwoArmDofs).empty());
-  EXPECT_TRUE(AssembleMultiContactForces(msg, arm2, kTwoArmStarts, kTwoArmDofs).empty());
-  EXPECT_TRUE(AssembleMultiContactForces(msg, arm2, {}, kTwoArmDofs).empty());
+  EXPECT_TRUE(Logged(AssembleMultiContactPositions(msg, arm2, kTwoArmStarts, kTwoArmDofs)).empty());
+  EXPECT_TRUE(Logged(AssembleMultiContactForces(msg, arm2, kTwoArmStarts, kTwoArmDofs)).empty());
+  EXPECT_TRUE(Logged(AssembleMultiContactForces(msg, arm2, {}, kTwoArmDofs)).empty());
   EXPECT_EQ(log.Errors(),
             (std::vector<std::string>{
                 "[korvel::quor::Client] Failed to segment multi-contact positions for joint "

@@ -4,13 +4,13 @@ basic:  seq, robot_sec, robot_nsec (the robot timestamp as states() gives it),
         receive_time_ns (wall clock, ns since the Unix epoch), layout_ok, system_state,
         safety_board_state, estop_released, enabling_device_on, safety_inputs.0-7,
         digital_inputs.0-19, digital_outputs.0-19, then per joint group
-        <GROUP>.<field>.<i>: q theta dq dtheta tau tau_dot tau_ext tau_interact temperature
-        (one per joint), flange_pose tcp_pose (7: x y z qw qx qy qz), tcp_twist tcp_wrench
-        tcp_wrench_local raw_tcp_wrench raw_tcp_wrench_local raw_ft_sensor (6); tcp_wrench
-        and raw_tcp_wrench in the world frame, as states() computes them.
+        <GROUP>.<field>.<i> for each field of states() (the columns of
+        korvelquor_capture.StateColumns, in their order): joint fields one per joint, poses
+        7 (x y z qw qx qy qz), twists and wrenches 6, the world-frame wrenches as states()
+        computes them.
 extra:  seq, robot_sec, robot_nsec (the latest basic timestamp when the sample arrived, as
-        actions() gives it), receive_time_ns, layout_ok, then per group q_d dq_d tau_d,
-        tcp_pose_d (7), tcp_twist_d tcp_wrench_d (6).
+        actions() gives it), receive_time_ns, layout_ok, then per group the fields of
+        actions() (ActionColumns) likewise.
 undecodable: stream, seq, size (bytes), receive_time_ns, reason.
 
 A row whose sample did not fit the layout learnt at connection has layout_ok False and NaN
@@ -18,16 +18,30 @@ group values.
 """
 from __future__ import annotations
 
+import functools
 from typing import Dict
 
 import numpy as np
 
-STATE_FIELDS = ("q", "theta", "dq", "dtheta", "tau", "tau_dot", "tau_ext", "tau_interact",
-                "temperature", "flange_pose", "tcp_pose", "tcp_twist", "tcp_wrench",
-                "tcp_wrench_local", "raw_tcp_wrench", "raw_tcp_wrench_local", "raw_ft_sensor")
-ACTION_FIELDS = ("q_d", "dq_d", "tau_d", "tcp_pose_d", "tcp_twist_d", "tcp_wrench_d")
+_GROUP_COLUMNS = {"STATE_FIELDS": "StateColumns", "ACTION_FIELDS": "ActionColumns"}
 STATUS_FIELDS = ("system_state", "safety_board_state", "estop_released", "enabling_device_on")
 FLAG_FIELDS = ("safety_inputs", "digital_inputs", "digital_outputs")
+
+
+@functools.lru_cache(maxsize=None)
+def _group_fields(columns_type) -> tuple:
+    # A joint group's fields are the native columns' properties, in the order they were
+    # defined (the order of the records' fields).
+    return tuple(name for name, value in vars(columns_type).items()
+                 if isinstance(value, property) and name != "dof")
+
+
+def __getattr__(name: str):
+    # STATE_FIELDS and ACTION_FIELDS, read when asked for: importing the tools loads no module.
+    if name in _GROUP_COLUMNS:
+        import korvelquor_capture as kc
+        return _group_fields(getattr(kc, _GROUP_COLUMNS[name]))
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 
 def _wide(columns: Dict[str, np.ndarray], prefix: str, values: np.ndarray):
@@ -45,15 +59,13 @@ def columns(stream: str, batch) -> Dict[str, np.ndarray]:
     out["robot_nsec"] = np.array(stamp[:, 1])
     out["receive_time_ns"] = np.array(batch.receive_time_ns)
     out["layout_ok"] = np.array(batch.layout_ok)
-    fields = ACTION_FIELDS
     if stream == "basic":
         for name in STATUS_FIELDS:
             out[name] = np.array(getattr(batch, name))
         for name in FLAG_FIELDS:
             _wide(out, name, getattr(batch, name))
-        fields = STATE_FIELDS
     for group, values in batch.groups.items():
-        for name in fields:
+        for name in _group_fields(type(values)):
             _wide(out, f"{group.name}.{name}", getattr(values, name))
     return out
 
