@@ -6,7 +6,9 @@
 // With --last, it keeps each channel's last N messages instead and runs until --seconds
 // pass, or (with --quiet S) until no message has come for S seconds once a line arrived on
 // stdin (the caller's word that the robot stopped): a bridge that lags behind its robot has
-// then sent all it had.
+// then sent all it had. A line holding a log time in ns also waits until every channel but
+// the actions has a message that recent: a bridge starved of the CPU may pause longer than
+// S while it still owes samples.
 //
 //   node live_client.mjs ws://127.0.0.1:PORT [--per N] [--seconds S] [--expect N] [--last]
 //                        [--quiet S] [--no-data]
@@ -93,10 +95,24 @@ client.on("message", ({ subscriptionId, timestamp, data }) => {
 setTimeout(() => finish(channels.size ? 0 : 1, "time is up"), seconds * 1000);
 if (quiet > 0) {
   let armed = false;
-  process.stdin.on("data", () => {
+  let until = 0n;
+  process.stdin.on("data", (line) => {
     armed = true;
+    const word = String(line).trim();
+    if (/^[0-9]+$/.test(word)) until = BigInt(word);
   });
+  const caughtUp = () =>
+    Object.entries(received).every(
+      ([topic, list]) =>
+        topic.endsWith("/actions") || (list.length && BigInt(list[list.length - 1].logTime) >= until),
+    );
+  // After this process itself was starved of the CPU, timers run before the messages that
+  // arrived meanwhile are handled: a late tick says nothing about the bridge being quiet.
+  let lastTick = Date.now();
   setInterval(() => {
-    if (armed && lastMessage && Date.now() - lastMessage > quiet * 1000) finish(0);
+    const now = Date.now();
+    if (now - lastTick > 300) lastMessage = Math.max(lastMessage, now);
+    lastTick = now;
+    if (armed && lastMessage && now - lastMessage > quiet * 1000 && caughtUp()) finish(0);
   }, 100);
 }
