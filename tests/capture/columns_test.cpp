@@ -104,13 +104,25 @@ TEST(ColumnBuilderTest, RowsHoldWhatStatesGivesForTheSameSample) {
   // The second sample names one group fewer: rows of a group a sample lacks hold NaN.
   const std::vector<CapturedSample<AllBasicStreamData>> samples = {
       Basic({0, 2, 3, 4, 5}, 16, 0), Basic({0, 2, 3, 4}, 16, 1), Basic({0, 2, 3, 4, 5}, 16, 2)};
+  // Appended at once, and a sample per append as a drain's chunks come: a group that a
+  // later chunk does not name still gets its rows.
+  for (const std::size_t chunk : {std::size_t{3}, std::size_t{1}}) {
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(std::string(c.what) + ", chunks of " + std::to_string(chunk));
     testing::LogCapture log;
     quor::BasicBatch batch;
-    Append<Stream::Basic>(samples, samples.size(), c.layout, false, batch);
+    for (std::size_t i = 0; i < samples.size(); i += chunk) {
+      const std::vector<CapturedSample<AllBasicStreamData>> part(
+          samples.begin() + static_cast<std::ptrdiff_t>(i),
+          samples.begin() + static_cast<std::ptrdiff_t>(std::min(i + chunk, samples.size())));
+      Append<Stream::Basic>(part, part.size(), c.layout, false, batch);
+    }
     ASSERT_EQ(batch.rows, 3u);
     ASSERT_EQ(batch.groups.size(), c.groups);
+    for (const auto& [g, col] : batch.groups) {
+      ASSERT_EQ(col.tcp_pose.size(), batch.rows * 7) << static_cast<int>(g);
+      ASSERT_EQ(col.q.size(), batch.rows * col.dof) << static_cast<int>(g);
+    }
     for (std::size_t row = 0; row < samples.size(); ++row) {
       const auto states = Logged(AssembleRobotStates(samples[row].message, c.layout.group_names,
                                               c.layout.start_ids, c.layout.dofs,
@@ -131,6 +143,7 @@ TEST(ColumnBuilderTest, RowsHoldWhatStatesGivesForTheSameSample) {
       }
     }
     EXPECT_TRUE(log.Lines().empty());
+  }
   }
 }
 
