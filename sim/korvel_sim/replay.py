@@ -54,20 +54,20 @@ def _tools():
 # imports the client, so the tools' tests hold the two together: a client reading a replay
 # must compute these functions' values on every segment.
 
-def first_score(v: float) -> float:
-    if v >= 0.15:
-        return min((v - 0.15) / 0.07 * 60 + 40, 100.0)
+def _score(v: float, knee: float, top_span: float, mid_span: float) -> float:
+    if v >= knee:
+        return min((v - knee) / top_span * 60 + 40, 100.0)
     if v >= 0.08:
-        return (v - 0.08) / 0.06999999999999999 * 20 + 20
+        return (v - 0.08) / mid_span * 20 + 20
     return v / 0.08 * 20 if v >= 0 else 0.0
+
+
+def first_score(v: float) -> float:
+    return _score(v, 0.15, 0.07, 0.06999999999999999)
 
 
 def second_score(v: float) -> float:
-    if v >= 0.3:
-        return min((v - 0.3) / 0.45 * 60 + 40, 100.0)
-    if v >= 0.08:
-        return (v - 0.08) / 0.21999999999999997 * 20 + 20
-    return v / 0.08 * 20 if v >= 0 else 0.0
+    return _score(v, 0.3, 0.45, 0.21999999999999997)
 
 
 _CORNERS = {first_score: ((0.0, 0.0), (0.08, 20.0), (0.15, 40.0), (0.22, 100.0)),

@@ -55,6 +55,18 @@ time, and a panel of the digital inputs and outputs, into an image file (format 
 extension: .png, .svg, .pdf)."""
 
 
+def _robot_args(parser: argparse.ArgumentParser):
+    """The commands that connect to a robot."""
+    parser.add_argument("--serial", required=True, help="robot serial number, e.g. AB-4s-012345")
+    parser.add_argument("--verbose", action="store_true",
+                        help="let the client log its connection steps (on standard output)")
+
+
+def _rate_arg(parser: argparse.ArgumentParser, flag: str, what: str):
+    parser.add_argument(flag, default="100", metavar="HZ",
+                        help=f"{what}, or full for every sample (default 100)")
+
+
 def _parser() -> argparse.ArgumentParser:
     p = argparse.ArgumentParser(prog="korvelquor", description=DESCRIPTION)
     p.add_argument("--version", action="version", version=f"korvelquor_tools {__version__}")
@@ -62,19 +74,16 @@ def _parser() -> argparse.ArgumentParser:
 
     r = sub.add_parser("record", help="record both streams of a robot into an MCAP file",
                        description=RECORD_HELP)
-    r.add_argument("--serial", required=True, help="robot serial number, e.g. AB-4s-012345")
+    _robot_args(r)
     r.add_argument("--out", required=True, metavar="FILE.mcap", help="the recording to write")
     r.add_argument("--duration", type=float, metavar="S",
                    help="seconds to record (default: until Ctrl-C or SIGTERM)")
     r.add_argument("--compression", choices=("zstd", "lz4", "none"), default="zstd",
                    help="compression of the file's chunks (default zstd)")
-    r.add_argument("--view-rate", default="100", metavar="HZ",
-                   help="samples a second per stream in the decoded (Foxglove) channels: a "
-                        "number, or full for every sample (default 100)")
+    _rate_arg(r, "--view-rate", "samples a second per stream in the decoded (Foxglove) "
+                                "channels: a number")
     r.add_argument("--no-view", action="store_true",
                    help="only the raw channels, no decoded ones")
-    r.add_argument("--verbose", action="store_true",
-                   help="let the client log its connection steps (on standard output)")
 
     e = sub.add_parser("export", help="write a recording's samples as Parquet or CSV tables",
                        description=EXPORT_HELP)
@@ -82,20 +91,16 @@ def _parser() -> argparse.ArgumentParser:
     e.add_argument("--to", required=True, nargs=2, metavar=("FORMAT", "DIR"),
                    help="parquet or csv and the folder to write the tables into, or foxglove "
                         "and the MCAP file to write")
-    e.add_argument("--view-rate", default="100", metavar="HZ",
-                   help="with --to foxglove: samples a second per stream in the decoded "
-                        "channels, or full (default 100)")
+    _rate_arg(e, "--view-rate", "with --to foxglove: samples a second per stream in the "
+                                "decoded channels")
 
     lv = sub.add_parser("live", help="serve a robot live to Foxglove (WebSocket)",
                         description=LIVE_HELP)
-    lv.add_argument("--serial", required=True, help="robot serial number, e.g. AB-4s-012345")
+    _robot_args(lv)
     lv.add_argument("--port", type=int, default=8765, help="TCP port (default 8765; 0: any free)")
     lv.add_argument("--host", default="127.0.0.1",
                     help="address to bind to (default 127.0.0.1, this machine only)")
-    lv.add_argument("--rate", default="100", metavar="HZ",
-                    help="samples a second per stream sent, or full (default 100)")
-    lv.add_argument("--verbose", action="store_true",
-                    help="let the client log its connection steps (on standard output)")
+    _rate_arg(lv, "--rate", "samples a second per stream sent")
 
     pl = sub.add_parser("plot", help="plot joint positions, TCP wrench and digital I/O",
                         description=PLOT_HELP)

@@ -111,6 +111,25 @@ fn guarded<F: FnOnce() -> i8>(f: F) -> i8 {
     catch_unwind(AssertUnwindSafe(f)).unwrap_or_else(|_| failed(Z_EGENERIC, "panic in zenoh"))
 }
 
+/// A zenoh object made: boxed into `*out` for the C++ side, or the reason it failed.
+unsafe fn hand_out<T, E: std::fmt::Display>(out: *mut *mut T, made: Result<T, E>) -> i8 {
+    match made {
+        Ok(handle) => {
+            *out = Box::into_raw(Box::new(handle));
+            Z_OK
+        }
+        Err(e) => failed(Z_ENETWORK, e),
+    }
+}
+
+/// Takes back a handle from the C++ side (null: nothing) and ends it; a panic stays here.
+unsafe fn take_back<T>(handle: *mut T, end: impl FnOnce(Box<T>)) {
+    if !handle.is_null() {
+        let handle = Box::from_raw(handle);
+        let _ = catch_unwind(AssertUnwindSafe(move || end(handle)));
+    }
+}
+
 /// A key expression's text: UTF-8 and no longer than zenoh can carry.
 unsafe fn str_arg<'a>(data: *const c_char, len: usize) -> Result<&'a str, String> {
     if data.is_null() {
@@ -171,9 +190,7 @@ pub extern "C" fn kz_config_default(out: *mut *mut KzConfig) -> i8 {
 
 #[no_mangle]
 pub unsafe extern "C" fn kz_config_drop(config: *mut KzConfig) {
-    if !config.is_null() {
-        drop(Box::from_raw(config));
-    }
+    take_back(config, drop);
 }
 
 /// Opens a session; the configuration is consumed whatever the outcome.
@@ -186,13 +203,7 @@ pub unsafe extern "C" fn kz_session_open(config: *mut KzConfig, out: *mut *mut K
         return Z_ENULL;
     }
     let config = Box::from_raw(config);
-    guarded(move || match zenoh::open(config.0).wait() {
-        Ok(session) => {
-            *out = Box::into_raw(Box::new(KzSession(session)));
-            Z_OK
-        }
-        Err(e) => failed(Z_ENETWORK, e),
-    })
+    guarded(move || hand_out(out, zenoh::open(config.0).wait().map(KzSession)))
 }
 
 /// Closes the session: waits for zenoh's close (at most its own timeout). The handle stays
@@ -211,11 +222,7 @@ pub unsafe extern "C" fn kz_session_close(session: *mut KzSession) {
 /// Frees a session handle (closed or not).
 #[no_mangle]
 pub unsafe extern "C" fn kz_session_free(session: *mut KzSession) {
-    if session.is_null() {
-        return;
-    }
-    let session = Box::from_raw(session);
-    let _ = catch_unwind(AssertUnwindSafe(move || drop(session)));
+    take_back(session, drop);
 }
 
 /// Canonizes a key expression in place (canonization never lengthens it) and checks it.
@@ -271,28 +278,19 @@ pub unsafe extern "C" fn kz_subscriber_declare(
             let notice = &notice;
             with_view(sample.payload(), |data, len| (on_sample)(notice.context.0, data, len));
         };
-        match session.declare_subscriber(ke).callback(callback).wait() {
-            Ok(subscriber) => {
-                *out = Box::into_raw(Box::new(KzSubscriber(Some(subscriber))));
-                Z_OK
-            }
-            Err(e) => failed(Z_ENETWORK, e),
-        }
+        let declared = session.declare_subscriber(ke).callback(callback).wait();
+        hand_out(out, declared.map(|s| KzSubscriber(Some(s))))
     })
 }
 
 /// Undeclares the subscription and frees the handle.
 #[no_mangle]
 pub unsafe extern "C" fn kz_subscriber_undeclare(subscriber: *mut KzSubscriber) {
-    if subscriber.is_null() {
-        return;
-    }
-    let mut subscriber = Box::from_raw(subscriber);
-    let _ = catch_unwind(AssertUnwindSafe(move || {
-        if let Some(s) = subscriber.0.take() {
+    take_back(subscriber, |mut s| {
+        if let Some(s) = s.0.take() {
             let _ = s.undeclare().wait();
         }
-    }));
+    });
 }
 
 /// Issues a query with an optional payload (encoding zenoh/serialized) and a timeout.
@@ -364,12 +362,9 @@ pub unsafe extern "C" fn kz_querier_declare(
         Err(code) => return code,
     };
     let session = &(*session).0;
-    guarded(move || match session.declare_querier(ke).wait() {
-        Ok(querier) => {
-            *out = Box::into_raw(Box::new(KzQuerier(Some(querier))));
-            Z_OK
-        }
-        Err(e) => failed(Z_ENETWORK, e),
+    guarded(move || {
+        let declared = session.declare_querier(ke).wait();
+        hand_out(out, declared.map(|q| KzQuerier(Some(q))))
     })
 }
 
@@ -393,13 +388,9 @@ pub unsafe extern "C" fn kz_querier_has_matching(querier: *const KzQuerier, out:
 
 #[no_mangle]
 pub unsafe extern "C" fn kz_querier_undeclare(querier: *mut KzQuerier) {
-    if querier.is_null() {
-        return;
-    }
-    let mut querier = Box::from_raw(querier);
-    let _ = catch_unwind(AssertUnwindSafe(move || {
-        if let Some(q) = querier.0.take() {
+    take_back(querier, |mut q| {
+        if let Some(q) = q.0.take() {
             let _ = q.undeclare().wait();
         }
-    }));
+    });
 }
