@@ -1,31 +1,22 @@
-"""Reading a recording record by record, checked, and tolerant of a file cut short.
+"""Reading a recording sample by sample, checked, and tolerant of a file cut short.
 
-Only the `mcap` package is needed here (no NumPy, no native module), so the substitute
-controller can replay with it. A file that is not a recording of this tool, or of a format or
-protocol version this tool does not know, raises RecordingError naming the file and what was
-expected. A file that ends early (recorder killed, disk full) yields every complete sample
-and then sets `end` to say where it stops.
+The file is read natively (korvelquor_capture.RecordingReader, over the MCAP library). A file
+that is not a recording of this tool, or of a format or protocol version this tool does not
+know, raises RecordingError naming the file and what was expected. A file that ends early
+(recorder killed, disk full) yields every complete sample and then sets `end` to say where
+it stops.
 """
 from __future__ import annotations
 
-import io
 import os
-import struct
-import zlib
 from dataclasses import dataclass, field
-from typing import BinaryIO, Dict, Iterator, List, Optional, Tuple
-
-from mcap.opcode import Opcode
-from mcap.records import Channel, Chunk, Footer, Header, Message, Metadata
-from mcap.data_stream import ReadDataStream
-from mcap.writer import MCAP0_MAGIC as MAGIC  # the MCAP magic bytes, as the package states them
+from typing import Dict, Iterator, List, Optional, Tuple
 
 from . import fileformat as ff
 from .errors import RecordingError
 
-_RECORD_HEAD = struct.Struct("<BQ")
-_MESSAGE_HEAD = struct.Struct("<HIQQ")  # channel id, sequence, log time, publish time
 EXPECTED = "an MCAP recording made by `korvelquor record`"
+BLOCK_ROWS = 1024  # samples read natively at once
 
 
 @dataclass
@@ -45,6 +36,13 @@ class End:
     good_bytes: int = 0         # bytes up to the end of the last complete record
     problem: str = ""           # why reading stopped early, if it did
     skipped: List[Tuple[int, str]] = field(default_factory=list)  # damaged records: (byte, why)
+
+    @classmethod
+    def of(cls, native: dict) -> "End":
+        """From a native reader's `end`."""
+        return cls(complete=native["complete"], size=native["size"],
+                   good_bytes=native["good_bytes"], problem=native["problem"],
+                   skipped=list(native["skipped"]))
 
     @property
     def clean(self) -> bool:
@@ -69,8 +67,7 @@ class Recording:
     info: Dict[str, str]
     metadata: Dict[str, Dict[str, str]] = field(default_factory=dict)
     end: Optional[End] = None
-    _file: Optional[BinaryIO] = None
-    _channels: Dict[int, str] = field(default_factory=dict)
+    _reader: object = None  # the native reader, until samples() has read it
 
     # --- the facts recorded at the start -----------------------------------------------------
 
@@ -97,109 +94,28 @@ class Recording:
         """Every complete sample in file order (arrival order within each stream). A damaged
         record is skipped; reading stops at the closing records or where the file is cut
         short. `end` then tells which, and lists what was skipped. Can be called once."""
-        if self._file is None:
+        if self._reader is None:
             raise RecordingError(f"{self.path}: samples() can be read only once")
-        f, self._file = self._file, None
-        try:
-            yield from self._records(f)
-        finally:
-            f.close()
-
-    def _records(self, f) -> Iterator[Sample]:
-        size = os.fstat(f.fileno()).st_size
-        end = End(size=size, good_bytes=f.tell())
-        self.end = end
+        reader, self._reader = self._reader, None
         while True:
-            head = f.read(_RECORD_HEAD.size)
-            if not head:
-                end.problem = "the file ends without its closing records"
-                return
-            if len(head) < _RECORD_HEAD.size:
-                end.problem = f"the file ends inside a record header at byte {size}"
-                return
-            opcode, length = _RECORD_HEAD.unpack(head)
-            start = end.good_bytes
-            if length > size - start - _RECORD_HEAD.size:
-                end.problem = (f"the file ends inside a record that starts at byte {start} and "
-                               f"announces {length} bytes")
-                return
-            body = f.read(length)
             try:
-                samples = self._parse(opcode, body, length)
-            except Exception as e:  # a damaged record: its length still leads to the next
-                end.skipped.append((start, str(e)))
-                samples = []
-            yield from samples
-            if opcode == Opcode.FOOTER:
-                end.good_bytes = f.tell()
-                end.complete = f.read(len(MAGIC)) == MAGIC
-                if not end.complete:
-                    end.problem = "the closing magic bytes are missing"
-                return
-            end.good_bytes = f.tell()
-
-    def _parse(self, opcode: int, body: bytes, length: int) -> List[Sample]:
-        """The samples of one record; notes channels and metadata on the way."""
-        stream = ReadDataStream(io.BytesIO(body))
-        if opcode == Opcode.CHUNK:
-            return self._chunk_samples(Chunk.read(stream))
-        if opcode == Opcode.MESSAGE:
-            records = [Message.read(stream, length)]
-        elif opcode == Opcode.CHANNEL:
-            records = [Channel.read(stream)]
-        elif opcode == Opcode.METADATA:
-            m = Metadata.read(stream)
-            self.metadata[m.name] = dict(m.metadata)
-            return []
-        elif opcode == Opcode.FOOTER:
-            Footer.read(stream)
-            return []
-        else:
-            return []
-        out = []
-        for r in records:
-            if isinstance(r, Channel):
-                self._add_channel(r)
-            elif isinstance(r, Message):
-                name = self._channels.get(r.channel_id)
-                if name is not None:
-                    out.append(Sample(name, r.sequence, r.log_time, r.publish_time, r.data))
-        return out
-
-    def _chunk_samples(self, chunk: Chunk) -> List[Sample]:
-        """The samples of a chunk. Its message records are read here with one struct call
-        each, several times faster than through the mcap package's record objects."""
-        data = _decompress(chunk)
-        if chunk.uncompressed_crc and zlib.crc32(data) != chunk.uncompressed_crc:
-            raise ValueError("chunk checksum mismatch")
-        out = []
-        pos, end = 0, len(data)
-        channels = self._channels
-        while pos < end:
-            opcode, length = _RECORD_HEAD.unpack_from(data, pos)
-            pos += _RECORD_HEAD.size
-            if pos + length > end:
-                raise ValueError("a record runs past the end of its chunk")
-            if opcode == Opcode.MESSAGE:
-                channel, sequence, log_time, publish_time = _MESSAGE_HEAD.unpack_from(data, pos)
-                name = channels.get(channel)
-                if name is not None:
-                    out.append(Sample(name, sequence, log_time, publish_time,
-                                      data[pos + _MESSAGE_HEAD.size:pos + length]))
-            elif opcode == Opcode.CHANNEL:
-                self._add_channel(Channel.read(ReadDataStream(io.BytesIO(data[pos:pos + length]))))
-            pos += length
-        return out
-
-    def _add_channel(self, channel: Channel):
-        stream = channel.metadata.get("stream")
-        if stream in ff.STREAMS and channel.message_encoding == ff.MESSAGE_ENCODING:
-            self._channels[channel.id] = stream
+                block = reader.next_raw()
+            except ValueError as e:
+                raise RecordingError(str(e)) from None
+            if block is None:
+                break
+            data, offsets = block["data"], block["offsets"].tolist()
+            for i, (stream, seq, log_time, publish_time) in enumerate(zip(
+                    block["stream"].tolist(), block["sequence"].tolist(),
+                    block["log_time"].tolist(), block["publish_time"].tolist())):
+                yield Sample(ff.STREAMS[stream], seq, log_time, publish_time,
+                             data[offsets[i]:offsets[i + 1]])
+        self.end = End.of(reader.end)
+        for name, values in reader.metadata.items():
+            self.metadata.setdefault(name, dict(values))
 
     def close(self):
-        if self._file is not None:
-            self._file.close()
-            self._file = None
+        self._reader = None
 
     def __enter__(self):
         return self
@@ -208,90 +124,19 @@ class Recording:
         self.close()
 
 
-def _decompress(chunk: Chunk) -> bytes:
-    if chunk.compression == "zstd":
-        import zstandard
-        return zstandard.ZstdDecompressor().decompress(chunk.data,
-                                                       max_output_size=chunk.uncompressed_size)
-    if chunk.compression == "lz4":
-        import lz4.frame
-        return lz4.frame.decompress(chunk.data)
-    if chunk.compression == "":
-        return chunk.data
-    raise ValueError(f"unknown chunk compression '{chunk.compression}'")
-
-
-def _read_record(f, path, what):
-    head = f.read(_RECORD_HEAD.size)
-    if len(head) < _RECORD_HEAD.size:
-        raise RecordingError(f"{path}: the file ends before its {what}; expected {EXPECTED}")
-    opcode, length = _RECORD_HEAD.unpack(head)
-    if length > 1 << 24:
-        raise RecordingError(f"{path}: the record after the header is not the {what}; "
-                             f"expected {EXPECTED}")
-    body = f.read(length)
-    if len(body) < length:
-        raise RecordingError(f"{path}: the file ends inside its {what}; expected {EXPECTED}")
-    return opcode, ReadDataStream(io.BytesIO(body))
-
-
-def _read_start_metadata(f, rec: Recording):
-    """The metadata records that follow the recording facts (layout, plan info, ...), so that
-    they are known before the first sample. Leaves the file at the first other record."""
-    while True:
-        start = f.tell()
-        head = f.read(_RECORD_HEAD.size)
-        if len(head) == _RECORD_HEAD.size:
-            opcode, length = _RECORD_HEAD.unpack(head)
-            if opcode == Opcode.METADATA and length < 1 << 24:
-                body = f.read(length)
-                if len(body) == length:
-                    m = Metadata.read(ReadDataStream(io.BytesIO(body)))
-                    rec.metadata[m.name] = dict(m.metadata)
-                    continue
-        f.seek(start)
-        return
-
-
 def open_recording(path) -> Recording:
     """Opens and checks a recording: the MCAP magic, this tool's profile, its first metadata
     record, a known format and protocol version. Raises RecordingError otherwise (and
     OSError when the file cannot be opened)."""
+    import korvelquor_capture as kc
+
     path = os.fspath(path)
-    f = open(path, "rb")
+    with open(path, "rb"):  # a file that cannot be opened is an OSError, as for any tool
+        pass
     try:
-        if f.read(len(MAGIC)) != MAGIC:
-            raise RecordingError(f"{path}: not an MCAP file (it does not begin with the MCAP "
-                                 f"magic bytes); expected {EXPECTED}")
-        opcode, body = _read_record(f, path, "MCAP header")
-        if opcode != Opcode.HEADER:
-            raise RecordingError(f"{path}: an MCAP file without its header; expected {EXPECTED}")
-        header = Header.read(body)
-        if header.profile != ff.PROFILE:
-            raise RecordingError(f"{path}: an MCAP file of profile '{header.profile}' (written "
-                                 f"by '{header.library}'), not of profile '{ff.PROFILE}'; "
-                                 f"expected {EXPECTED}")
-        opcode, body = _read_record(f, path, "recording facts")
-        meta = Metadata.read(body) if opcode == Opcode.METADATA else None
-        if meta is None or meta.name != ff.META_RECORDING:
-            raise RecordingError(f"{path}: an MCAP file of profile '{ff.PROFILE}' without its "
-                                 f"'{ff.META_RECORDING}' metadata first; expected {EXPECTED}")
-        info = dict(meta.metadata)
-        version = info.get("format_version")
-        if version != ff.FORMAT_VERSION:
-            raise RecordingError(f"{path}: a recording of format version '{version}'; this "
-                                 f"tool reads format version {ff.FORMAT_VERSION}")
-        protocol = info.get("protocol_version")
-        if protocol != ff.PROTOCOL_VERSION:
-            raise RecordingError(f"{path}: a recording of robot protocol version '{protocol}'; "
-                                 f"this tool knows protocol version {ff.PROTOCOL_VERSION}")
-        rec = Recording(path=path, info=info, _file=f)
-        rec.metadata[ff.META_RECORDING] = info
-        _read_start_metadata(f, rec)
-        return rec
-    except RecordingError:
-        f.close()
-        raise
-    except Exception as e:
-        f.close()
-        raise RecordingError(f"{path}: unreadable start of file ({e}); expected {EXPECTED}") from e
+        reader = kc.RecordingReader.open_raw(path, block_rows=BLOCK_ROWS)
+    except ValueError as e:
+        raise RecordingError(str(e)) from None
+    metadata = {name: dict(values) for name, values in reader.metadata.items()}
+    return Recording(path=path, info=metadata[ff.META_RECORDING], metadata=metadata,
+                     _reader=reader)
