@@ -56,10 +56,13 @@ from __future__ import annotations
 import json
 from typing import Dict, Mapping
 
-FORMAT_VERSION = "1"
-PROFILE = "korvelquor"
-PROTOCOL_VERSION = "v2.1"  # the only robot protocol the client speaks
-MESSAGE_ENCODING = "zenoh/serialized"
+import korvelquor_capture as _kc
+
+# Stated once, by the client library that writes and reads the files.
+FORMAT_VERSION = _kc.RECORDING_FORMAT["format_version"]
+PROFILE = _kc.RECORDING_FORMAT["profile"]
+PROTOCOL_VERSION = _kc.RECORDING_FORMAT["protocol_version"]  # the robot protocol it speaks
+MESSAGE_ENCODING = _kc.RECORDING_FORMAT["message_encoding"]
 STREAMS = ("basic", "extra")
 
 META_RECORDING = "korvelquor.recording"
@@ -77,8 +80,7 @@ PLAN_INFO_FIELDS = ("pt_name", "node_name", "node_path", "node_path_time_period"
 NS = 1_000_000_000
 
 
-def topic(serial: str, stream: str) -> str:
-    return f"korvel/robot/{serial}/{stream}_stream_data"
+topic = _kc.recording_topic  # (serial, stream): the robot's key expression of the stream
 
 
 def layout_to_metadata(layout: Mapping) -> Dict[str, str]:
