@@ -147,6 +147,18 @@ unsafe fn key_expr_arg(data: *const c_char, len: usize) -> Result<KeyExpr<'stati
     KeyExpr::try_from(text.to_owned()).map_err(|e| failed(Z_EINVAL, e))
 }
 
+/// The session and key expression of a declaration or query, or the code it fails with.
+unsafe fn session_key<'a>(
+    session: *const KzSession,
+    key_expr: *const c_char,
+    key_expr_len: usize,
+) -> Result<(&'a zenoh::Session, KeyExpr<'static>), i8> {
+    if session.is_null() {
+        return Err(Z_ENULL);
+    }
+    Ok((&(*session).0, key_expr_arg(key_expr, key_expr_len)?))
+}
+
 /// Copies zenoh's reason for the latest failure on the calling thread into `buffer` (cut to
 /// `size` - 1 bytes, zero-terminated) and returns its full length.
 #[no_mangle]
@@ -265,14 +277,13 @@ pub unsafe extern "C" fn kz_subscriber_declare(
     out: *mut *mut KzSubscriber,
 ) -> i8 {
     let notice = DropNotice { context: Context(context), on_drop };
-    if session.is_null() || out.is_null() {
+    if out.is_null() {
         return Z_ENULL;
     }
-    let ke = match key_expr_arg(key_expr, key_expr_len) {
-        Ok(ke) => ke,
+    let (session, ke) = match session_key(session, key_expr, key_expr_len) {
+        Ok(found) => found,
         Err(code) => return code,
     };
-    let session = &(*session).0;
     guarded(move || {
         let callback = move |sample: Sample| {
             let notice = &notice;
@@ -309,15 +320,11 @@ pub unsafe extern "C" fn kz_get(
     context: *mut c_void,
 ) -> i8 {
     let notice = DropNotice { context: Context(context), on_drop };
-    if session.is_null() {
-        return Z_ENULL;
-    }
-    let ke = match key_expr_arg(key_expr, key_expr_len) {
-        Ok(ke) => ke,
+    let (session, ke) = match session_key(session, key_expr, key_expr_len) {
+        Ok(found) => found,
         Err(code) => return code,
     };
     let payload = bytes_arg(payload, payload_len).to_vec();
-    let session = &(*session).0;
     guarded(move || {
         let callback = move |reply: zenoh::query::Reply| {
             let notice = &notice;
@@ -354,14 +361,13 @@ pub unsafe extern "C" fn kz_querier_declare(
     key_expr_len: usize,
     out: *mut *mut KzQuerier,
 ) -> i8 {
-    if session.is_null() || out.is_null() {
+    if out.is_null() {
         return Z_ENULL;
     }
-    let ke = match key_expr_arg(key_expr, key_expr_len) {
-        Ok(ke) => ke,
+    let (session, ke) = match session_key(session, key_expr, key_expr_len) {
+        Ok(found) => found,
         Err(code) => return code,
     };
-    let session = &(*session).0;
     guarded(move || {
         let declared = session.declare_querier(ke).wait();
         hand_out(out, declared.map(|q| KzQuerier(Some(q))))
