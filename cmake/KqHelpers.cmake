@@ -5,6 +5,16 @@ function(kq_library name)
   target_include_directories(${name} PUBLIC ${KQ_INCLUDE_ROOT})
 endfunction()
 
+# The defaults of both kinds of test: the "host" namespace, 300 s.
+macro(_kq_test_defaults)
+  if(NOT T_NAMESPACE)
+    set(T_NAMESPACE host)
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+endmacro()
+
 # kq_add_gtest(name SOURCES a.cpp ... LIBS lib ... [NETWORK [NAMESPACE ns]] [TIMEOUT s]
 #              [LABELS l ...])
 # A GoogleTest executable registered with CTest. NETWORK tests run inside a namespace of the
@@ -12,9 +22,7 @@ endfunction()
 # every test that opens a zenoh session must be one.
 function(kq_add_gtest name)
   cmake_parse_arguments(T "NETWORK" "TIMEOUT;NAMESPACE" "SOURCES;LIBS;LABELS" ${ARGN})
-  if(NOT T_NAMESPACE)
-    set(T_NAMESPACE host)
-  endif()
+  _kq_test_defaults()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${KQ_INCLUDE_ROOT})
@@ -28,9 +36,6 @@ function(kq_add_gtest name)
   else()
     add_test(NAME ${name} COMMAND ${name})
   endif()
-  if(NOT T_TIMEOUT)
-    set(T_TIMEOUT 300)
-  endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
 endfunction()
 
@@ -40,12 +45,7 @@ endfunction()
 # (the built modules' folder, for suites that import them).
 function(kq_add_pytest name)
   cmake_parse_arguments(T "" "NAMESPACE;TIMEOUT" "PATH" ${ARGN})
-  if(NOT T_NAMESPACE)
-    set(T_NAMESPACE host)
-  endif()
-  if(NOT T_TIMEOUT)
-    set(T_TIMEOUT 300)
-  endif()
+  _kq_test_defaults()
   add_test(NAME ${name}
            COMMAND ${PROJECT_SOURCE_DIR}/scripts/robotnet exec ${T_NAMESPACE}
                    ${PROJECT_SOURCE_DIR}/.venv/bin/python -m pytest -q -p no:cacheprovider
