@@ -141,15 +141,13 @@ def _put_basic(p: _Packer, m: AllBasicStreamData):
 
 
 def _put_extra_joint(p: _Packer, j: ExtraJointData):
-    p.seq("f", j.q_d)
-    p.seq("f", j.dq_d)
-    p.seq("f", j.tau_d)
+    for values in (j.q_d, j.dq_d, j.tau_d):
+        p.seq("f", values)
 
 
 def _put_extra_cartesian(p: _Packer, c: ExtraCartesianData):
-    p.seq("f", c.tcp_pose_d)
-    p.seq("f", c.tcp_twist_d)
-    p.seq("f", c.tcp_wrench_d)
+    for values in (c.tcp_pose_d, c.tcp_twist_d, c.tcp_wrench_d):
+        p.seq("f", values)
 
 
 def _put_extra(p: _Packer, m: AllExtraStreamData):
