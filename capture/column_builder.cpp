@@ -6,8 +6,10 @@
 #include <utility>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 
 #include "stream/assembly.hpp"
+#include "stream/assembly_segment.hpp"
 #include "stream/record_fields.hpp"
 
 namespace korvel::quor_impl {
@@ -84,6 +86,72 @@ void AppendStatus(const MessageOf<Stream::Basic>& m, quor::BasicBatch& out) {
   AppendFlags(out.digital_outputs, m.digital_outputs);
 }
 
+template <class Field>
+constexpr FieldKind kKindOf = std::decay_t<Field>::kKind;
+
+// Whether the assembly behind states() and actions() would give this message's groups (and
+// not fail): the same checks, in effect, as AssembleRobotStates / AssembleRobotActions.
+template <Stream S>
+bool Fits(const MessageOf<S>& m, const ClientLayout& layout, std::size_t joint_count) {
+  const auto& table = FieldsOf<typename StreamTraits<S>::Record>();
+  if (m.joint_group_indices.size() != m.cartesian_data.size()) return false;
+  for (const auto& [g, name] : layout.group_names) {
+    const auto start = layout.start_ids.find(g);
+    const auto dof = layout.dofs.find(g);
+    if (start == layout.start_ids.end() || dof == layout.dofs.end()) return false;
+    const bool fits = AllFields(table, [&](const auto& field) {
+      if constexpr (kKindOf<decltype(field)> == FieldKind::kJoint) {
+        return SegmentFits((m.joint_data.*field.wire).size(), start->second, dof->second);
+      }
+      return true;
+    });
+    if (!fits) return false;
+  }
+  return joint_count == 0 || StreamTraits<S>::JointCount(m) == joint_count;
+}
+
+// Writes row `row` of group g's columns as the assembly's record of g would hold it: joint
+// fields cut from the full lists (groups of the layout only), Cartesian fields widened from
+// the last entry naming g (zero when none does), the world-frame wrenches derived from
+// those as the assembly derives them. Builds no record: this runs for every sample.
+template <Stream S, class Columns>
+void PutGroup(const MessageOf<S>& m, quor::JointGroup g, unsigned int start, std::size_t row,
+              Columns& c) {
+  using Record = typename StreamTraits<S>::Record;
+  const auto& table = FieldsOf<Record>();
+  constexpr auto kColumns = Columns::Fields();
+  const auto& indices = m.joint_group_indices;
+  const typename decltype(m.cartesian_data)::value_type* entry = nullptr;
+  for (std::size_t i = indices.size(); i-- > 0;) {
+    if (static_cast<quor::JointGroup>(indices[i]) == g) {
+      entry = &m.cartesian_data[i];
+      break;
+    }
+  }
+  // Only fixed-size arrays: no allocation.
+  Record fixed{};
+  if (entry != nullptr) {
+    ForEachField(table, [&](const auto& field) {
+      if constexpr (kKindOf<decltype(field)> == FieldKind::kCartesian) {
+        const auto& from = entry->*field.wire;
+        auto& to = fixed.*field.member;
+        for (std::size_t j = 0; j < from.size(); ++j) to[j] = static_cast<double>(from[j]);
+      }
+    });
+    if constexpr (S == Stream::Basic) SetExtWrenchInWorld(fixed);
+  }
+  ForEachPair(table, kColumns, [&](const auto& field, auto column) {
+    if constexpr (kKindOf<decltype(field)> == FieldKind::kJoint) {
+      if (c.dof == 0) return;
+      const float* from = (m.joint_data.*field.wire).data() + start;
+      double* to = (c.*column).data() + row * c.dof;
+      for (std::size_t j = 0; j < c.dof; ++j) to[j] = static_cast<double>(from[j]);
+    } else {
+      PutRow(c.*column, row, field.Width(c.dof), &(fixed.*field.member));
+    }
+  });
+}
+
 }  // namespace
 
 template <Stream S>
@@ -122,21 +190,21 @@ void Append(const std::vector<CapturedSample<MessageOf<S>>>& samples, std::size_
     if constexpr (S == Stream::Basic) AppendStatus(s.message, out);
     // A sample that does not fit the layout leaves no error line per row: the rows of its
     // groups stay NaN and layout_ok says why.
-    const auto records = [&] {
-      if constexpr (S == Stream::Basic) {
-        return AssembleRobotStates(s.message, layout.group_names, layout.start_ids, layout.dofs,
-                                   joint_count);
-      } else {
-        return AssembleRobotActions(s.robot_time, s.message, layout.group_names,
-                                    layout.start_ids, layout.dofs, joint_count);
+    const auto& m = s.message;
+    const bool fits = Fits<S>(m, layout, joint_count);
+    out.layout_ok.push_back(fits ? 1 : 0);
+    if (fits) {
+      // The layout's groups, then those only the message names (their Cartesian values).
+      for (const auto& [g, name] : layout.group_names) {
+        PutGroup<S>(m, g, layout.start_ids.find(g)->second, row, open(g));
       }
-    }();
-    out.layout_ok.push_back(records.ok() ? 1 : 0);
-    for (const auto& [g, r] : records.value) {
-      auto& c = open(g);
-      ForEachPair(table, kColumns, [&](const auto& field, auto column) {
-        PutRow(c.*column, row, field.Width(c.dof), &(r.*field.member));
-      });
+      const auto& indices = m.joint_group_indices;
+      for (std::size_t i = 0; i < indices.size(); ++i) {
+        const auto g = static_cast<JointGroup>(indices[i]);
+        const bool seen = std::find(indices.begin(), indices.begin() + static_cast<std::ptrdiff_t>(i),
+                                    indices[i]) != indices.begin() + static_cast<std::ptrdiff_t>(i);
+        if (!seen && !layout.group_names.contains(g)) PutGroup<S>(m, g, 0, row, open(g));
+      }
     }
     ++row;
   }

@@ -1,6 +1,8 @@
 // A recording read natively, a block at a time, into the batches a live capture gives.
 
+#include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include <pybind11/numpy.h>
@@ -11,6 +13,7 @@
 #include "python/recorded_layout.hpp"
 #include "recording/file_format.hpp"
 #include "recording/reader_access.hpp"
+#include "stream/record_fields.hpp"
 
 namespace py = pybind11;
 
@@ -28,6 +31,45 @@ py::array_t<T> Copy(std::span<const T> values) {
   return out;
 }
 
+// Every group's values of a batch as one float64 block, one row per table column (groups
+// in their order, each group's fields in the order of its field table, each field's values
+// in order): each column contiguous, as pandas keeps a float block and Arrow a column.
+template <class Batch>
+py::array_t<double> GroupValues(const Batch& batch) {
+  using Columns = typename decltype(batch.groups)::mapped_type;
+  using Record = std::conditional_t<std::is_same_v<Columns, quor::StateColumns>,
+                                    quor::RobotStates, quor::RobotActions>;
+  const auto& table = quor_impl::FieldsOf<Record>();
+  constexpr auto kColumns = Columns::Fields();
+  const std::size_t rows = batch.rows;
+  std::size_t width = 0;
+  for (const auto& [g, c] : batch.groups) {
+    quor_impl::ForEachPair(table, kColumns, [&](const auto& field, auto column) {
+      const std::size_t w = field.Width(c.dof);
+      if ((c.*column).size() != rows * w) {
+        throw std::logic_error("a group column of " + std::to_string((c.*column).size()) +
+                               " values in a batch of " + std::to_string(rows) + " rows x " +
+                               std::to_string(w));
+      }
+      width += w;
+    });
+  }
+  py::array_t<double> out({static_cast<py::ssize_t>(width), static_cast<py::ssize_t>(rows)});
+  double* to = out.mutable_data();
+  py::gil_scoped_release release;
+  for (const auto& [g, c] : batch.groups) {
+    quor_impl::ForEachPair(table, kColumns, [&](const auto& field, auto column) {
+      const std::size_t w = field.Width(c.dof);
+      const double* from = (c.*column).data();
+      for (std::size_t r = 0; r < rows; ++r, from += w) {
+        for (std::size_t j = 0; j < w; ++j) to[j * rows + r] = from[j];
+      }
+      to += w * rows;
+    });
+  }
+  return out;
+}
+
 py::object Block(const RecordingReader& reader, int stream) {
   const quor_impl::RecordedArrays a = quor_impl::RecordingReaderAccess::Arrays(reader, stream);
   if (!a.in_block) return py::none();
@@ -40,6 +82,10 @@ py::object Block(const RecordingReader& reader, int stream) {
 }  // namespace
 
 void BindRecordingReader(py::module_& m) {
+  m.def("group_values", &GroupValues<quor::BasicBatch>, py::arg("batch"),
+        "Every joint group's columns of the batch as one float64 array (columns x rows), in "
+        "the order of batch.groups and each group's fields.");
+  m.def("group_values", &GroupValues<quor::ExtraBatch>, py::arg("batch"));
   py::dict format;
   format["format_version"] = rf::kFormatVersion;
   format["profile"] = rf::kProfile;

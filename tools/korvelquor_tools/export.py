@@ -14,7 +14,7 @@ from typing import Callable, Dict, Optional
 from . import fileformat as ff
 from .decode import decoded_blocks
 from .reader import End, Recording, open_recording
-from .tables import columns, frame, undecodable_columns
+from .tables import block_frame, columns, frame, table_block, undecodable_columns
 
 
 @dataclass
@@ -53,13 +53,29 @@ def read_recording(path, streams=ff.STREAMS,
         parts = {s: [] for s in streams}
         bad = []
         for stream, batch, block in decoded_blocks(rec, streams, progress=_progress_of(rec, progress)):
-            parts[stream].append(frame(columns(stream, batch)))
+            parts[stream].append(table_block(stream, batch))
             bad.append(frame(undecodable_columns(stream, batch, block)))
-        tables = {s: pd.concat(parts[s], ignore_index=True) if len(parts[s]) > 1 else parts[s][0]
-                  for s in streams}
+        tables = {s: _joined(parts.pop(s)) for s in streams}
         return Tables(path=rec.path, basic=tables.get("basic"), extra=tables.get("extra"),
                       undecodable=pd.concat(bad, ignore_index=True), metadata=dict(rec.metadata),
                       end=rec.end)
+
+
+def _joined(blocks):
+    """One DataFrame of a stream's blocks, in order."""
+    import numpy as np
+    import pandas as pd
+
+    names = blocks[0].column_names()
+    if any(b.column_names() != names for b in blocks[1:]):
+        # A group that only some blocks have: pandas aligns the columns (NaN where missing).
+        return pd.concat([block_frame(b.head, b.names, b.values) for b in blocks],
+                         ignore_index=True)
+    # Each column's blocks joined once; the group values stay one float block.
+    head = {k: np.concatenate([b.head[k] for b in blocks]) for k in blocks[0].head}
+    values = np.concatenate([b.values for b in blocks], axis=1)
+    blocks.clear()
+    return block_frame(head, names[len(head):], values)
 
 
 def _undecodable_schema():
