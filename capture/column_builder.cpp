@@ -211,6 +211,60 @@ void Append(const std::vector<CapturedSample<MessageOf<S>>>& samples, std::size_
   out.rows = rows;
 }
 
+namespace {
+
+template <Stream S>
+void Reserve(std::size_t rows, const ClientLayout& layout, BatchOf<S>& out) {
+  const auto& table = FieldsOf<typename StreamTraits<S>::Record>();
+  constexpr auto kColumns = ColumnsOf<S>::Fields();
+  // Without rows to come a batch keeps no groups, as Append leaves it.
+  if (rows == 0) return;
+  const std::size_t total = out.rows + rows;
+  const auto room = [&](auto& column, std::size_t width) {
+    std::size_t values = 0;
+    if (__builtin_mul_overflow(total, width, &values)) {
+      throw std::length_error("columns of " + std::to_string(total) + " rows of " +
+                              std::to_string(width) + " values do not fit in memory");
+    }
+    column.reserve(values);
+  };
+  room(out.seq, 1);
+  room(out.robot_time, 2);
+  room(out.receive_time_ns, 1);
+  room(out.receive_mono_ns, 1);
+  room(out.layout_ok, 1);
+  if constexpr (S == Stream::Basic) {
+    room(out.system_state, 1);
+    room(out.safety_board_state, 1);
+    room(out.estop_released, 1);
+    room(out.enabling_device_on, 1);
+    room(out.safety_inputs, 8);
+    room(out.digital_inputs, 20);
+    room(out.digital_outputs, 20);
+  }
+  for (const auto& [g, name] : layout.group_names) {
+    // Opened as Append opens a group of the layout, which sizes it before any row.
+    const auto [at, added] = out.groups.try_emplace(g);
+    if (added) {
+      const auto dof = layout.dofs.find(g);
+      at->second.dof = dof != layout.dofs.end() ? dof->second : 0;
+    }
+    ForEachPair(table, kColumns, [&](const auto& field, auto column) {
+      room(at->second.*column, field.Width(at->second.dof));
+    });
+  }
+}
+
+}  // namespace
+
+void ReserveRows(std::size_t rows, const ClientLayout& layout, quor::BasicBatch& out) {
+  Reserve<Stream::Basic>(rows, layout, out);
+}
+
+void ReserveRows(std::size_t rows, const ClientLayout& layout, quor::ExtraBatch& out) {
+  Reserve<Stream::Extra>(rows, layout, out);
+}
+
 template void Append<Stream::Basic>(const std::vector<CapturedSample<MessageOf<Stream::Basic>>>&,
                                     std::size_t, const ClientLayout&, bool, quor::BasicBatch&);
 template void Append<Stream::Extra>(const std::vector<CapturedSample<MessageOf<Stream::Extra>>>&,
