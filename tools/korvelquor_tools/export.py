@@ -14,7 +14,8 @@ from typing import Callable, Dict, Optional
 from . import fileformat as ff
 from .decode import decoded_blocks
 from .reader import End, Recording, open_recording
-from .tables import block_frame, columns, frame, table_block, undecodable_columns
+from .tables import (TableBlock, block_frame, columns, frame, group_column_names, table_block,
+                     table_head, undecodable_columns)
 
 
 @dataclass
@@ -50,15 +51,82 @@ def read_recording(path, streams=ff.STREAMS,
     import pandas as pd
 
     with open_recording(path) as rec:
-        parts = {s: [] for s in streams}
+        counts = _sample_counts(rec.path)
+        parts = {s: _Filling(counts.get(s) if counts is not None else None) for s in streams}
         bad = []
         for stream, batch, block in decoded_blocks(rec, streams, progress=_progress_of(rec, progress)):
-            parts[stream].append(table_block(stream, batch))
+            parts[stream].add(stream, batch)
             bad.append(frame(undecodable_columns(stream, batch, block)))
-        tables = {s: _joined(parts.pop(s)) for s in streams}
+        tables = {s: parts.pop(s).frame() for s in streams}
         return Tables(path=rec.path, basic=tables.get("basic"), extra=tables.get("extra"),
                       undecodable=pd.concat(bad, ignore_index=True), metadata=dict(rec.metadata),
                       end=rec.end)
+
+
+def _sample_counts(path) -> Optional[Dict[str, int]]:
+    """Samples per stream as the file's summary counts them (undecodable ones too), or None
+    for a file without a usable summary (one cut short)."""
+    try:
+        from mcap.reader import make_reader
+        with open(path, "rb") as f:
+            summary = make_reader(f).get_summary()
+        if summary is None or summary.statistics is None:
+            return None
+        counts: Dict[str, int] = {}
+        for cid, channel in summary.channels.items():
+            stream = channel.metadata.get("stream")
+            n = summary.statistics.channel_message_counts.get(cid, 0)
+            counts[stream] = counts.get(stream, 0) + n
+        return counts
+    except Exception:  # a damaged summary only costs the sizing
+        return None
+
+
+class _Filling:
+    """A stream's table filled block by block. With the stream's sample count known, its
+    columns are sized once and each block's values are written straight into them (no copy
+    per block, no joining at the end); otherwise, or once a block does not fit them (other
+    columns, more rows), the blocks are kept and joined at the end."""
+
+    def __init__(self, capacity: Optional[int]):
+        self.capacity, self.rows = capacity, 0
+        self.head = self.names = self.values = None
+        self.blocks = None if capacity is not None else []
+
+    def add(self, stream: str, batch):
+        import numpy as np
+        import korvelquor_capture as kc
+        if self.blocks is not None:
+            self.blocks.append(table_block(stream, batch))
+            return
+        head, names, n = table_head(stream, batch), group_column_names(batch), batch.rows
+        if self.head is None:
+            self.head = {k: np.empty(self.capacity, v.dtype) for k, v in head.items()}
+            self.names = names
+            self.values = np.empty((len(names), self.capacity))
+        if names != self.names or tuple(head) != tuple(self.head) or self.rows + n > self.capacity:
+            self.blocks = [self._filled()] if self.rows else []
+            self.blocks.append(TableBlock(head, names, kc.group_values(batch)))
+            self.head = self.values = None
+            return
+        at = slice(self.rows, self.rows + n)
+        for k, v in head.items():
+            self.head[k][at] = v
+        kc.group_values(batch, out=self.values[:, at])
+        self.rows += n
+
+    def _filled(self) -> TableBlock:
+        return TableBlock({k: v[:self.rows] for k, v in self.head.items()}, self.names,
+                          self.values[:, :self.rows])
+
+    def frame(self):
+        if self.blocks is not None:
+            return _joined(self.blocks)
+        return block_frame(*_parts(self._filled()))
+
+
+def _parts(b: TableBlock):
+    return b.head, b.names, b.values
 
 
 def _joined(blocks):

@@ -79,8 +79,8 @@ def _group_names(layout: tuple) -> Tuple[str, ...]:
                  for name, width in fields for i in range(width))
 
 
-def table_block(stream: str, batch) -> TableBlock:
-    """The table of one decoded batch (see TableBlock), every array an owned copy: the
+def table_head(stream: str, batch) -> Dict[str, np.ndarray]:
+    """The stream's own columns of a decoded batch (seq .. the I/O flags), owned copies: the
     batch's arrays view native memory that goes with it."""
     head: Dict[str, np.ndarray] = {}
     stamp = batch.robot_time
@@ -94,14 +94,22 @@ def table_block(stream: str, batch) -> TableBlock:
             head[name] = np.array(getattr(batch, name))
         for name in FLAG_FIELDS:
             _wide(head, name, getattr(batch, name))
+    return head
+
+
+def group_column_names(batch) -> Tuple[str, ...]:
+    """The names of the batch's group columns, in the order group_values gives them."""
+    return _group_names(tuple(
+        (group.name, tuple((name, getattr(values, name).shape[1])
+                           for name in _group_fields(type(values))))
+        for group, values in batch.groups.items()))
+
+
+def table_block(stream: str, batch) -> TableBlock:
+    """The table of one decoded batch (see TableBlock)."""
     import korvelquor_capture as kc
-    layout = tuple((group.name, tuple((name, getattr(values, name).shape[1])
-                                      for name in _group_fields(type(values))))
-                   for group, values in batch.groups.items())
     # One copy, natively, in column order: values[k] is the column names[k].
-    block = kc.group_values(batch)
-    names = _group_names(layout)
-    return TableBlock(head, names, block)
+    return TableBlock(table_head(stream, batch), group_column_names(batch), kc.group_values(batch))
 
 
 def columns(stream: str, batch) -> Dict[str, np.ndarray]:
