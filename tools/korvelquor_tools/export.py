@@ -158,6 +158,7 @@ class _TableFile:
     def __init__(self, path: Path, fmt: str, schema=None):
         self.path, self.fmt, self.schema, self.writer, self.rows = path, fmt, schema, None, 0
         self.left_out = set()  # columns first seen after the file's columns were fixed
+        self.names = None  # the file's column names, once fixed
 
     def write(self, cols):
         import pyarrow as pa
@@ -166,7 +167,9 @@ class _TableFile:
             # and the first had not (a robot naming another group) cannot join; one the
             # later block lacks is null there.
             n = len(next(iter(cols.values()))) if cols else 0
-            self.left_out.update(k for k in cols if k not in self.schema.names)
+            if self.names is None:
+                self.names = set(self.schema.names)
+            self.left_out.update(k for k in cols if k not in self.names)
             cols = {f.name: cols[f.name] if f.name in cols else pa.nulls(n, f.type)
                     for f in self.schema}
         table = pa.table(cols, schema=self.schema)
