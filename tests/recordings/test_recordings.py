@@ -264,9 +264,10 @@ def test_read_recording_tables_are_the_batches_whatever_the_block_edges(tmp_path
     # blocks not NaN before it; dtypes or column order changing with the block size.
     import functools
     import pandas as pd
-    from korvelquor_tools import export, tables
+    from korvelquor_tools import export, tables, writer
     from korvelquor_tools.decode import decoded_blocks
     from korvelquor_tools.reader import open_recording
+    monkeypatch.setattr(writer, "CHUNK_BYTES", 1)  # a chunk per message: blocks end anywhere
     make, layout = TABLE_CASES[case]
     b = [(make(k, (1, k)), T0 + 10_000 * (k + 1), (1, k)) for k in range(9)]
     b.insert(5, (b"\x01\x02\x03", T0 + 55_000, (0, 0)))
@@ -275,12 +276,16 @@ def test_read_recording_tables_are_the_batches_whatever_the_block_edges(tmp_path
     with open_recording(path) as rec:  # one block: the batches as the client's columns
         whole = {s: batch for s, batch, _ in decoded_blocks(rec, block_rows=1_000)}
     frames = {}
-    for block_rows in (1, 3, 1_000):
+    counted = export._sample_counts
+    # Tables sized from the file's sample counts, and (a file cut short has no summary)
+    # joined from their blocks.
+    for sized, block_rows in ((True, 1), (True, 3), (False, 1), (False, 3), (True, 1_000)):
         monkeypatch.setattr(export, "decoded_blocks",
                             functools.partial(decoded_blocks, block_rows=block_rows))
-        frames[block_rows] = read_recording(path)
+        monkeypatch.setattr(export, "_sample_counts", counted if sized else lambda path: None)
+        frames[sized, block_rows] = read_recording(path)
     for stream, batch in whole.items():
-        one = getattr(frames[1_000], stream)
+        one = getattr(frames[True, 1_000], stream)
         assert len(one) == batch.rows
         assert one["seq"].tolist() == batch.seq.tolist()
         for group, values in batch.groups.items():
@@ -288,12 +293,13 @@ def test_read_recording_tables_are_the_batches_whatever_the_block_edges(tmp_path
                 wide = getattr(values, name)
                 got = one[[f"{group.name}.{name}.{i}" for i in range(wide.shape[1])]]
                 np.testing.assert_array_equal(got.to_numpy(), wide, err_msg=f"{group.name}.{name}")
-        for block_rows in (1, 3):
-            pd.testing.assert_frame_equal(getattr(frames[block_rows], stream), one,
-                                          check_exact=True)
+        for key, read in frames.items():
+            pd.testing.assert_frame_equal(getattr(read, stream), one, check_exact=True,
+                                          obj=str(key))
     if case == "a group first named mid-file":
-        late = frames[1].basic
+        late = frames[True, 1].basic
         assert np.isnan(late["ARM_2.tcp_pose.2"].to_numpy()[:4]).all()
         assert late["ARM_2.tcp_pose.2"].tolist()[4:] == [4.0, 5.0, 6.0, 7.0, 8.0]
     if case == "a group of zero joints":
-        assert "ARMS.q.0" not in frames[1].basic and "ARMS.tcp_pose.0" in frames[1].basic
+        basic_table = frames[True, 1].basic
+        assert "ARMS.q.0" not in basic_table and "ARMS.tcp_pose.0" in basic_table
