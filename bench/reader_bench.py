@@ -97,16 +97,16 @@ def speeds(path: Path, samples: int, work: Path, anchor: bool):
     """read_recording and export to Parquet, samples per second."""
     import korvelquor_tools.export as ex
     import python_reader_anchor
-    native = ex.decoded_blocks
-    if anchor:
-        ex.decoded_blocks = python_reader_anchor.decoded_blocks
+    read = python_reader_anchor.read_recording if anchor else (
+        lambda p: vars(ex.read_recording(p)))
+    tables, dt_frames = _timed(lambda: read(path))
+    assert len(tables["basic"]) + len(tables["extra"]) == samples
+    del tables
+    restore = python_reader_anchor.patch_export(ex) if anchor else (lambda: None)
     try:
-        tables, dt_frames = _timed(lambda: ex.read_recording(path))
-        assert len(tables.basic) + len(tables.extra) == samples
-        del tables
         _, dt_parquet = _timed(lambda: ex.export(path, "parquet", work / f"out-{anchor}"))
     finally:
-        ex.decoded_blocks = native
+        restore()
     return {"dataframes_samples_per_s": samples / dt_frames,
             "parquet_samples_per_s": samples / dt_parquet}
 
