@@ -157,7 +157,7 @@ def decoded_blocks(rec: Recording, streams=ff.STREAMS, block_rows: int = BLOCK_R
         progress(count)
 
 
-def _columns(stream: str, batch):
+def _columns(stream: str, batch, buffer=None):
     """A batch's table as the tools built it before: one copied 1-D array per column."""
     from korvelquor_tools import tables as tb
     out = {}

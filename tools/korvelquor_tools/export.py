@@ -14,7 +14,7 @@ from typing import Callable, Dict, Optional
 from . import fileformat as ff
 from .decode import decoded_blocks
 from .reader import End, Recording, open_recording
-from .tables import (TableBlock, block_frame, columns, frame, group_column_names, table_block,
+from .tables import (ColumnBuffer, TableBlock, block_frame, columns, frame, group_column_names, table_block,
                      table_head, undecodable_columns)
 
 
@@ -217,9 +217,11 @@ def export(path, fmt: str, out_dir,
         files = {name: _TableFile(out / f"{name}.{fmt}", fmt) for name in ff.STREAMS}
         files["undecodable"] = _TableFile(out / f"undecodable.{fmt}", fmt, _undecodable_schema())
         listed = []
+        buffers = {name: ColumnBuffer() for name in ff.STREAMS}
         try:
             for stream, batch, block in decoded_blocks(rec, progress=_progress_of(rec, progress)):
-                files[stream].write(columns(stream, batch))
+                # Each block is written before the next is built: one buffer per stream.
+                files[stream].write(columns(stream, batch, buffers[stream]))
                 bad = undecodable_columns(stream, batch, block)
                 files["undecodable"].write(bad)
                 listed += zip(bad["stream"], bad["seq"].tolist(), bad["size"].tolist(),

@@ -20,7 +20,7 @@ from __future__ import annotations
 
 import functools
 from dataclasses import dataclass
-from typing import Dict, Tuple
+from typing import Dict, Optional, Tuple
 
 import numpy as np
 
@@ -105,16 +105,35 @@ def group_column_names(batch) -> Tuple[str, ...]:
         for group, values in batch.groups.items()))
 
 
-def table_block(stream: str, batch) -> TableBlock:
-    """The table of one decoded batch (see TableBlock)."""
+class ColumnBuffer:
+    """Memory for the group values of one block after another, for a caller that is done
+    with each block before it takes the next (export writes it): reused, so that not every
+    block takes fresh memory from the system."""
+
+    def __init__(self):
+        self._values: Optional[np.ndarray] = None
+
+    def take(self, columns: int, rows: int) -> np.ndarray:
+        v = self._values
+        if v is None or v.shape[0] != columns or v.shape[1] < rows:
+            v = self._values = np.empty((columns, rows))
+        return v[:, :rows]
+
+
+def table_block(stream: str, batch, buffer: Optional[ColumnBuffer] = None) -> TableBlock:
+    """The table of one decoded batch (see TableBlock); its group values in `buffer`'s
+    memory when given (valid until the buffer's next use)."""
     import korvelquor_capture as kc
+    names = group_column_names(batch)
     # One copy, natively, in column order: values[k] is the column names[k].
-    return TableBlock(table_head(stream, batch), group_column_names(batch), kc.group_values(batch))
+    out = buffer.take(len(names), batch.rows) if buffer is not None else None
+    return TableBlock(table_head(stream, batch), names, kc.group_values(batch, out=out))
 
 
-def columns(stream: str, batch) -> Dict[str, np.ndarray]:
-    """The table of one decoded batch as named 1-D arrays, in column order."""
-    return table_block(stream, batch).columns()
+def columns(stream: str, batch, buffer: Optional[ColumnBuffer] = None) -> Dict[str, np.ndarray]:
+    """The table of one decoded batch as named 1-D arrays, in column order (see
+    table_block for `buffer`)."""
+    return table_block(stream, batch, buffer).columns()
 
 
 def undecodable_columns(stream: str, batch, block: dict) -> Dict[str, np.ndarray]:
