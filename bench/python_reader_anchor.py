@@ -1,7 +1,9 @@
 """The anchor of bench/reader_bench.py: a recording's samples decoded block by block the way
 the tools did before reading went native (records framed by the `mcap` package and this
 tool's Python reader, one Python object per sample, payloads joined in Python, then
-korvelquor_capture.decode_recording). Kept here only to be measured against."""
+korvelquor_capture.decode_recording), and the tables built as they were then (one copied
+array per column, a DataFrame per block, pandas concatenating them). Kept here only to be
+measured against; the decoder's column builder behind decode_recording is today's."""
 from __future__ import annotations
 
 from typing import Callable, Iterator, Optional, Tuple
@@ -153,3 +155,56 @@ def decoded_blocks(rec: Recording, streams=ff.STREAMS, block_rows: int = BLOCK_R
     yield from flush(final=True)
     if progress is not None:
         progress(count)
+
+
+def _columns(stream: str, batch, buffer=None):
+    """A batch's table as the tools built it before: one copied 1-D array per column."""
+    from korvelquor_tools import tables as tb
+    out = {}
+    stamp = batch.robot_time
+    out["seq"] = np.array(batch.seq)
+    out["robot_sec"] = np.array(stamp[:, 0])
+    out["robot_nsec"] = np.array(stamp[:, 1])
+    out["receive_time_ns"] = np.array(batch.receive_time_ns)
+    out["layout_ok"] = np.array(batch.layout_ok)
+    if stream == "basic":
+        for name in tb.STATUS_FIELDS:
+            out[name] = np.array(getattr(batch, name))
+        for name in tb.FLAG_FIELDS:
+            values = getattr(batch, name)
+            for i in range(values.shape[1]):
+                out[f"{name}.{i}"] = np.array(values[:, i])
+    for group, values in batch.groups.items():
+        for name in tb._group_fields(type(values)):
+            wide = getattr(values, name)
+            for i in range(wide.shape[1]):
+                out[f"{group.name}.{name}.{i}"] = np.array(wide[:, i])
+    return out
+
+
+def read_recording(path, streams=ff.STREAMS):
+    """The tables as read_recording made them before: this module's decoding, a DataFrame
+    per block from one array per column, the blocks concatenated by pandas."""
+    import pandas as pd
+    from korvelquor_tools.reader import open_recording
+    from korvelquor_tools.tables import frame, undecodable_columns
+
+    with open_recording(path) as rec:
+        parts = {s: [] for s in streams}
+        bad = []
+        for stream, batch, block in decoded_blocks(rec, streams):
+            parts[stream].append(frame(_columns(stream, batch)))
+            bad.append(frame(undecodable_columns(stream, batch, block)))
+        return {s: pd.concat(parts[s], ignore_index=True) if len(parts[s]) > 1 else parts[s][0]
+                for s in streams}
+
+
+def patch_export(ex):
+    """Makes korvelquor_tools.export.export decode and build its columns as before; returns
+    what restores it."""
+    saved = ex.decoded_blocks, ex.columns
+    ex.decoded_blocks, ex.columns = decoded_blocks, _columns
+
+    def restore():
+        ex.decoded_blocks, ex.columns = saved
+    return restore

@@ -11,10 +11,12 @@ so no namespace is needed:
     PYTHONPATH=build/python .venv/bin/python bench/reader_bench.py
         [--seconds 60]        length of the measured recording
         [--memory 60 600]     lengths (s) of the recordings whose read memory is measured
+        [--repeat 3]          runs of each reading; the median is reported
         [--json FILE]         also write the figures as JSON
 """
 import argparse
 import json
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -93,22 +95,29 @@ def _timed(fn):
     return result, time.perf_counter() - t
 
 
-def speeds(path: Path, samples: int, work: Path, anchor: bool):
-    """read_recording and export to Parquet, samples per second."""
+def speeds(path: Path, samples: int, work: Path, anchor: bool, repeat: int):
+    """read_recording and export to Parquet, samples per second (median of `repeat` runs)."""
     import korvelquor_tools.export as ex
     import python_reader_anchor
-    native = ex.decoded_blocks
-    if anchor:
-        ex.decoded_blocks = python_reader_anchor.decoded_blocks
-    try:
-        tables, dt_frames = _timed(lambda: ex.read_recording(path))
-        assert len(tables.basic) + len(tables.extra) == samples
+    read = python_reader_anchor.read_recording if anchor else (
+        lambda p: vars(ex.read_recording(p)))
+    frames, parquet = [], []
+    for _ in range(repeat):
+        tables, dt = _timed(lambda: read(path))
+        assert len(tables["basic"]) + len(tables["extra"]) == samples
         del tables
-        _, dt_parquet = _timed(lambda: ex.export(path, "parquet", work / f"out-{anchor}"))
+        frames.append(samples / dt)
+    restore = python_reader_anchor.patch_export(ex) if anchor else (lambda: None)
+    try:
+        for _ in range(repeat):
+            _, dt = _timed(lambda: ex.export(path, "parquet", work / f"out-{anchor}"))
+            parquet.append(samples / dt)
     finally:
-        ex.decoded_blocks = native
-    return {"dataframes_samples_per_s": samples / dt_frames,
-            "parquet_samples_per_s": samples / dt_parquet}
+        restore()
+    # The median of the runs: on a machine shared with other work single runs scatter widely.
+    return {"dataframes_samples_per_s": statistics.median(frames),
+            "parquet_samples_per_s": statistics.median(parquet),
+            "dataframes_runs": frames, "parquet_runs": parquet}
 
 
 PEAK = """
@@ -137,6 +146,7 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--seconds", type=float, default=60.0)
     ap.add_argument("--memory", type=float, nargs="*", default=[60.0, 600.0])
+    ap.add_argument("--repeat", type=int, default=3)
     ap.add_argument("--json", type=Path)
     args = ap.parse_args()
     figures = {}
@@ -149,7 +159,7 @@ def main():
         figures["bytes"] = path.stat().st_size
         for name, anchor in (("python", True), ("native", False)):
             print(f"reader bench: reading ({name}) ...", file=sys.stderr)
-            figures[name] = speeds(path, samples, work, anchor)
+            figures[name] = speeds(path, samples, work, anchor, args.repeat)
         figures["memory"] = []
         for seconds in args.memory:
             print(f"reader bench: peak memory reading {seconds:.0f} s ...", file=sys.stderr)

@@ -126,14 +126,16 @@ def main() -> int:
         for what, key in (("`read_recording` into DataFrames", "dataframes_samples_per_s"),
                           ("`korvelquor export --to parquet`", "parquet_samples_per_s")):
             rows.append((f"{what}, native reader, two-arm recording of both streams at 1 kHz "
-                         f"({rd['samples']:,} samples)", f"{nat[key]:,.0f} samples/s", "—",
-                         f"previous Python reader: {old[key]:,.0f} samples/s "
+                         f"({rd['samples']:,} samples, median of "
+                         f"{len(nat.get(key.replace('_samples_per_s', '_runs'), [0]))} runs)",
+                         f"{nat[key]:,.0f} samples/s", "—",
+                         f"previous Python reader and tables: {old[key]:,.0f} samples/s "
                          f"(**{nat[key] / old[key]:.1f}×**)"))
         mem = rd["memory"]
         rows.append(("peak memory reading a recording natively, by length",
                      " / ".join(f"{m['peak_rss'] / 2**20:.0f} MiB" for m in mem), "—",
                      " / ".join(f"{m['seconds'] / 60:.0f} min, {m['bytes'] / 1e6:.0f} MB"
-                                for m in mem) + " (flat: bounded by the block)"))
+                                for m in mem) + " (flat: bounded by two blocks)"))
     rss_kq = statistics.median(r["rss_kib"] for r in py["cpu"]["cpu-korvelquor"])
     rss_z = statistics.median(r["rss_kib"] for r in py["cpu"]["cpu-zenoh"])
     rows.append(("resident memory of a Python client process at 1 kHz", f"{rss_kq / 1024:.0f} MiB",

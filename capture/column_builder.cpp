@@ -6,8 +6,10 @@
 #include <utility>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 
 #include "stream/assembly.hpp"
+#include "stream/assembly_segment.hpp"
 #include "stream/record_fields.hpp"
 
 namespace korvel::quor_impl {
@@ -84,6 +86,72 @@ void AppendStatus(const MessageOf<Stream::Basic>& m, quor::BasicBatch& out) {
   AppendFlags(out.digital_outputs, m.digital_outputs);
 }
 
+template <class Field>
+constexpr FieldKind kKindOf = std::decay_t<Field>::kKind;
+
+// Whether the assembly behind states() and actions() would give this message's groups (and
+// not fail): the same checks, in effect, as AssembleRobotStates / AssembleRobotActions.
+template <Stream S>
+bool Fits(const MessageOf<S>& m, const ClientLayout& layout, std::size_t joint_count) {
+  const auto& table = FieldsOf<typename StreamTraits<S>::Record>();
+  if (m.joint_group_indices.size() != m.cartesian_data.size()) return false;
+  for (const auto& [g, name] : layout.group_names) {
+    const auto start = layout.start_ids.find(g);
+    const auto dof = layout.dofs.find(g);
+    if (start == layout.start_ids.end() || dof == layout.dofs.end()) return false;
+    const bool fits = AllFields(table, [&](const auto& field) {
+      if constexpr (kKindOf<decltype(field)> == FieldKind::kJoint) {
+        return SegmentFits((m.joint_data.*field.wire).size(), start->second, dof->second);
+      }
+      return true;
+    });
+    if (!fits) return false;
+  }
+  return joint_count == 0 || StreamTraits<S>::JointCount(m) == joint_count;
+}
+
+// Writes row `row` of group g's columns as the assembly's record of g would hold it: joint
+// fields cut from the full lists (groups of the layout only), Cartesian fields widened from
+// the last entry naming g (zero when none does), the world-frame wrenches derived from
+// those as the assembly derives them. Builds no record: this runs for every sample.
+template <Stream S, class Columns>
+void PutGroup(const MessageOf<S>& m, quor::JointGroup g, unsigned int start, std::size_t row,
+              Columns& c) {
+  using Record = typename StreamTraits<S>::Record;
+  const auto& table = FieldsOf<Record>();
+  constexpr auto kColumns = Columns::Fields();
+  const auto& indices = m.joint_group_indices;
+  const typename decltype(m.cartesian_data)::value_type* entry = nullptr;
+  for (std::size_t i = indices.size(); i-- > 0;) {
+    if (static_cast<quor::JointGroup>(indices[i]) == g) {
+      entry = &m.cartesian_data[i];
+      break;
+    }
+  }
+  // Only fixed-size arrays: no allocation.
+  Record fixed{};
+  if (entry != nullptr) {
+    ForEachField(table, [&](const auto& field) {
+      if constexpr (kKindOf<decltype(field)> == FieldKind::kCartesian) {
+        const auto& from = entry->*field.wire;
+        auto& to = fixed.*field.member;
+        for (std::size_t j = 0; j < from.size(); ++j) to[j] = static_cast<double>(from[j]);
+      }
+    });
+    if constexpr (S == Stream::Basic) SetExtWrenchInWorld(fixed);
+  }
+  ForEachPair(table, kColumns, [&](const auto& field, auto column) {
+    if constexpr (kKindOf<decltype(field)> == FieldKind::kJoint) {
+      if (c.dof == 0) return;
+      const float* from = (m.joint_data.*field.wire).data() + start;
+      double* to = (c.*column).data() + row * c.dof;
+      for (std::size_t j = 0; j < c.dof; ++j) to[j] = static_cast<double>(from[j]);
+    } else {
+      PutRow(c.*column, row, field.Width(c.dof), &(fixed.*field.member));
+    }
+  });
+}
+
 }  // namespace
 
 template <Stream S>
@@ -122,25 +190,79 @@ void Append(const std::vector<CapturedSample<MessageOf<S>>>& samples, std::size_
     if constexpr (S == Stream::Basic) AppendStatus(s.message, out);
     // A sample that does not fit the layout leaves no error line per row: the rows of its
     // groups stay NaN and layout_ok says why.
-    const auto records = [&] {
-      if constexpr (S == Stream::Basic) {
-        return AssembleRobotStates(s.message, layout.group_names, layout.start_ids, layout.dofs,
-                                   joint_count);
-      } else {
-        return AssembleRobotActions(s.robot_time, s.message, layout.group_names,
-                                    layout.start_ids, layout.dofs, joint_count);
+    const auto& m = s.message;
+    const bool fits = Fits<S>(m, layout, joint_count);
+    out.layout_ok.push_back(fits ? 1 : 0);
+    if (fits) {
+      // The layout's groups, then those only the message names (their Cartesian values).
+      for (const auto& [g, name] : layout.group_names) {
+        PutGroup<S>(m, g, layout.start_ids.find(g)->second, row, open(g));
       }
-    }();
-    out.layout_ok.push_back(records.ok() ? 1 : 0);
-    for (const auto& [g, r] : records.value) {
-      auto& c = open(g);
-      ForEachPair(table, kColumns, [&](const auto& field, auto column) {
-        PutRow(c.*column, row, field.Width(c.dof), &(r.*field.member));
-      });
+      const auto& indices = m.joint_group_indices;
+      for (std::size_t i = 0; i < indices.size(); ++i) {
+        const auto g = static_cast<JointGroup>(indices[i]);
+        const bool seen = std::find(indices.begin(), indices.begin() + static_cast<std::ptrdiff_t>(i),
+                                    indices[i]) != indices.begin() + static_cast<std::ptrdiff_t>(i);
+        if (!seen && !layout.group_names.contains(g)) PutGroup<S>(m, g, 0, row, open(g));
+      }
     }
     ++row;
   }
   out.rows = rows;
+}
+
+namespace {
+
+template <Stream S>
+void Reserve(std::size_t rows, const ClientLayout& layout, BatchOf<S>& out) {
+  const auto& table = FieldsOf<typename StreamTraits<S>::Record>();
+  constexpr auto kColumns = ColumnsOf<S>::Fields();
+  // Without rows to come a batch keeps no groups, as Append leaves it.
+  if (rows == 0) return;
+  const std::size_t total = out.rows + rows;
+  const auto room = [&](auto& column, std::size_t width) {
+    std::size_t values = 0;
+    if (__builtin_mul_overflow(total, width, &values)) {
+      throw std::length_error("columns of " + std::to_string(total) + " rows of " +
+                              std::to_string(width) + " values do not fit in memory");
+    }
+    column.reserve(values);
+  };
+  room(out.seq, 1);
+  room(out.robot_time, 2);
+  room(out.receive_time_ns, 1);
+  room(out.receive_mono_ns, 1);
+  room(out.layout_ok, 1);
+  if constexpr (S == Stream::Basic) {
+    room(out.system_state, 1);
+    room(out.safety_board_state, 1);
+    room(out.estop_released, 1);
+    room(out.enabling_device_on, 1);
+    room(out.safety_inputs, 8);
+    room(out.digital_inputs, 20);
+    room(out.digital_outputs, 20);
+  }
+  for (const auto& [g, name] : layout.group_names) {
+    // Opened as Append opens a group of the layout, which sizes it before any row.
+    const auto [at, added] = out.groups.try_emplace(g);
+    if (added) {
+      const auto dof = layout.dofs.find(g);
+      at->second.dof = dof != layout.dofs.end() ? dof->second : 0;
+    }
+    ForEachPair(table, kColumns, [&](const auto& field, auto column) {
+      room(at->second.*column, field.Width(at->second.dof));
+    });
+  }
+}
+
+}  // namespace
+
+void ReserveRows(std::size_t rows, const ClientLayout& layout, quor::BasicBatch& out) {
+  Reserve<Stream::Basic>(rows, layout, out);
+}
+
+void ReserveRows(std::size_t rows, const ClientLayout& layout, quor::ExtraBatch& out) {
+  Reserve<Stream::Extra>(rows, layout, out);
 }
 
 template void Append<Stream::Basic>(const std::vector<CapturedSample<MessageOf<Stream::Basic>>>&,

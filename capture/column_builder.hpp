@@ -33,4 +33,9 @@ template <Stream S>
 void Append(const std::vector<CapturedSample<MessageOf<S>>>& samples, std::size_t n,
             const ClientLayout& layout, bool keep_raw, BatchOf<S>& out);
 
+// Makes room for `rows` more rows (a recording's block, whose length is known before it is
+// decoded): the columns of the layout's groups then grow once, not as each chunk comes.
+void ReserveRows(std::size_t rows, const ClientLayout& layout, quor::BasicBatch& out);
+void ReserveRows(std::size_t rows, const ClientLayout& layout, quor::ExtraBatch& out);
+
 }  // namespace korvel::quor_impl

@@ -76,6 +76,7 @@ Batch Decode(const RecordedStream& r, const ClientLayout& layout, Append append,
   Batch batch;
   std::vector<CapturedSample<Message>> chunk(kChunk);
   const std::size_t n = r.seq.size();
+  ReserveRows(n, layout, batch);
   for (std::size_t first = 0; first < n; first += kChunk) {
     const std::size_t count = std::min(kChunk, n - first);
     for (std::size_t k = 0; k < count; ++k) {

@@ -1,6 +1,9 @@
 // A recording read natively, a block at a time, into the batches a live capture gives.
 
+#include <optional>
+#include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include <pybind11/numpy.h>
@@ -11,6 +14,7 @@
 #include "python/recorded_layout.hpp"
 #include "recording/file_format.hpp"
 #include "recording/reader_access.hpp"
+#include "stream/record_fields.hpp"
 
 namespace py = pybind11;
 
@@ -28,6 +32,63 @@ py::array_t<T> Copy(std::span<const T> values) {
   return out;
 }
 
+// Every group's values of a batch as one float64 block, one row per table column (groups
+// in their order, each group's fields in the order of its field table, each field's values
+// in order): each column contiguous, as pandas keeps a float block and Arrow a column.
+// `out`, when given, receives them instead: (columns, rows) float64, each column contiguous
+// (a slice of a larger table's columns, say), so that a table is filled without a copy per
+// block.
+template <class Batch>
+py::array GroupValues(const Batch& batch, std::optional<py::array> out) {
+  using Columns = typename decltype(batch.groups)::mapped_type;
+  using Record = std::conditional_t<std::is_same_v<Columns, quor::StateColumns>,
+                                    quor::RobotStates, quor::RobotActions>;
+  const auto& table = quor_impl::FieldsOf<Record>();
+  constexpr auto kColumns = Columns::Fields();
+  const std::size_t rows = batch.rows;
+  std::size_t width = 0;
+  for (const auto& [g, c] : batch.groups) {
+    quor_impl::ForEachPair(table, kColumns, [&](const auto& field, auto column) {
+      const std::size_t w = field.Width(c.dof);
+      if ((c.*column).size() != rows * w) {
+        throw std::logic_error("a group column of " + std::to_string((c.*column).size()) +
+                               " values in a batch of " + std::to_string(rows) + " rows x " +
+                               std::to_string(w));
+      }
+      width += w;
+    });
+  }
+  const auto shape = [](std::size_t a, std::size_t b) {
+    return "(" + std::to_string(a) + ", " + std::to_string(b) + ")";
+  };
+  if (!out) {
+    out.emplace(py::array_t<double>(std::vector<py::ssize_t>{static_cast<py::ssize_t>(width),
+                                                             static_cast<py::ssize_t>(rows)}));
+  } else if (!out->dtype().is(py::dtype::of<double>()) || out->ndim() != 2 || static_cast<std::size_t>(out->shape(0)) != width ||
+             static_cast<std::size_t>(out->shape(1)) != rows ||
+             (rows > 1 && out->strides(1) != sizeof(double)) || out->strides(0) % sizeof(double) != 0 ||
+             !out->writeable()) {
+    throw py::value_error("out must be a writeable float64 array of shape " + shape(width, rows) +
+                          " with contiguous columns");
+  }
+  const std::size_t stride = width > 1 ? static_cast<std::size_t>(out->strides(0)) / sizeof(double) : 0;
+  double* to = static_cast<double*>(out->mutable_data());
+  {
+    py::gil_scoped_release release;
+    for (const auto& [g, c] : batch.groups) {
+      quor_impl::ForEachPair(table, kColumns, [&](const auto& field, auto column) {
+        const std::size_t w = field.Width(c.dof);
+        const double* from = (c.*column).data();
+        for (std::size_t j = 0; j < w; ++j, to += stride) {
+          const double* in = from + j;
+          for (std::size_t r = 0; r < rows; ++r, in += w) to[r] = *in;
+        }
+      });
+    }
+  }
+  return *out;
+}
+
 py::object Block(const RecordingReader& reader, int stream) {
   const quor_impl::RecordedArrays a = quor_impl::RecordingReaderAccess::Arrays(reader, stream);
   if (!a.in_block) return py::none();
@@ -40,6 +101,12 @@ py::object Block(const RecordingReader& reader, int stream) {
 }  // namespace
 
 void BindRecordingReader(py::module_& m) {
+  m.def("group_values", &GroupValues<quor::BasicBatch>, py::arg("batch"),
+        py::arg("out") = py::none(),
+        "Every joint group's columns of the batch as one float64 array (columns x rows), in "
+        "the order of batch.groups and each group's fields; written into `out` if given.");
+  m.def("group_values", &GroupValues<quor::ExtraBatch>, py::arg("batch"),
+        py::arg("out") = py::none());
   py::dict format;
   format["format_version"] = rf::kFormatVersion;
   format["profile"] = rf::kProfile;

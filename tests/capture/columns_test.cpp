@@ -4,12 +4,14 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "capture/capture_core.hpp"
 #include "capture/column_builder.hpp"
 #include "stream/assembly.hpp"
+#include "stream/record_fields.hpp"
 #include "tests/support/log_capture.hpp"
 
 namespace korvel::quor_impl {
@@ -202,6 +204,96 @@ TEST(ColumnBuilderTest, EveryColumnHoldsItsOwnField) {
   EXPECT_EQ(d.tcp_pose_d, Values(a.tcp_pose_d));
   EXPECT_EQ(d.tcp_twist_d, Values(a.tcp_twist_d));
   EXPECT_EQ(d.tcp_wrench_d, Values(a.tcp_wrench_d));
+}
+
+template <class Values>
+std::vector<double> AsVector(const Values& v) {
+  return {v.begin(), v.end()};
+}
+
+// Every column of every row against the assembly's record for the same sample (NaN where the
+// assembly gives no record of the group), and layout_ok against whether it gave any.
+template <Stream S, class Message>
+void ExpectRowsAsAssembled(const std::vector<CapturedSample<Message>>& samples,
+                           const ClientLayout& layout, const BatchOf<S>& batch) {
+  using Record = typename StreamTraits<S>::Record;
+  ASSERT_EQ(batch.rows, samples.size());
+  for (std::size_t row = 0; row < samples.size(); ++row) {
+    const auto assembled = [&] {
+      if constexpr (S == Stream::Basic) {
+        return AssembleRobotStates(samples[row].message, layout.group_names, layout.start_ids,
+                                   layout.dofs, layout.joint_count);
+      } else {
+        return AssembleRobotActions({0, 0}, samples[row].message, layout.group_names,
+                                    layout.start_ids, layout.dofs,
+                                    layout.extra_joint_count.value_or(0));
+      }
+    }();
+    EXPECT_EQ(batch.layout_ok[row], assembled.ok() ? 1 : 0) << "row " << row;
+    for (const auto& [g, r] : assembled.value) {
+      EXPECT_TRUE(batch.groups.contains(g)) << "row " << row << " group " << static_cast<int>(g);
+    }
+    for (const auto& [g, col] : batch.groups) {
+      const auto found = assembled.value.find(g);
+      ForEachPair(FieldsOf<Record>(), ColumnsOf<S>::Fields(), [&](const auto& field, auto column) {
+        const std::vector<double> got = Row(col.*column, row, field.Width(col.dof));
+        const std::string where = "row " + std::to_string(row) + " group " +
+                                  std::to_string(static_cast<int>(g)) + " " + field.name;
+        if (found == assembled.value.end()) {
+          for (const double x : got) EXPECT_TRUE(std::isnan(x)) << where;
+        } else {
+          EXPECT_EQ(got, AsVector(found->second.*field.member)) << where;
+        }
+      });
+    }
+  }
+}
+
+// Messages the assembly refuses or reads in its less common ways: rows written straight
+// from the message must hold what its records hold, field by field.
+TEST(ColumnBuilderTest, RowsOfUnusualMessagesHoldWhatTheAssemblyGives) {
+  const GroupNames arms{{JointGroup::ARM_1, "ARM_1"}, {JointGroup::ARM_2, "ARM_2"}};
+  ClientLayout learnt = TwoArm(arms);
+  ClientLayout no_start = TwoArm(arms);
+  no_start.start_ids.erase(JointGroup::ARM_2);
+  ClientLayout counted = TwoArm(arms);
+  counted.joint_count = 16;
+  counted.extra_joint_count = 16;
+  const auto uneven = [] {  // two groups named, one Cartesian entry
+    auto b = Basic({3, 4}, 16, 4);
+    b.message.cartesian_data.pop_back();
+    auto e = Extra({3, 4}, 16);
+    e.message.cartesian_data.pop_back();
+    return std::pair{b, e};
+  }();
+  struct Case {
+    const char* what;
+    ClientLayout layout;
+    CapturedSample<AllBasicStreamData> basic;
+    CapturedSample<AllExtraStreamData> extra;
+  };
+  const Case cases[] = {
+      // The later of two entries for one group wins, the world-frame wrench derived from it.
+      {"a group named twice", learnt, Basic({3, 0, 3}, 16, 1), Extra({3, 0, 3}, 16)},
+      {"a group named that the layout lacks", learnt, Basic({1, 4}, 16, 2), Extra({1, 4}, 16)},
+      {"lists too short for a group", learnt, Basic({3, 4}, 10, 3), Extra({3, 4}, 10)},
+      {"entries fewer than groups", learnt, uneven.first, uneven.second},
+      {"a group without its start", no_start, Basic({3, 4}, 16, 5), Extra({3, 4}, 16)},
+      {"lists longer than the robot's", counted, Basic({3, 4}, 17, 6), Extra({3, 4}, 17)},
+      {"a named group not in the message", learnt, Basic({3}, 16, 7), Extra({3}, 16)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    // Each case after a sample that fits, so the rows of a refused sample follow real ones.
+    const std::vector<CapturedSample<AllBasicStreamData>> basic = {Basic({3, 4}, 16, 0), c.basic};
+    const std::vector<CapturedSample<AllExtraStreamData>> extra = {Extra({3, 4}, 16), c.extra};
+    quor::BasicBatch states;
+    Append<Stream::Basic>(basic, basic.size(), c.layout, false, states);
+    ExpectRowsAsAssembled<Stream::Basic>(basic, c.layout, states);
+    quor::ExtraBatch actions;
+    Append<Stream::Extra>(extra, extra.size(), c.layout, false, actions);
+    ExpectRowsAsAssembled<Stream::Extra>(extra, c.layout, actions);
+  }
 }
 
 // Each stream is checked against its own length: extra lists longer than the basic ones

@@ -231,3 +231,75 @@ def test_the_native_reader_gives_every_sample_as_the_python_path_does(tmp_path, 
     for group, columns in want["basic"].groups.items():
         q = np.concatenate([x.groups[group].q for x in got["basic"] if x.groups])
         assert q.tolist() == columns.q.tolist(), group
+
+
+def _late_group(k, stamp):
+    """Basic sample k that also names ARM_2 (4), a group the layout lacks: its Cartesian
+    values become columns from that sample on."""
+    from korvel_sim import records as r
+    from korvel_sim.wire import encode
+    cart = [r.BasicCartesianData(tcp_pose=[0.5, 0.25, k, 1.0, 0.0, 0.0, 0.0]) for _ in range(3)]
+    return encode(r.AllBasicStreamData(
+        joint_group_indices=[0, 3, 4], cartesian_data=cart, timestamp=stamp,
+        joint_data=r.BasicJointData(**{n: [k + j / 8 for j in range(JOINTS)] for n in (
+            "q", "theta", "dq", "dtheta", "tau", "tau_dot", "tau_ext", "tau_interact",
+            "temperature")})))
+
+
+TABLE_CASES = {
+    # basic samples (k -> payload), layout
+    "every group in every block": (lambda k, s: basic(k, s), LAYOUT),
+    "a group first named mid-file": (lambda k, s: (_late_group if k >= 4 else basic)(k, s), LAYOUT),
+    "a group of zero joints": (lambda k, s: basic(k, s),
+                               {**LAYOUT, "group_names": {0: "ALL", 2: "ARMS", 3: "ARM_1"},
+                                "start_ids": {0: 0, 2: 3, 3: 0}, "dofs": {0: JOINTS, 2: 0, 3: JOINTS}}),
+}
+
+
+@pytest.mark.parametrize("case", TABLE_CASES)
+def test_read_recording_tables_are_the_batches_whatever_the_block_edges(tmp_path, monkeypatch,
+                                                                       case):
+    # Faults: blocks joined out of order or one dropped; a group's columns shifted against
+    # their names or mixed up with another field's; the rows of a group named only by later
+    # blocks not NaN before it; dtypes or column order changing with the block size.
+    import functools
+    import pandas as pd
+    from korvelquor_tools import export, tables, writer
+    from korvelquor_tools.decode import decoded_blocks
+    from korvelquor_tools.reader import open_recording
+    monkeypatch.setattr(writer, "CHUNK_BYTES", 1)  # a chunk per message: blocks end anywhere
+    make, layout = TABLE_CASES[case]
+    b = [(make(k, (1, k)), T0 + 10_000 * (k + 1), (1, k)) for k in range(9)]
+    b.insert(5, (b"\x01\x02\x03", T0 + 55_000, (0, 0)))
+    e = [(extra(k), T0 + 10_000 * (k + 1) + 500, (1, k)) for k in range(7)]
+    path = write_recording(tmp_path / "run.mcap", b, e, layout=layout)
+    with open_recording(path) as rec:  # one block: the batches as the client's columns
+        whole = {s: batch for s, batch, _ in decoded_blocks(rec, block_rows=1_000)}
+    frames = {}
+    counted = export._sample_counts
+    # Tables sized from the file's sample counts, and (a file cut short has no summary)
+    # joined from their blocks.
+    for sized, block_rows in ((True, 1), (True, 3), (False, 1), (False, 3), (True, 1_000)):
+        monkeypatch.setattr(export, "decoded_blocks",
+                            functools.partial(decoded_blocks, block_rows=block_rows))
+        monkeypatch.setattr(export, "_sample_counts", counted if sized else lambda path: None)
+        frames[sized, block_rows] = read_recording(path)
+    for stream, batch in whole.items():
+        one = getattr(frames[True, 1_000], stream)
+        assert len(one) == batch.rows
+        assert one["seq"].tolist() == batch.seq.tolist()
+        for group, values in batch.groups.items():
+            for name in tables.STATE_FIELDS if stream == "basic" else tables.ACTION_FIELDS:
+                wide = getattr(values, name)
+                got = one[[f"{group.name}.{name}.{i}" for i in range(wide.shape[1])]]
+                np.testing.assert_array_equal(got.to_numpy(), wide, err_msg=f"{group.name}.{name}")
+        for key, read in frames.items():
+            pd.testing.assert_frame_equal(getattr(read, stream), one, check_exact=True,
+                                          obj=str(key))
+    if case == "a group first named mid-file":
+        late = frames[True, 1].basic
+        assert np.isnan(late["ARM_2.tcp_pose.2"].to_numpy()[:4]).all()
+        assert late["ARM_2.tcp_pose.2"].tolist()[4:] == [4.0, 5.0, 6.0, 7.0, 8.0]
+    if case == "a group of zero joints":
+        basic_table = frames[True, 1].basic
+        assert "ARMS.q.0" not in basic_table and "ARMS.tcp_pose.0" in basic_table

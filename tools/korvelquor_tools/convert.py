@@ -1,22 +1,49 @@
 """`korvelquor export FILE.mcap --to foxglove OUT.mcap`: a recording with the viewable
 channels, from one made without them (or with them at another rate).
 
-Two passes over the source: the first copies every raw sample exactly (payload, log time,
-publish time, sequence) and the metadata; the second decodes with the client's decoder
+Two passes over the source, both native: the first copies every raw sample exactly (payload,
+log time, publish time, sequence) and the metadata; the second decodes with the client's decoder
 (decoded_blocks) and adds the viewable messages. A source cut short converts up to its last
 complete sample."""
 from __future__ import annotations
 
 import os
-from typing import Callable, Optional
+from typing import Callable, Iterator, Optional
 
 from . import fileformat as ff
 from .decode import decoded_blocks
-from .reader import End, open_recording
+from .errors import RecordingError
+from .reader import End, Sample, open_recording
 from .viewable import ViewEncoder
 from .writer import RecordingWriter
 
 CUT_SHORT = "nothing: the source recording was cut short"
+
+
+def _open_raw(path):
+    import korvelquor_capture as kc
+    try:
+        return kc.RecordingReader.open_raw(os.fspath(path))
+    except (ValueError, RuntimeError) as e:
+        raise RecordingError(str(e)) from None
+
+
+def _raw_samples(reader) -> Iterator[Sample]:
+    """Every sample of both streams in file order, exactly as the file holds it, read and
+    decompressed natively a block at a time."""
+    while True:
+        try:
+            raw = reader.next_raw()
+        except (ValueError, RuntimeError) as e:
+            raise RecordingError(str(e)) from None
+        if raw is None:
+            return
+        data, offsets = raw["data"], raw["offsets"].tolist()
+        for i, (stream, sequence, log_time, publish_time) in enumerate(zip(
+                raw["stream"].tolist(), raw["sequence"].tolist(), raw["log_time"].tolist(),
+                raw["publish_time"].tolist())):
+            yield Sample(ff.STREAMS[stream], sequence, log_time, publish_time,
+                         data[offsets[i]:offsets[i + 1]])
 
 
 def to_foxglove(path, out, rate_hz: Optional[float],
@@ -25,19 +52,22 @@ def to_foxglove(path, out, rate_hz: Optional[float],
     not a recording, OSError when `out` cannot be written."""
     if os.path.abspath(path) == os.path.abspath(out):
         raise OSError(f"{out}: the output would overwrite the recording it is made from")
-    with open_recording(path) as rec:
+    with open_recording(path) as rec:  # checked as every reader checks it
         writer = RecordingWriter(out, view=ViewEncoder(rate_hz))
         facts = {name: meta for name, meta in rec.metadata.items()
                  if name not in (ff.META_END, ff.META_VIEWABLE)}
         writer.start(rec.serial, facts)
-        count = 0
-        for sample in rec.samples():
-            writer.add_sample(sample)
-            count += 1
-            if progress is not None and count % 20_000 == 0:
-                progress(count)
-        end = rec.end
-        end_meta = dict(rec.metadata.get(ff.META_END) or {"stopped_by": CUT_SHORT})
+    count = 0
+    reader = _open_raw(path)
+    for sample in _raw_samples(reader):
+        writer.add_sample(sample)
+        count += 1
+        if progress is not None and count % 20_000 == 0:
+            progress(count)
+    e = reader.end
+    end = End(complete=e["complete"], size=e["size"], good_bytes=e["good_bytes"],
+              problem=e["problem"], skipped=list(e["skipped"]))
+    end_meta = dict(reader.metadata.get(ff.META_END) or {"stopped_by": CUT_SHORT})
     with open_recording(path) as rec:
         for stream, batch, _ in decoded_blocks(rec):
             if stream == "basic":

@@ -3,6 +3,8 @@ read, decompressed and decoded natively (korvelquor_capture.RecordingReader: the
 own decoder and assembly), so that memory stays bounded by the block."""
 from __future__ import annotations
 
+import queue
+import threading
 from typing import Callable, Iterator, Optional, Tuple
 
 from . import fileformat as ff
@@ -31,21 +33,70 @@ def decoded_blocks(rec: Recording, streams=ff.STREAMS, block_rows: int = BLOCK_R
     except (ValueError, RuntimeError) as e:
         raise RecordingError(str(e)) from None
     rec.end = End(size=1)
-    while True:
-        try:
-            blocks = reader.next_block()
-        except (ValueError, RuntimeError) as e:
-            raise RecordingError(str(e)) from None
-        end = reader.end
+    end = None
+    for blocks, end, count in _ahead(_read(reader)):
         rec.end.size, rec.end.good_bytes = end["size"], end["good_bytes"]
         if blocks is None:
             break
         yield from blocks
         if progress is not None:
-            progress(reader.samples_read)
+            progress(count)
     rec.end = End(complete=end["complete"], size=end["size"], good_bytes=end["good_bytes"],
                   problem=end["problem"], skipped=list(end["skipped"]))
     for name, values in reader.metadata.items():
         rec.metadata.setdefault(name, dict(values))
     if progress is not None:
-        progress(reader.samples_read)
+        progress(count)
+
+
+def _read(reader):
+    """(blocks, end, samples read) for each block, then (None, end, samples read)."""
+    while True:
+        try:
+            blocks = reader.next_block()
+        except (ValueError, RuntimeError) as e:
+            raise RecordingError(str(e)) from None
+        yield blocks, reader.end, reader.samples_read
+        if blocks is None:
+            return
+
+
+_DONE = object()
+
+
+def _ahead(items):
+    """`items` produced in a thread of their own, one ahead of the caller: the native reader
+    decodes the next block while the caller works on this one (both let go of the GIL). The
+    next item is started only once the caller has taken the previous one, so at most two
+    blocks are alive, and only that thread touches the reader until it ends."""
+    taken = threading.Semaphore(0)
+    handed: "queue.SimpleQueue" = queue.SimpleQueue()
+    stop = threading.Event()
+
+    def run():
+        try:
+            for item in items:
+                handed.put((item, None))
+                while not taken.acquire(timeout=0.1):
+                    if stop.is_set():
+                        return
+                if stop.is_set():
+                    return
+            handed.put((_DONE, None))
+        except BaseException as e:  # handed to the caller, raised there
+            handed.put((None, e))
+
+    worker = threading.Thread(target=run, name="korvelquor-reader", daemon=True)
+    worker.start()
+    try:
+        while True:
+            item, error = handed.get()
+            if error is not None:
+                raise error
+            if item is _DONE:
+                return
+            taken.release()
+            yield item
+    finally:
+        stop.set()
+        worker.join()

@@ -14,7 +14,8 @@ from typing import Callable, Dict, Optional
 from . import fileformat as ff
 from .decode import decoded_blocks
 from .reader import End, Recording, open_recording
-from .tables import columns, frame, undecodable_columns
+from .tables import (ColumnBuffer, TableBlock, block_frame, columns, frame, group_column_names, table_block,
+                     table_head, undecodable_columns)
 
 
 @dataclass
@@ -50,16 +51,99 @@ def read_recording(path, streams=ff.STREAMS,
     import pandas as pd
 
     with open_recording(path) as rec:
-        parts = {s: [] for s in streams}
+        counts = _sample_counts(rec.path)
+        parts = {s: _Filling(counts.get(s) if counts is not None else None) for s in streams}
         bad = []
         for stream, batch, block in decoded_blocks(rec, streams, progress=_progress_of(rec, progress)):
-            parts[stream].append(frame(columns(stream, batch)))
+            parts[stream].add(stream, batch)
             bad.append(frame(undecodable_columns(stream, batch, block)))
-        tables = {s: pd.concat(parts[s], ignore_index=True) if len(parts[s]) > 1 else parts[s][0]
-                  for s in streams}
+        tables = {s: parts.pop(s).frame() for s in streams}
         return Tables(path=rec.path, basic=tables.get("basic"), extra=tables.get("extra"),
                       undecodable=pd.concat(bad, ignore_index=True), metadata=dict(rec.metadata),
                       end=rec.end)
+
+
+def _sample_counts(path) -> Optional[Dict[str, int]]:
+    """Samples per stream as the file's summary counts them (undecodable ones too), or None
+    for a file without a usable summary (one cut short)."""
+    try:
+        from mcap.reader import make_reader
+        with open(path, "rb") as f:
+            summary = make_reader(f).get_summary()
+        if summary is None or summary.statistics is None:
+            return None
+        counts: Dict[str, int] = {}
+        for cid, channel in summary.channels.items():
+            stream = channel.metadata.get("stream")
+            n = summary.statistics.channel_message_counts.get(cid, 0)
+            counts[stream] = counts.get(stream, 0) + n
+        return counts
+    except Exception:  # a damaged summary only costs the sizing
+        return None
+
+
+class _Filling:
+    """A stream's table filled block by block. With the stream's sample count known, its
+    columns are sized once and each block's values are written straight into them (no copy
+    per block, no joining at the end); otherwise, or once a block does not fit them (other
+    columns, more rows), the blocks are kept and joined at the end."""
+
+    def __init__(self, capacity: Optional[int]):
+        self.capacity, self.rows = capacity, 0
+        self.head = self.names = self.values = None
+        self.blocks = None if capacity is not None else []
+
+    def add(self, stream: str, batch):
+        import numpy as np
+        import korvelquor_capture as kc
+        if self.blocks is not None:
+            self.blocks.append(table_block(stream, batch))
+            return
+        head, names, n = table_head(stream, batch), group_column_names(batch), batch.rows
+        if self.head is None:
+            self.head = {k: np.empty(self.capacity, v.dtype) for k, v in head.items()}
+            self.names = names
+            self.values = np.empty((len(names), self.capacity))
+        if names != self.names or tuple(head) != tuple(self.head) or self.rows + n > self.capacity:
+            self.blocks = [self._filled()] if self.rows else []
+            self.blocks.append(TableBlock(head, names, kc.group_values(batch)))
+            self.head = self.values = None
+            return
+        at = slice(self.rows, self.rows + n)
+        for k, v in head.items():
+            self.head[k][at] = v
+        kc.group_values(batch, out=self.values[:, at])
+        self.rows += n
+
+    def _filled(self) -> TableBlock:
+        return TableBlock({k: v[:self.rows] for k, v in self.head.items()}, self.names,
+                          self.values[:, :self.rows])
+
+    def frame(self):
+        if self.blocks is not None:
+            return _joined(self.blocks)
+        return block_frame(*_parts(self._filled()))
+
+
+def _parts(b: TableBlock):
+    return b.head, b.names, b.values
+
+
+def _joined(blocks):
+    """One DataFrame of a stream's blocks, in order."""
+    import numpy as np
+    import pandas as pd
+
+    names = blocks[0].column_names()
+    if any(b.column_names() != names for b in blocks[1:]):
+        # A group that only some blocks have: pandas aligns the columns (NaN where missing).
+        return pd.concat([block_frame(b.head, b.names, b.values) for b in blocks],
+                         ignore_index=True)
+    # Each column's blocks joined once; the group values stay one float block.
+    head = {k: np.concatenate([b.head[k] for b in blocks]) for k in blocks[0].head}
+    values = np.concatenate([b.values for b in blocks], axis=1)
+    blocks.clear()
+    return block_frame(head, names[len(head):], values)
 
 
 def _undecodable_schema():
@@ -74,6 +158,7 @@ class _TableFile:
     def __init__(self, path: Path, fmt: str, schema=None):
         self.path, self.fmt, self.schema, self.writer, self.rows = path, fmt, schema, None, 0
         self.left_out = set()  # columns first seen after the file's columns were fixed
+        self.names = None  # the file's column names, once fixed
 
     def write(self, cols):
         import pyarrow as pa
@@ -82,7 +167,9 @@ class _TableFile:
             # and the first had not (a robot naming another group) cannot join; one the
             # later block lacks is null there.
             n = len(next(iter(cols.values()))) if cols else 0
-            self.left_out.update(k for k in cols if k not in self.schema.names)
+            if self.names is None:
+                self.names = set(self.schema.names)
+            self.left_out.update(k for k in cols if k not in self.names)
             cols = {f.name: cols[f.name] if f.name in cols else pa.nulls(n, f.type)
                     for f in self.schema}
         table = pa.table(cols, schema=self.schema)
@@ -130,9 +217,11 @@ def export(path, fmt: str, out_dir,
         files = {name: _TableFile(out / f"{name}.{fmt}", fmt) for name in ff.STREAMS}
         files["undecodable"] = _TableFile(out / f"undecodable.{fmt}", fmt, _undecodable_schema())
         listed = []
+        buffers = {name: ColumnBuffer() for name in ff.STREAMS}
         try:
             for stream, batch, block in decoded_blocks(rec, progress=_progress_of(rec, progress)):
-                files[stream].write(columns(stream, batch))
+                # Each block is written before the next is built: one buffer per stream.
+                files[stream].write(columns(stream, batch, buffers[stream]))
                 bad = undecodable_columns(stream, batch, block)
                 files["undecodable"].write(bad)
                 listed += zip(bad["stream"], bad["seq"].tolist(), bad["size"].tolist(),

@@ -19,7 +19,8 @@ group values.
 from __future__ import annotations
 
 import functools
-from typing import Dict
+from dataclasses import dataclass
+from typing import Dict, Optional, Tuple
 
 import numpy as np
 
@@ -49,25 +50,90 @@ def _wide(columns: Dict[str, np.ndarray], prefix: str, values: np.ndarray):
         columns[f"{prefix}.{i}"] = np.array(values[:, i])
 
 
-def columns(stream: str, batch) -> Dict[str, np.ndarray]:
-    """The table of one decoded batch as named 1-D arrays, in column order."""
-    # Every array an owned copy: the batch's arrays view native memory that goes with it.
-    out: Dict[str, np.ndarray] = {}
+@dataclass
+class TableBlock:
+    """One decoded batch as table columns: `head` the stream's own columns (seq .. the I/O
+    flags) as named 1-D arrays, then every joint group's values as one float64 block,
+    `values[k]` the column `names[k]` (shape (len(names), rows), C order: each column is
+    contiguous, and the block transposed is the layout pandas keeps a float block in)."""
+    head: Dict[str, np.ndarray]
+    names: Tuple[str, ...]
+    values: np.ndarray
+
+    @property
+    def rows(self) -> int:
+        return self.values.shape[1]
+
+    def column_names(self) -> Tuple[str, ...]:
+        return tuple(self.head) + self.names
+
+    def columns(self) -> Dict[str, np.ndarray]:
+        out = dict(self.head)
+        out.update(zip(self.names, self.values))
+        return out
+
+
+@functools.lru_cache(maxsize=256)
+def _group_names(layout: tuple) -> Tuple[str, ...]:
+    return tuple(f"{group}.{name}.{i}" for group, fields in layout
+                 for name, width in fields for i in range(width))
+
+
+def table_head(stream: str, batch) -> Dict[str, np.ndarray]:
+    """The stream's own columns of a decoded batch (seq .. the I/O flags), owned copies: the
+    batch's arrays view native memory that goes with it."""
+    head: Dict[str, np.ndarray] = {}
     stamp = batch.robot_time
-    out["seq"] = np.array(batch.seq)
-    out["robot_sec"] = np.array(stamp[:, 0])
-    out["robot_nsec"] = np.array(stamp[:, 1])
-    out["receive_time_ns"] = np.array(batch.receive_time_ns)
-    out["layout_ok"] = np.array(batch.layout_ok)
+    head["seq"] = np.array(batch.seq)
+    head["robot_sec"] = np.array(stamp[:, 0])
+    head["robot_nsec"] = np.array(stamp[:, 1])
+    head["receive_time_ns"] = np.array(batch.receive_time_ns)
+    head["layout_ok"] = np.array(batch.layout_ok)
     if stream == "basic":
         for name in STATUS_FIELDS:
-            out[name] = np.array(getattr(batch, name))
+            head[name] = np.array(getattr(batch, name))
         for name in FLAG_FIELDS:
-            _wide(out, name, getattr(batch, name))
-    for group, values in batch.groups.items():
-        for name in _group_fields(type(values)):
-            _wide(out, f"{group.name}.{name}", getattr(values, name))
-    return out
+            _wide(head, name, getattr(batch, name))
+    return head
+
+
+def group_column_names(batch) -> Tuple[str, ...]:
+    """The names of the batch's group columns, in the order group_values gives them."""
+    return _group_names(tuple(
+        (group.name, tuple((name, getattr(values, name).shape[1])
+                           for name in _group_fields(type(values))))
+        for group, values in batch.groups.items()))
+
+
+class ColumnBuffer:
+    """Memory for the group values of one block after another, for a caller that is done
+    with each block before it takes the next (export writes it): reused, so that not every
+    block takes fresh memory from the system."""
+
+    def __init__(self):
+        self._values: Optional[np.ndarray] = None
+
+    def take(self, columns: int, rows: int) -> np.ndarray:
+        v = self._values
+        if v is None or v.shape[0] != columns or v.shape[1] < rows:
+            v = self._values = np.empty((columns, rows))
+        return v[:, :rows]
+
+
+def table_block(stream: str, batch, buffer: Optional[ColumnBuffer] = None) -> TableBlock:
+    """The table of one decoded batch (see TableBlock); its group values in `buffer`'s
+    memory when given (valid until the buffer's next use)."""
+    import korvelquor_capture as kc
+    names = group_column_names(batch)
+    # One copy, natively, in column order: values[k] is the column names[k].
+    out = buffer.take(len(names), batch.rows) if buffer is not None else None
+    return TableBlock(table_head(stream, batch), names, kc.group_values(batch, out=out))
+
+
+def columns(stream: str, batch, buffer: Optional[ColumnBuffer] = None) -> Dict[str, np.ndarray]:
+    """The table of one decoded batch as named 1-D arrays, in column order (see
+    table_block for `buffer`)."""
+    return table_block(stream, batch, buffer).columns()
 
 
 def undecodable_columns(stream: str, batch, block: dict) -> Dict[str, np.ndarray]:
@@ -82,3 +148,13 @@ def undecodable_columns(stream: str, batch, block: dict) -> Dict[str, np.ndarray
 def frame(cols: Dict[str, np.ndarray]):
     import pandas as pd
     return pd.DataFrame(cols, copy=False)
+
+
+def block_frame(head: Dict[str, np.ndarray], names: Tuple[str, ...], values: np.ndarray):
+    """The DataFrame of a table's columns: `head` then the float64 block `values` (one row
+    per column, as TableBlock holds it), which becomes the frame's float block as it is."""
+    import pandas as pd
+    groups = pd.DataFrame(values.T, columns=list(names), copy=False)
+    if not head:
+        return groups
+    return pd.concat([pd.DataFrame(head, copy=False), groups], axis=1)
