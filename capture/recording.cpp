@@ -10,14 +10,12 @@
 #include "capture/column_builder.hpp"
 #include "client/joint_group.hpp"
 #include "stream/assembly.hpp"
+#include "stream/record_fields.hpp"
 #include "zenoh/ext/deserializer.hpp"
 
 namespace korvel::quor_impl {
 
 namespace {
-
-using zenoh_msgs::quor_msg::AllBasicStreamData;
-using zenoh_msgs::quor_msg::AllExtraStreamData;
 
 // Decoded a chunk at a time, so a long recording never holds more than one chunk of
 // messages besides its columns.
@@ -67,13 +65,25 @@ void CheckColumnsFit(const RecordedStream& r, const ClientLayout& layout, std::s
   }
 }
 
-template <class Message, class Batch, class Append>
-Batch Decode(const RecordedStream& r, const ClientLayout& layout, Append append,
-             std::size_t joint_fields) {
+// The joint fields of stream S's records: a joint's columns per row.
+template <Stream S>
+constexpr std::size_t JointFields() {
+  std::size_t n = 0;
+  ForEachField(FieldsOf<typename StreamTraits<S>::Record>(), [&](const auto& field) {
+    n += std::decay_t<decltype(field)>::kKind == FieldKind::kJoint;
+  });
+  return n;
+}
+
+}  // namespace
+
+template <Stream S>
+BatchOf<S> RecordingDecoder<S>::Decode(const RecordedStream& r, const ClientLayout& layout) {
+  using Message = MessageOf<S>;
   Check(r);
   CheckRecordedLayout(layout);
-  CheckColumnsFit(r, layout, joint_fields);
-  Batch batch;
+  CheckColumnsFit(r, layout, JointFields<S>());
+  BatchOf<S> batch;
   std::vector<CapturedSample<Message>> chunk(kChunk);
   const std::size_t n = r.seq.size();
   ReserveRows(n, layout, batch);
@@ -99,16 +109,17 @@ Batch Decode(const RecordedStream& r, const ClientLayout& layout, Append append,
         s.decoded = false;
         s.reason = e.what();
       }
-      if constexpr (std::is_same_v<Message, AllBasicStreamData>) {
+      if constexpr (S == Stream::Basic) {
         if (s.decoded) s.robot_time = StampFromWire(s.message.timestamp);
       }
     }
-    append(chunk, count, layout, false, batch);
+    Append<S>(chunk, count, layout, false, batch);
   }
   return batch;
 }
 
-}  // namespace
+template struct RecordingDecoder<Stream::Basic>;
+template struct RecordingDecoder<Stream::Extra>;
 
 void CheckRecordedLayout(const ClientLayout& layout) {
   constexpr std::uint64_t kLimit = std::uint64_t{1} << 32;
@@ -142,14 +153,6 @@ void CheckRecordedLayout(const ClientLayout& layout) {
            std::to_string(layout.joint_count));
     }
   }
-}
-
-quor::BasicBatch DecodeBasicRecording(const RecordedStream& recorded, const ClientLayout& layout) {
-  return Decode<AllBasicStreamData, quor::BasicBatch>(recorded, layout, Append<Stream::Basic>, 9);
-}
-
-quor::ExtraBatch DecodeExtraRecording(const RecordedStream& recorded, const ClientLayout& layout) {
-  return Decode<AllExtraStreamData, quor::ExtraBatch>(recorded, layout, Append<Stream::Extra>, 3);
 }
 
 }  // namespace korvel::quor_impl

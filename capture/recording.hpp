@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 
+#include "capture/column_builder.hpp"
 #include "capture/columns.hpp"
 #include "client/client_access.hpp"
 
@@ -32,7 +33,10 @@ void CheckRecordedLayout(const ClientLayout& layout);
 // Throws std::invalid_argument when the spans do not describe N samples, when the layout
 // fails CheckRecordedLayout, or when its groups would make columns far larger than the
 // recorded samples could fill (a layout that does not belong to the samples).
-quor::BasicBatch DecodeBasicRecording(const RecordedStream& recorded, const ClientLayout& layout);
-quor::ExtraBatch DecodeExtraRecording(const RecordedStream& recorded, const ClientLayout& layout);
+// (A class, so that the exported names of both streams' decoders start with korvel::.)
+template <Stream S>
+struct RecordingDecoder {
+  static BatchOf<S> Decode(const RecordedStream& recorded, const ClientLayout& layout);
+};
 
 }  // namespace korvel::quor_impl

@@ -155,8 +155,9 @@ void BindRecording(py::module_& m) {
             }
             return py::cast(std::move(batch));
           };
-          return stream == "basic" ? decode(quor_impl::DecodeBasicRecording)
-                                   : decode(quor_impl::DecodeExtraRecording);
+          using quor_impl::RecordingDecoder;
+          return stream == "basic" ? decode(RecordingDecoder<quor::Stream::Basic>::Decode)
+                                   : decode(RecordingDecoder<quor::Stream::Extra>::Decode);
         } catch (const std::invalid_argument& e) {
           throw py::value_error(e.what());
         } catch (const std::length_error& e) {

@@ -89,7 +89,7 @@ py::array GroupValues(const Batch& batch, std::optional<py::array> out) {
   return *out;
 }
 
-py::object Block(const RecordingReader& reader, int stream) {
+py::object Block(const RecordingReader& reader, quor::Stream stream) {
   const quor_impl::RecordedArrays a = quor_impl::RecordingReaderAccess::Arrays(reader, stream);
   if (!a.in_block) return py::none();
   py::dict block;
@@ -139,10 +139,10 @@ void BindRecordingReader(py::module_& m) {
             }
             if (!more) return py::none();
             py::list out;
-            if (py::object b = Block(reader, 0); !b.is_none()) {
+            if (py::object b = Block(reader, quor::Stream::Basic); !b.is_none()) {
               out.append(py::make_tuple("basic", py::cast(std::move(block.basic)), b));
             }
-            if (py::object b = Block(reader, 1); !b.is_none()) {
+            if (py::object b = Block(reader, quor::Stream::Extra); !b.is_none()) {
               out.append(py::make_tuple("extra", py::cast(std::move(block.extra)), b));
             }
             return out;

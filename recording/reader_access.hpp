@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "client/client_access.hpp"
+#include "client/stream.hpp"
 #include "recording/recording_reader.hpp"
 
 namespace korvel::quor_impl {
@@ -34,8 +35,7 @@ struct RecordingReaderAccess {
   static quor::RecordingReader OpenRaw(const std::string& path, std::size_t block_rows);
   // The next samples (about block_rows); false once every sample was read.
   static bool NextRaw(quor::RecordingReader& reader, RawRecorded& out);
-  // stream: 0 basic, 1 extra.
-  static RecordedArrays Arrays(const quor::RecordingReader& reader, int stream);
+  static RecordedArrays Arrays(const quor::RecordingReader& reader, quor::Stream stream);
   static quor::RecordingReader Open(const std::string& path, const ClientLayout& layout,
                                     quor::RecordingReaderOptions options);
 };

@@ -16,6 +16,7 @@ namespace korvel::quor {
 
 namespace rf = recording_format;
 using quor_impl::ClientLayout;
+using quor_impl::RecordingDecoder;
 
 namespace {
 
@@ -308,7 +309,8 @@ struct RecordingReader::Impl final : mcapfile::Visitor {
     }
     const bool want_basic = options.basic || options.extra;
     if (want_basic && (basic.size() != 0 || (final && !basic.yielded))) {
-      BasicBatch batch = Decode<BasicBatch>(basic.View(), quor_impl::DecodeBasicRecording);
+      BasicBatch batch =
+          Decode<BasicBatch>(basic.View(), RecordingDecoder<Stream::Basic>::Decode);
       stamp_seq = batch.seq;
       stamps = batch.robot_time;
       basic.Clear();
@@ -337,7 +339,8 @@ struct RecordingReader::Impl final : mcapfile::Visitor {
         robot_time[2 * i] = t.first;
         robot_time[2 * i + 1] = t.second;
       }
-      block.extra = Decode<ExtraBatch>(extra.View(robot_time), quor_impl::DecodeExtraRecording);
+      block.extra =
+          Decode<ExtraBatch>(extra.View(robot_time), RecordingDecoder<Stream::Extra>::Decode);
       extra.Clear();
       extra.yielded = extra.flushed = true;
       any = true;
@@ -416,8 +419,9 @@ bool RecordingReaderAccess::NextRaw(quor::RecordingReader& reader, RawRecorded& 
   return true;
 }
 
-RecordedArrays RecordingReaderAccess::Arrays(const quor::RecordingReader& reader, int stream) {
-  const auto& p = reader.impl_->streams[stream];
+RecordedArrays RecordingReaderAccess::Arrays(const quor::RecordingReader& reader,
+                                             quor::Stream stream) {
+  const auto& p = reader.impl_->streams[stream == quor::Stream::Basic ? 0 : 1];
   return {p.flushed, p.taken_seq, p.taken_log_time};
 }
 
