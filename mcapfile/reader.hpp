@@ -32,14 +32,6 @@ class Visitor {
                        std::uint64_t publish_time, std::span<const std::uint8_t> data) = 0;
 };
 
-struct End {
-  bool complete = false;       // the closing records are there
-  std::uint64_t size = 0;      // bytes in the file
-  std::uint64_t good_bytes = 0;  // up to the end of the last complete record
-  std::string problem;         // why reading stopped early, if it did
-  std::vector<std::pair<std::uint64_t, std::string>> skipped;  // damaged records: (byte, why)
-};
-
 class Reader {
  public:
   // Throws std::runtime_error with the reason (no such file, not an MCAP file).
@@ -57,10 +49,17 @@ class Reader {
     return more != 0;
   }
 
+  // How the file ended, as a record of the fields complete, size, good_bytes, problem and
+  // skipped (the recording reader's public one, which this layer cannot name).
+  template <class End>
   End end() const {
     ::kqm_end e{};
     ::kqm_reader_end(handle_.get(), &e);
-    End end{e.complete, e.size, e.good_bytes, std::string(Text(e.problem)), {}};
+    End end;
+    end.complete = e.complete;
+    end.size = e.size;
+    end.good_bytes = e.good_bytes;
+    end.problem = std::string(Text(e.problem));
     std::uint64_t at = 0;
     ::kqm_str why{};
     for (std::size_t i = 0; ::kqm_reader_skipped(handle_.get(), i, &at, &why); ++i) {

@@ -383,10 +383,7 @@ std::string RecordingReader::serial() const { return impl_->layout.serial; }
 bool RecordingReader::Next(RecordedBlock& block) { return impl_->Next(block); }
 std::uint64_t RecordingReader::samples_read() const { return impl_->count; }
 
-RecordingEnd RecordingReader::end() const {
-  mcapfile::End e = impl_->file->end();
-  return {e.complete, e.size, e.good_bytes, std::move(e.problem), std::move(e.skipped)};
-}
+RecordingEnd RecordingReader::end() const { return impl_->file->end<RecordingEnd>(); }
 
 }  // namespace korvel::quor
 

@@ -159,6 +159,19 @@ unsafe fn session_key<'a>(
     Ok((&(*session).0, key_expr_arg(key_expr, key_expr_len)?))
 }
 
+/// The same for a declaration, whose handle goes to `out`.
+unsafe fn declaration<'a, T>(
+    session: *const KzSession,
+    key_expr: *const c_char,
+    key_expr_len: usize,
+    out: *mut *mut T,
+) -> Result<(&'a zenoh::Session, KeyExpr<'static>), i8> {
+    if out.is_null() {
+        return Err(Z_ENULL);
+    }
+    session_key(session, key_expr, key_expr_len)
+}
+
 /// Copies zenoh's reason for the latest failure on the calling thread into `buffer` (cut to
 /// `size` - 1 bytes, zero-terminated) and returns its full length.
 #[no_mangle]
@@ -277,10 +290,7 @@ pub unsafe extern "C" fn kz_subscriber_declare(
     out: *mut *mut KzSubscriber,
 ) -> i8 {
     let notice = DropNotice { context: Context(context), on_drop };
-    if out.is_null() {
-        return Z_ENULL;
-    }
-    let (session, ke) = match session_key(session, key_expr, key_expr_len) {
+    let (session, ke) = match declaration(session, key_expr, key_expr_len, out) {
         Ok(found) => found,
         Err(code) => return code,
     };
@@ -361,10 +371,7 @@ pub unsafe extern "C" fn kz_querier_declare(
     key_expr_len: usize,
     out: *mut *mut KzQuerier,
 ) -> i8 {
-    if out.is_null() {
-        return Z_ENULL;
-    }
-    let (session, ke) = match session_key(session, key_expr, key_expr_len) {
+    let (session, ke) = match declaration(session, key_expr, key_expr_len, out) {
         Ok(found) => found,
         Err(code) => return code,
     };
