@@ -104,6 +104,21 @@ def main() -> int:
                          f"{raw['bytes_per_minute'] / 1e6:.1f} MB per minute; with the Foxglove "
                          f"channels **{r['cpu_share'] / raw['cpu_share']:.2f}×** the CPU "
                          f"(target ≤ 1.5×)"))
+        cap = rec.get("capture")
+        if raw and cap:
+            rows.append(("a process that only captures (client + keep-payloads capture "
+                         "drained every 100 ms), same run",
+                         f"{cap['cpu_share'] * 100:.1f} % CPU", "—",
+                         f"`--no-view` costs **{(raw['cpu_share'] - cap['cpu_share']) * 100:+.1f}** "
+                         f"points of a core over it (target ≤ +1.0)"))
+        cpp = rec.get("record_cpp")
+        if cpp and cap:
+            rows.append(("C++ `Recorder` (examples/cpp/record.cpp), same run",
+                         f"{cpp['cpu_share'] * 100:.1f} % CPU", "—",
+                         f"**{(cpp['cpu_share'] - cap['cpu_share']) * 100:+.1f}** points over "
+                         f"capturing alone (target ≤ +1.0); {cpp['bytes_per_minute'] / 1e6:.1f} "
+                         f"MB per minute; lost {sum(cpp['lost'].values())} of "
+                         f"{sum(cpp['published'].values())}"))
     if (d / "live.json").exists():
         lv = load(d, "live.json")
         for run in lv["runs"]:

@@ -52,6 +52,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "record: %s\n", e.what());
     return 2;
   }
+  std::printf("record: recording %s into %s\n", serial.c_str(), out.c_str());
+  std::fflush(stdout);
 
   const auto begin = std::chrono::steady_clock::now();
   std::string stopped_by = "the duration";

@@ -12,6 +12,7 @@ from pathlib import Path
 import numpy as np
 import pytest
 from mcap.reader import make_reader
+from mcap.writer import MCAP0_MAGIC as MCAP_MAGIC
 
 from conftest import REPO, korvelquor_cmd
 from korvelquor_tools import fileformat as ff
@@ -63,6 +64,8 @@ def test_the_cpp_recorder_writes_what_korvelquor_record_writes(two_arm_sim, tmp_
         assert result.returncode == 3, result.stdout + result.stderr
         assert f"writing {cpp} failed: File too large" in result.stderr
         assert cpp.stat().st_size <= LIMIT
+        # Cut back to the last whole record, then the closing records: nothing after them.
+        assert cpp.read_bytes().endswith(MCAP_MAGIC)
 
     header, meta, channels, seqs = _read_all(cpp) if how == "complete" else (None,) * 4
     tables = read_recording(cpp)
