@@ -7,6 +7,8 @@ streams at 1 kHz) in the private network:
     and a keep-payloads capture drained every 100 ms, what the recorder holds before it
     writes) and of the C++ Recorder (examples/cpp/record.cpp, when built: KQ_RECORD_EXAMPLE
     or build/tests/tools/kq_example_record);
+  * the native writer alone: its CPU per sample rewriting the raw recording in the
+    recorder's batches (free of the network's and the machine's noise);
   * samples lost: what the substitute published (its control state's published_basic and
     published_extra, read while both streams are paused before and after the window)
     against the samples in the file, per stream, and what the capture's buffer dropped;
@@ -176,6 +178,43 @@ def record_window(serial, control, out, seconds, report, extra=()):
     }, samples
 
 
+def writer_cost(path, work):
+    """CPU of the native writer alone (this process, compression included) rewriting a
+    recording's raw samples in drained-batch shape: 100 samples per stream per call, a
+    flush every 10 calls, as the recorder writes at 1 kHz."""
+    import korvelquor_capture as kc
+    samples, _ = file_samples(path)
+    payloads = {"basic": [], "extra": []}
+    with open_recording(path) as rec:
+        for s in rec.samples():
+            payloads[s.stream].append(s.data)
+    writer = kc.McapWriter(str(work / "rewrite.mcap"))
+    writer.start("korvelquor", "bench")
+    batches = []
+    for stream in ("basic", "extra"):
+        channel = writer.channel(0, stream, "zenoh/serialized", {})
+        data, times = payloads[stream], np.asarray(samples[stream][0], np.int64)
+        parts = []
+        for i in range(0, len(data), 100):
+            chunk = data[i:i + 100]
+            offsets = np.zeros(len(chunk) + 1, np.uint64)
+            np.cumsum([len(d) for d in chunk], out=offsets[1:])
+            t = times[i:i + 100]
+            parts.append((channel, t, t.astype(np.uint64), t.astype(np.uint64),
+                          np.arange(len(chunk), dtype=np.uint32), offsets,
+                          np.frombuffer(b"".join(chunk), np.uint8)))
+        batches.append(parts)
+    n = sum(len(p) for p in payloads.values())
+    t0 = time.process_time()
+    for k, pair in enumerate(zip(*batches)):
+        writer.merged(list(pair))
+        if k % 10 == 9:
+            writer.flush()
+    writer.finish()
+    dt = time.process_time() - t0
+    return {"samples": n, "us_per_sample": dt / n * 1e6, "cpu_share_2khz": dt / n * 2000}
+
+
 def export_speed(path, work, in_memory):
     from korvelquor_tools.export import export, read_recording
     out = {}
@@ -255,6 +294,8 @@ def main():
                 report(f"recording {seconds:.0f} s with the C++ Recorder ...")
                 cpp, _ = record_window(sim.serial, sim.control(), work / "cpp.mcap", seconds,
                                        report, ["cpp"])
+        report("the writer alone ...")
+        wcost = writer_cost(work / "raw.mcap", work)
         report("export ...")
         exp = export_speed(path, work, in_memory=seconds <= 120)
         report("replay ...")
@@ -263,7 +304,8 @@ def main():
         if args.keep is None:
             shutil.rmtree(work, ignore_errors=True)
 
-    figures = {"record": rec, "record_raw": raw, "capture": cap, "export": exp, "replay": rep}
+    figures = {"record": rec, "record_raw": raw, "capture": cap, "writer": wcost,
+               "export": exp, "replay": rep}
     if cpp is not None:
         figures["record_cpp"] = cpp
     print(f"recorder, two-arm substitute, both streams at 1 kHz, {rec['seconds']:.0f} s:")
@@ -278,6 +320,8 @@ def main():
         print(f"  C++ Recorder (example)        {100 * cpp['cpu_share']:.1f} % of one core "
               f"({100 * (cpp['cpu_share'] - cap['cpu_share']):+.1f} points), "
               f"{cpp['bytes_per_minute'] / 1e6:.1f} MB per minute")
+    print(f"  the native writer alone       {wcost['us_per_sample']:.2f} us a sample: "
+          f"{100 * wcost['cpu_share_2khz']:.2f} % of one core at both streams' 2000 samples/s")
     for s in ("basic", "extra"):
         print(f"  {s:5} published {rec['published'][s]:8d}  in the file {rec['recorded'][s]:8d}"
               f"  lost {rec['lost'][s]}  dropped by the buffer {rec['dropped'][s]}")
