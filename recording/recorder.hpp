@@ -11,6 +11,11 @@
 // goes out once a second, so a killed program loses at most the last second. A write that
 // fails (disk full) ends the recording: the file keeps, readable, what was written before,
 // closed with its end record when there is room, and the summary says what failed.
+//
+// The layout recorded is the client's own: a client that connected while the robot published
+// nothing knows no joint-group names, and the recording's export then has no group columns
+// (`korvelquor record` makes a second client once the robot publishes; a program can wait
+// for client.groups() to be non-empty before it starts recording).
 
 #include <chrono>
 #include <cstddef>
