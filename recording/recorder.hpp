@@ -14,8 +14,8 @@
 //
 // The layout recorded is the client's own: a client that connected while the robot published
 // nothing knows no joint-group names, and the recording's export then has no group columns
-// (`korvelquor record` makes a second client once the robot publishes; a program can wait
-// for client.groups() to be non-empty before it starts recording).
+// (`korvelquor record` then makes a second client once the robot publishes, and records
+// with that one; a program can do the same).
 
 #include <chrono>
 #include <cstddef>
