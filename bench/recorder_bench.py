@@ -3,7 +3,12 @@ streams at 1 kHz) in the private network:
 
   * CPU of the recorder process (`korvelquor record`, share of one core) and bytes per
     minute on disk, with its decoded (Foxglove) channels at the default rate and without
-    them (--no-view);
+    them (--no-view); in the same run, the CPU of a process that only captures (a client
+    and a keep-payloads capture drained every 100 ms, what the recorder holds before it
+    writes) and of the C++ Recorder (examples/cpp/record.cpp, when built: KQ_RECORD_EXAMPLE
+    or build/tests/tools/kq_example_record);
+  * the native writer alone: its CPU per sample rewriting the raw recording in the
+    recorder's batches (free of the network's and the machine's noise);
   * samples lost: what the substitute published (its control state's published_basic and
     published_extra, read while both streams are paused before and after the window)
     against the samples in the file, per stream, and what the capture's buffer dropped;
@@ -59,16 +64,37 @@ def env():
     return e
 
 
+CPP_RECORDER = Path(os.environ.get("KQ_RECORD_EXAMPLE",
+                                    ROOT / "build/tests/tools/kq_example_record"))
+# A process that captures as the recorder does and writes nothing: the recorder's floor.
+CAPTURE_ONLY = """
+import signal, sys, time
+import korvelquor, korvelquor_capture as kc
+stop = []
+signal.signal(signal.SIGINT, lambda *a: stop.append(1))
+client = korvelquor.Client(sys.argv[1], verbose=False)
+print("Connected to the robot", flush=True)
+with kc.Capture(client, capacity=30000, keep_payloads=True) as cap:
+    while not stop:
+        time.sleep(0.1)
+        cap.drain()
+"""
+
+
 def start_recorder(serial, out, extra=()):
-    return subprocess.Popen([sys.executable, "-m", "korvelquor_tools", "record", "--serial",
-                             serial, "--out", str(out), *extra], stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, text=True, env=env())
+    if extra and extra[0] == "cpp":
+        command = [str(CPP_RECORDER), serial, str(out)]
+    else:
+        command = [sys.executable, "-m", "korvelquor_tools", "record", "--serial", serial,
+                   "--out", str(out), *extra]
+    return subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                            env=env())
 
 
 def wait_started(proc):
     """Until the recorder's client has connected (its capture starts right after)."""
     line = proc.stdout.readline()
-    if "Connected to the robot" not in line:
+    if "Connected to the robot" not in line and "record: recording" not in line:
         proc.kill()
         sys.exit(f"recorder did not connect: {line}{proc.communicate()}")
     time.sleep(0.5)
@@ -85,6 +111,19 @@ def stop(proc):
 def published(control):
     s = control.state()
     return {"basic": s["published_basic"], "extra": s["published_extra"]}
+
+
+def capture_window(serial, control, seconds):
+    """CPU share of a process that only captures, over `seconds` of both streams."""
+    proc = subprocess.Popen([sys.executable, "-c", CAPTURE_ONLY, serial],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env())
+    wait_started(proc)
+    time.sleep(2.0)  # warm-up, as for the recorder
+    c0, w0 = cpu_seconds(proc.pid), time.monotonic()
+    time.sleep(seconds)
+    c1, w1 = cpu_seconds(proc.pid), time.monotonic()
+    stop(proc)
+    return {"seconds": w1 - w0, "cpu_share": (c1 - c0) / (w1 - w0)}
 
 
 def file_samples(path):
@@ -137,6 +176,43 @@ def record_window(serial, control, out, seconds, report, extra=()):
         "dropped": {k: int(end[f"dropped_{k}"]) for k in sent},
         "summary": summary,
     }, samples
+
+
+def writer_cost(path, work):
+    """CPU of the native writer alone (this process, compression included) rewriting a
+    recording's raw samples in drained-batch shape: 100 samples per stream per call, a
+    flush every 10 calls, as the recorder writes at 1 kHz."""
+    import korvelquor_capture as kc
+    samples, _ = file_samples(path)
+    payloads = {"basic": [], "extra": []}
+    with open_recording(path) as rec:
+        for s in rec.samples():
+            payloads[s.stream].append(s.data)
+    writer = kc.McapWriter(str(work / "rewrite.mcap"))
+    writer.start("korvelquor", "bench")
+    batches = []
+    for stream in ("basic", "extra"):
+        channel = writer.channel(0, stream, "zenoh/serialized", {})
+        data, times = payloads[stream], np.asarray(samples[stream][0], np.int64)
+        parts = []
+        for i in range(0, len(data), 100):
+            chunk = data[i:i + 100]
+            offsets = np.zeros(len(chunk) + 1, np.uint64)
+            np.cumsum([len(d) for d in chunk], out=offsets[1:])
+            t = times[i:i + 100]
+            parts.append((channel, t, t.astype(np.uint64), t.astype(np.uint64),
+                          np.arange(len(chunk), dtype=np.uint32), offsets,
+                          np.frombuffer(b"".join(chunk), np.uint8)))
+        batches.append(parts)
+    n = sum(len(p) for p in payloads.values())
+    t0 = time.process_time()
+    for k, pair in enumerate(zip(*batches)):
+        writer.merged(list(pair))
+        if k % 10 == 9:
+            writer.flush()
+    writer.finish()
+    dt = time.process_time() - t0
+    return {"samples": n, "us_per_sample": dt / n * 1e6, "cpu_share_2khz": dt / n * 2000}
 
 
 def export_speed(path, work, in_memory):
@@ -211,6 +287,15 @@ def main():
             report(f"recording {seconds:.0f} s again without the decoded channels ...")
             raw, _ = record_window(sim.serial, sim.control(), work / "raw.mcap", seconds,
                                    report, ["--no-view"])
+            report(f"capturing {seconds:.0f} s without writing ...")
+            cap = capture_window(sim.serial, sim.control(), seconds)
+            cpp = None
+            if CPP_RECORDER.exists():
+                report(f"recording {seconds:.0f} s with the C++ Recorder ...")
+                cpp, _ = record_window(sim.serial, sim.control(), work / "cpp.mcap", seconds,
+                                       report, ["cpp"])
+        report("the writer alone ...")
+        wcost = writer_cost(work / "raw.mcap", work)
         report("export ...")
         exp = export_speed(path, work, in_memory=seconds <= 120)
         report("replay ...")
@@ -219,12 +304,24 @@ def main():
         if args.keep is None:
             shutil.rmtree(work, ignore_errors=True)
 
-    figures = {"record": rec, "record_raw": raw, "export": exp, "replay": rep}
+    figures = {"record": rec, "record_raw": raw, "capture": cap, "writer": wcost,
+               "export": exp, "replay": rep}
+    if cpp is not None:
+        figures["record_cpp"] = cpp
     print(f"recorder, two-arm substitute, both streams at 1 kHz, {rec['seconds']:.0f} s:")
     print(f"  CPU of the recorder process   {100 * rec['cpu_share']:.1f} % of one core")
     print(f"  on disk                       {rec['bytes_per_minute'] / 1e6:.1f} MB per minute")
     print(f"  without the decoded channels  {100 * raw['cpu_share']:.1f} % of one core, "
           f"{raw['bytes_per_minute'] / 1e6:.1f} MB per minute")
+    print(f"  capture alone (no writing)    {100 * cap['cpu_share']:.1f} % of one core: "
+          f"--no-view costs {100 * (raw['cpu_share'] - cap['cpu_share']):+.1f} points "
+          f"(target +1.0 at most)")
+    if cpp is not None:
+        print(f"  C++ Recorder (example)        {100 * cpp['cpu_share']:.1f} % of one core "
+              f"({100 * (cpp['cpu_share'] - cap['cpu_share']):+.1f} points), "
+              f"{cpp['bytes_per_minute'] / 1e6:.1f} MB per minute")
+    print(f"  the native writer alone       {wcost['us_per_sample']:.2f} us a sample: "
+          f"{100 * wcost['cpu_share_2khz']:.2f} % of one core at both streams' 2000 samples/s")
     for s in ("basic", "extra"):
         print(f"  {s:5} published {rec['published'][s]:8d}  in the file {rec['recorded'][s]:8d}"
               f"  lost {rec['lost'][s]}  dropped by the buffer {rec['dropped'][s]}")
@@ -240,8 +337,10 @@ def main():
     if args.json:
         args.json.parent.mkdir(parents=True, exist_ok=True)
         args.json.write_text(json.dumps(figures, indent=2) + "\n")
-    return 0 if all(v == 0 for v in list(rec["lost"].values()) + list(raw["lost"].values())) \
-        else 1
+    lost = list(rec["lost"].values()) + list(raw["lost"].values())
+    if cpp is not None:
+        lost += list(cpp["lost"].values())
+    return 0 if all(v == 0 for v in lost) else 1
 
 
 if __name__ == "__main__":

@@ -9,7 +9,7 @@ set(KQ_PUBLIC_HEADERS
   client/client.hpp client/joint_group.hpp client/records.hpp client/stream.hpp
   client/version.hpp
   capture/capture.hpp capture/columns.hpp capture/stream_status.hpp
-  recording/recording_reader.hpp
+  recording/recording_reader.hpp recording/recorder.hpp
   zenoh/exception.hpp zenoh/result_codes.h)
 foreach(header IN LISTS KQ_PUBLIC_HEADERS)
   get_filename_component(dir ${header} DIRECTORY)

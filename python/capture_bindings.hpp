@@ -11,5 +11,6 @@ void BindCapture(pybind11::module_& m);
 void BindStreamStatus(pybind11::module_& m);
 void BindRecording(pybind11::module_& m);
 void BindRecordingReader(pybind11::module_& m);
+void BindRecordingWriter(pybind11::module_& m);
 
 }  // namespace korvel::python

@@ -19,4 +19,5 @@ PYBIND11_MODULE(korvelquor_capture, m) {
   korvel::python::BindStreamStatus(m);
   korvel::python::BindRecording(m);
   korvel::python::BindRecordingReader(m);
+  korvel::python::BindRecordingWriter(m);
 }

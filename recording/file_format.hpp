@@ -3,6 +3,7 @@
 // is described beside the Python writer, korvelquor_tools.fileformat).
 
 #include <array>
+#include <cstddef>
 #include <string>
 
 #include "client/client.hpp"
@@ -20,6 +21,15 @@ inline constexpr std::array<const char*, 2> kStreams = {"basic", "extra"};
 inline constexpr const char* kMetaRecording = "korvelquor.recording";
 inline constexpr const char* kMetaLayout = "korvelquor.layout";
 inline constexpr const char* kMetaEnd = "korvelquor.end";
+inline constexpr const char* kMetaPlanInfo = "korvelquor.plan_info";
+inline constexpr const char* kMetaScore = "korvelquor.configuration_score";
+inline constexpr const char* kMetaPrimitives = "korvelquor.primitive_states";
+// A remote call the robot refused is recorded as {kErrorKey: its error text}.
+inline constexpr const char* kErrorKey = "error";
+// Channel metadata naming the stream a raw channel carries.
+inline constexpr const char* kStreamKey = "stream";
+// Messages are chunked at about this many uncompressed bytes.
+inline constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
 
 inline constexpr const char* kExpected = "an MCAP recording made by `korvelquor record`";
 

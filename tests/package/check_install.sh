@@ -39,7 +39,13 @@ for program in "$WORK/example/print_states" "$WORK/print_states_pc"; do
   out=$("$ROOT/scripts/robotnet" exec host "$program" "$SERIAL" 0.3) || fail "$program failed: $out"
   grep -q '^ARM_2    q \[' <<<"$out" || fail "$program printed no ARM_2 states: $out"
 done
-echo "check_install: find_package and pkg-config consumers read the robot"
+out=$("$ROOT/scripts/robotnet" exec host "$WORK/example/record" "$SERIAL" "$WORK/run.mcap" 0.5) \
+  || fail "record failed: $out"
+grep -q 'stopped by the duration' <<<"$out" || fail "record printed no summary: $out"
+out=$("$WORK/example/read_recording" "$WORK/run.mcap") || fail "read_recording failed: $out"
+grep -Eq ': [1-9][0-9]* basic and [1-9][0-9]* extra samples' <<<"$out" \
+  || fail "the C++ recording holds no samples: $out"
+echo "check_install: find_package and pkg-config consumers read the robot; record writes a recording"
 
 # A version the package cannot give is CMake's version error.
 mkdir -p "$WORK/too_new"

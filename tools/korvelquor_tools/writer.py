@@ -1,16 +1,13 @@
 """Writing a recording: the MCAP layout of fileformat.py, samples straight from a capture's
 drained batches (their payloads as received), and a file that stays readable when writing
-fails part way (disk full)."""
+fails part way (disk full). The file is written by the native writer the C++ Recorder uses
+(korvelquor_capture.McapWriter): a drained batch goes in with one call."""
 from __future__ import annotations
 
 import os
-from typing import Dict, Mapping, Optional
+from typing import Dict, Mapping
 
 import numpy as np
-from mcap.data_stream import RecordBuilder
-from mcap.records import DataEnd, Footer, Metadata
-from mcap.writer import CompressionType, Writer
-from mcap.writer import MCAP0_MAGIC as MAGIC  # the MCAP magic bytes, as the package states them
 
 from . import __version__
 from . import fileformat as ff
@@ -22,43 +19,9 @@ class WriteFailed(Exception):
     """Writing stopped (the reason is the message); the file holds what was written before."""
 
 
-class _File:
-    """The output file for the MCAP writer: every write() call is whole records, written at
-    once to the kernel, so after a failed write the file is cut back to the last whole
-    record and stays readable."""
-
-    def __init__(self, path: str):
-        self.path = path
-        self.fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
-        self.position = 0
-        self.error: Optional[OSError] = None
-
-    def write(self, data) -> int:
-        if self.error is not None:
-            raise self.error
-        view = memoryview(data)
-        done = 0
-        try:
-            while done < len(view):
-                done += os.write(self.fd, view[done:])
-        except OSError as e:
-            self.error = e
-            os.ftruncate(self.fd, self.position)
-            os.lseek(self.fd, self.position, os.SEEK_SET)
-            raise
-        self.position += done
-        return done
-
-    def tell(self) -> int:
-        return self.position
-
-    def flush(self):
-        pass
-
-    def close(self):
-        if self.fd >= 0:
-            os.close(self.fd)
-            self.fd = -1
+def _native():
+    import korvelquor_capture
+    return korvelquor_capture.McapWriter
 
 
 class RecordingWriter:
@@ -76,32 +39,31 @@ class RecordingWriter:
         self.path = os.fspath(path)
         self._view = view
         self._view_channels: Dict[str, int] = {}
-        self._file = _File(self.path)
-        self._compression = {"zstd": CompressionType.ZSTD, "lz4": CompressionType.LZ4,
-                             "none": CompressionType.NONE}[compression]
-        self._writer: Optional[Writer] = None
+        if compression not in ("zstd", "lz4", "none"):
+            raise KeyError(compression)
+        self._compression = compression
+        # The file is created now (OSError as open() gives it); its records from start() on.
+        self._writer = _native()(self.path, compression, CHUNK_BYTES)
         self._channels: Dict[str, int] = {}
 
     @property
     def size(self) -> int:
-        return self._file.position
+        return self._writer.size
 
     def start(self, serial: str, metadata: Mapping[str, Mapping[str, str]]):
         """`metadata` maps record names to their contents; korvelquor.recording goes first."""
+        w = self._writer
         try:
-            self._writer = Writer(self._file, chunk_size=CHUNK_BYTES,
-                                  compression=self._compression)
-            self._writer.start(profile=ff.PROFILE, library=f"korvelquor_tools {__version__}")
-            self._writer.add_metadata(ff.META_RECORDING, dict(metadata[ff.META_RECORDING]))
+            w.start(ff.PROFILE, f"korvelquor_tools {__version__}")
+            w.metadata(ff.META_RECORDING, dict(metadata[ff.META_RECORDING]))
             for name, data in metadata.items():
                 if name != ff.META_RECORDING:
-                    self._writer.add_metadata(name, dict(data))
+                    w.metadata(name, dict(data))
             for stream in ff.STREAMS:
-                self._channels[stream] = self._writer.register_channel(
-                    topic=ff.topic(serial, stream), message_encoding=ff.MESSAGE_ENCODING,
-                    schema_id=0, metadata={"stream": stream})
+                self._channels[stream] = w.channel(0, ff.topic(serial, stream),
+                                                   ff.MESSAGE_ENCODING, {"stream": stream})
             if self._view is not None:
-                self._writer.add_metadata(ff.META_VIEWABLE, self._view.metadata())
+                w.metadata(ff.META_VIEWABLE, self._view.metadata())
         except OSError as e:
             raise WriteFailed(self._reason(e)) from e
 
@@ -121,53 +83,42 @@ class RecordingWriter:
                 messages += view.encode(stream, rows)
         try:
             for spec in view.new_channels():
-                schema = self._writer.register_schema(spec.schema_name, spec.schema_encoding,
-                                                      spec.schema_data)
-                self._view_channels[spec.topic] = self._writer.register_channel(
-                    topic=spec.topic, message_encoding=spec.message_encoding,
-                    schema_id=schema)
-            add, ids = self._writer.add_message, self._view_channels
-            for topic, stamp, seq, data in messages:
-                add(ids[topic], stamp, data, stamp, seq & 0xFFFFFFFF)
+                schema = self._writer.schema(spec.schema_name, spec.schema_encoding,
+                                             spec.schema_data)
+                self._view_channels[spec.topic] = self._writer.channel(
+                    schema, spec.topic, spec.message_encoding, {})
+            ids = self._view_channels
+            self._writer.messages([(ids[topic], stamp, stamp, seq & 0xFFFFFFFF, data)
+                                   for topic, stamp, seq, data in messages])
         except OSError as e:
             raise WriteFailed(self._reason(e)) from e
 
     def add_sample(self, sample):
         """One raw sample read from a recording (reader.Sample), copied exactly."""
         try:
-            self._writer.add_message(self._channels[sample.stream], sample.log_time,
-                                     sample.data, sample.publish_time, sample.sequence)
+            self._writer.messages([(self._channels[sample.stream], sample.log_time,
+                                    sample.publish_time, sample.sequence, sample.data)])
         except OSError as e:
             raise WriteFailed(self._reason(e)) from e
 
     def add_raw(self, batch):
         """Every sample of both streams of a drained batch, merged in order of arrival."""
-        parts = []
+        streams = []
         for stream, rows in (("basic", batch.basic), ("extra", batch.extra)):
             raw = rows.raw
             if raw is None or len(raw) == 0:
                 continue
-            stamp = raw.robot_time.astype(np.int64)
+            stamp = np.asarray(raw.robot_time).astype(np.int64)
             publish = stamp[:, 0] * ff.NS + stamp[:, 1]
             np.maximum(publish, 0, out=publish)
-            parts.append((raw.receive_mono_ns,
-                          (self._channels[stream], raw.receive_time_ns.tolist(), publish.tolist(),
-                           (raw.seq & 0xFFFFFFFF).tolist(), raw.offsets.tolist(),
-                           raw.data.tobytes())))
-        if not parts:
+            streams.append((self._channels[stream], raw.receive_mono_ns, raw.receive_time_ns,
+                            publish, np.asarray(raw.seq) & 0xFFFFFFFF, raw.offsets, raw.data))
+        if not streams:
             return
         # Merged by the monotonic receive time, which never steps back as the wall clock may:
         # one stream's order is never changed.
-        times = np.concatenate([mono for mono, _ in parts])
-        which = np.concatenate([np.full(len(mono), k) for k, (mono, _) in enumerate(parts)])
-        index = np.concatenate([np.arange(len(mono)) for mono, _ in parts])
-        order = np.argsort(times, kind="stable")
-        columns = [c for _, c in parts]
-        add = self._writer.add_message
         try:
-            for k, i in zip(which[order].tolist(), index[order].tolist()):
-                channel, log_time, publish, seq, offsets, blob = columns[k]
-                add(channel, log_time[i], blob[offsets[i]:offsets[i + 1]], publish[i], seq[i])
+            self._writer.merged(streams)
         except OSError as e:
             raise WriteFailed(self._reason(e)) from e
 
@@ -181,42 +132,27 @@ class RecordingWriter:
 
     def finish(self, end: Mapping[str, str]):
         try:
-            self._writer.add_metadata(ff.META_END, dict(end))
+            self._writer.metadata(ff.META_END, dict(end))
             self._writer.finish()
         except OSError as e:
             raise WriteFailed(self._reason(e)) from e
         finally:
-            self._file.close()
+            self._writer.close()
 
     def salvage(self, end: Mapping[str, str]) -> bool:
         """After a failed write: closes the file with the end metadata and the closing records
         (no index), if there is room for them; the samples before the failure stay readable
         either way. True when the closing records went in."""
-        f = self._file
-        if f.fd < 0:
-            return False
-        f.error = None
-        good = f.position
-        builder = RecordBuilder()
-        Metadata(name=ff.META_END, metadata=dict(end)).write(builder)
-        DataEnd(data_section_crc=0).write(builder)
-        Footer(summary_start=0, summary_offset_start=0, summary_crc=0).write(builder)
-        try:
-            f.write(builder.end() + MAGIC)
-            return True
-        except OSError:
-            os.ftruncate(f.fd, good)
-            return False
-        finally:
-            f.close()
+        return self._writer.salvage(dict(end))
 
     def abandon(self):
         """Removes a file nothing was recorded into (the connection failed)."""
-        self._file.close()
+        self._writer.close()
         try:
             os.unlink(self.path)
         except OSError:
             pass
 
     def _reason(self, e: OSError) -> str:
-        return f"writing {self.path} failed: {e.strerror or e}"
+        # The native writer's words already name the file: "writing PATH failed: ...".
+        return e.strerror or str(e)

@@ -19,6 +19,7 @@ use zenoh::sample::Sample;
 use zenoh::Wait;
 
 mod mcap_file;
+mod mcap_write;
 
 /// zenoh's allocations go to the C library like the rest of the process, except large ones,
 /// which get pages of their own and give them back when freed. A flood of huge samples

@@ -1,0 +1,105 @@
+"""The C++ Recorder (examples/cpp/record.cpp) writes what `korvelquor record` writes: a file
+the `mcap` package reads with every CRC checked, the same metadata records with the same
+keys and texts, the same raw channels; and a failed write (a file-size limit stands in for
+a full disk) leaves a readable file closed with its end record."""
+import json
+import os
+import resource
+import signal
+import subprocess
+from pathlib import Path
+
+import numpy as np
+import pytest
+from mcap.reader import make_reader
+from mcap.writer import MCAP0_MAGIC as MCAP_MAGIC
+
+from conftest import REPO, korvelquor_cmd
+from korvelquor_tools import fileformat as ff
+from korvelquor_tools import read_recording
+
+EXAMPLE = Path(os.environ.get("KQ_RECORD_EXAMPLE", REPO / "build/tests/tools/kq_example_record"))
+LIMIT = 1_500_000  # bytes: a few chunks
+# Texts that differ from one recording to the next (the robot's plan moves on): these are
+# checked to be written as Python writes them instead.
+VARYING = {ff.META_RECORDING: {"started_ns"},
+           ff.META_END: {"ended_ns", "seconds", "received_basic", "received_extra",
+                         "dropped_basic", "dropped_extra"},
+           ff.META_PLAN_INFO: set(ff.PLAN_INFO_FIELDS),
+           ff.META_SCORE: {"scores"}, ff.META_PRIMITIVES: {"states"}}
+
+
+def _limit_file_size():
+    signal.signal(signal.SIGXFSZ, signal.SIG_IGN)  # a failed write then reports EFBIG
+    resource.setrlimit(resource.RLIMIT_FSIZE, (LIMIT, LIMIT))
+
+
+def _cpp_record(serial, path, seconds, preexec_fn=None):
+    return subprocess.run([str(EXAMPLE), serial, str(path), str(seconds)], capture_output=True,
+                          text=True, timeout=60, preexec_fn=preexec_fn)
+
+
+def _read_all(path):
+    """Everything in the file through the mcap package, every CRC checked."""
+    with open(path, "rb") as f:
+        reader = make_reader(f, validate_crcs=True)
+        header = reader.get_header()
+        metadata = {m.name: dict(m.metadata) for m in reader.iter_metadata()}
+        channels, seqs = {}, {}
+        for _, channel, message in reader.iter_messages(log_time_order=False):
+            channels[channel.topic] = (channel.message_encoding, dict(channel.metadata))
+            seqs.setdefault(channel.topic, []).append(message.sequence)
+    return header, metadata, channels, seqs
+
+
+@pytest.mark.parametrize("how", ["complete", "write_fails"])
+def test_the_cpp_recorder_writes_what_korvelquor_record_writes(two_arm_sim, tmp_path, how):
+    cpp = tmp_path / "cpp.mcap"
+    if how == "complete":
+        result = _cpp_record(two_arm_sim.serial, cpp, 1.5)
+        assert result.returncode == 0, result.stderr
+        assert "stopped by the duration" in result.stdout
+    else:
+        result = _cpp_record(two_arm_sim.serial, cpp, 60, preexec_fn=_limit_file_size)
+        assert result.returncode == 3, result.stdout + result.stderr
+        assert f"writing {cpp} failed: File too large" in result.stderr
+        assert cpp.stat().st_size <= LIMIT
+        # Cut back to the last whole record, then the closing records: nothing after them.
+        assert cpp.read_bytes().endswith(MCAP_MAGIC)
+
+    header, meta, channels, seqs = _read_all(cpp) if how == "complete" else (None,) * 4
+    tables = read_recording(cpp)
+    assert len(tables.basic) > 100 and len(tables.extra) > 100
+    for table in (tables.basic, tables.extra):  # every sample, in order, none lost
+        assert np.array_equal(table.seq.to_numpy(), np.arange(len(table)))
+    assert tables.end.complete
+    if how == "write_fails":
+        end = tables.metadata[ff.META_END]
+        assert end["stopped_by"] == "a write error"
+        assert end["error"] == f"writing {cpp} failed: File too large"
+        return
+
+    py = tmp_path / "py.mcap"
+    done = korvelquor_cmd("record", "--serial", two_arm_sim.serial, "--out", py,
+                          "--duration", "1", "--no-view")
+    assert done.returncode == 0, done.stderr
+    py_header, py_meta, py_channels, _ = _read_all(py)
+
+    assert header.profile == py_header.profile == ff.PROFILE
+    assert channels == py_channels and len(channels) == 2
+    for topic, seq in seqs.items():
+        assert seq == list(range(len(seq))), topic
+    assert list(meta) == list(py_meta)  # the same records, korvelquor.recording first
+    for name, record in py_meta.items():
+        assert set(meta[name]) == set(record), name
+        for key, value in record.items():
+            if key not in VARYING.get(name, ()):
+                assert meta[name][key] == value, (name, key)
+    plan = meta[ff.META_PLAN_INFO]
+    assert plan["velocity_scale"] == repr(float(plan["velocity_scale"]))
+    assert plan["waiting_for_step"] in ("0", "1")
+    for name, key in ((ff.META_SCORE, "scores"), (ff.META_PRIMITIVES, "states"),
+                      (ff.META_LAYOUT, "group_names")):
+        text = meta[name][key]
+        assert text == json.dumps(json.loads(text)), (name, text)
+    assert meta[ff.META_END]["stopped_by"] == "the duration"
