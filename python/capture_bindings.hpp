@@ -12,5 +12,6 @@ void BindStreamStatus(pybind11::module_& m);
 void BindRecording(pybind11::module_& m);
 void BindRecordingReader(pybind11::module_& m);
 void BindRecordingWriter(pybind11::module_& m);
+void BindRecordingFacts(pybind11::module_& m);
 
 }  // namespace korvel::python

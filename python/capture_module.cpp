@@ -20,4 +20,5 @@ PYBIND11_MODULE(korvelquor_capture, m) {
   korvel::python::BindRecording(m);
   korvel::python::BindRecordingReader(m);
   korvel::python::BindRecordingWriter(m);
+  korvel::python::BindRecordingFacts(m);
 }

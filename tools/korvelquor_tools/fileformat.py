@@ -54,7 +54,7 @@ recorder loses at most the last second.
 from __future__ import annotations
 
 import json
-from typing import Dict, Mapping
+from typing import Mapping
 
 import korvelquor_capture as _kc
 
@@ -81,16 +81,6 @@ NS = 1_000_000_000
 
 
 topic = _kc.recording_topic  # (serial, stream): the robot's key expression of the stream
-
-
-def layout_to_metadata(layout: Mapping) -> Dict[str, str]:
-    def keyed(d):
-        return json.dumps({str(int(k)): v for k, v in d.items()})
-    out = {"group_names": keyed(layout["group_names"]), "start_ids": keyed(layout["start_ids"]),
-           "dofs": keyed(layout["dofs"]), "joint_count": str(int(layout["joint_count"]))}
-    if layout.get("extra_joint_count") is not None:
-        out["extra_joint_count"] = str(int(layout["extra_joint_count"]))
-    return out
 
 
 # The joint-group values and names the robot uses; a recorded layout names no others.
@@ -150,24 +140,8 @@ def layout_from_metadata(meta: Mapping[str, str], serial: str) -> dict:
     return layout
 
 
-def plan_info_to_metadata(info) -> Dict[str, str]:
-    """Text the client reads back to the same values (repr keeps every double's digits)."""
-    out = {name: str(getattr(info, name)) for name in PLAN_INFO_FIELDS[:6]}
-    out["velocity_scale"] = repr(float(info.velocity_scale))
-    out["waiting_for_step"] = "1" if info.waiting_for_step else "0"
-    return out
-
-
-def scores_to_metadata(scores: Mapping) -> Dict[str, str]:
-    return {"scores": json.dumps({str(int(g)): [float(a), float(b)]
-                                  for g, (a, b) in scores.items()})}
-
-
-def primitives_to_metadata(states: Mapping) -> Dict[str, str]:
-    return {"states": json.dumps({str(int(g)): {"pt_name": p.pt_name,
-                                                "values": dict(p.names_and_values)}
-                                  for g, p in states.items()})}
-
-
-def error_metadata(error: Exception) -> Dict[str, str]:
-    return {"error": str(error)}
+# The metadata records' texts, as the client library writes them for every recorder.
+layout_to_metadata = _kc.layout_metadata
+plan_info_to_metadata = _kc.plan_info_metadata
+scores_to_metadata = _kc.scores_metadata
+primitives_to_metadata = _kc.primitives_metadata

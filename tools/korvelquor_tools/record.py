@@ -58,28 +58,6 @@ class Summary:
         return out
 
 
-def connection_facts(client, started_ns: int) -> Dict[str, Dict[str, str]]:
-    """The metadata records of a recording, from a connected client. A remote call the
-    robot refuses is recorded as its error text."""
-    import korvelquor_capture as kc
-
-    layout = kc.client_layout(client)
-    facts = {ff.META_RECORDING: {
-        "format_version": ff.FORMAT_VERSION, "protocol_version": ff.PROTOCOL_VERSION,
-        "serial": layout["serial"], "client_version": kc.__version__,
-        "tools_version": __version__, "started_ns": str(started_ns)},
-        ff.META_LAYOUT: ff.layout_to_metadata(layout)}
-    for name, call, convert in ((ff.META_PLAN_INFO, client.plan_info, ff.plan_info_to_metadata),
-                                (ff.META_SCORE, client.configuration_score, ff.scores_to_metadata),
-                                (ff.META_PRIMITIVES, client.primitive_states,
-                                 ff.primitives_to_metadata)):
-        try:
-            facts[name] = convert(call())
-        except Exception as e:  # refused, no reply, text that is not UTF-8: the facts go on
-            facts[name] = ff.error_metadata(e)
-    return facts
-
-
 class StopFlag:
     """Ctrl-C and SIGTERM only set a flag: the loop notices it within one drain period, so
     a signal never lands in the middle of writing a record."""
@@ -144,7 +122,7 @@ def record(serial: str, out: str, duration: Optional[float] = None, verbose: boo
             informed, pending = client, []
             if not kc.client_layout(client)["group_names"]:
                 informed, pending = _client_once_streaming(serial, cap, stop, client)
-            facts = connection_facts(informed, started_ns)
+            facts = kc.connection_facts(informed, started_ns, __version__)
             del informed
             writer.start(facts[ff.META_RECORDING]["serial"], facts)
             for batch in pending:
