@@ -211,7 +211,9 @@ def test_mcap_core_reads_the_recording(files, tmp_path):
 
     bad = tmp_path / "bad.mcap"
     data = bytearray(files["slow"].read_bytes())
-    data[len(data) // 2] ^= 0x40  # inside the data section's chunks
+    with open(files["slow"], "rb") as f:  # inside a chunk's compressed records, not between
+        chunk = make_reader(f).get_summary().chunk_indexes[0]  # chunks (index records)
+    data[chunk.chunk_start_offset + chunk.chunk_length // 2] ^= 0x40
     bad.write_bytes(bytes(data))
     r = node("validate_mcap.mjs", bad)
     assert r.returncode == 1 and "validate_mcap:" in r.stderr, r
