@@ -103,6 +103,10 @@ class Simulator:
         self.model = model if model is not None else RobotModel(layout)
         self.replay = replay
         self.t0 = time.monotonic()
+        # The wall clock at t0: a sample's stamp is the wall-clock time of the t its values are
+        # computed for, so stamps and motion agree even when the thread is preempted between
+        # reading the two clocks (and stamps keep rising if the wall clock is stepped).
+        self.wall0_ns = time.time_ns()
         self.samples = 0
         self.lossless = lossless
         # Samples put on each stream (a silent stream puts none), for loss accounting.
@@ -212,7 +216,7 @@ class Simulator:
         sf = self.faults.stream
         if sf.silent_basic and sf.silent_extra:
             return
-        wall = time.time_ns()
+        wall = self.wall0_ns + round(t * 1e9)
         basic, extra = self.model.messages(t, (wall // 1_000_000_000, wall % 1_000_000_000))
         if sf.alters_messages:
             apply_stream_faults(basic, extra, sf)
