@@ -9,7 +9,6 @@
 #include <type_traits>
 
 #include "stream/assembly.hpp"
-#include "stream/assembly_segment.hpp"
 #include "stream/record_fields.hpp"
 
 namespace korvel::quor_impl {
@@ -88,27 +87,6 @@ void AppendStatus(const MessageOf<Stream::Basic>& m, quor::BasicBatch& out) {
 
 template <class Field>
 constexpr FieldKind kKindOf = std::decay_t<Field>::kKind;
-
-// Whether the assembly behind states() and actions() would give this message's groups (and
-// not fail): the same checks, in effect, as AssembleRobotStates / AssembleRobotActions.
-template <Stream S>
-bool Fits(const MessageOf<S>& m, const ClientLayout& layout, std::size_t joint_count) {
-  const auto& table = FieldsOf<typename StreamTraits<S>::Record>();
-  if (m.joint_group_indices.size() != m.cartesian_data.size()) return false;
-  for (const auto& [g, name] : layout.group_names) {
-    const auto start = layout.start_ids.find(g);
-    const auto dof = layout.dofs.find(g);
-    if (start == layout.start_ids.end() || dof == layout.dofs.end()) return false;
-    const bool fits = AllFields(table, [&](const auto& field) {
-      if constexpr (kKindOf<decltype(field)> == FieldKind::kJoint) {
-        return SegmentFits((m.joint_data.*field.wire).size(), start->second, dof->second);
-      }
-      return true;
-    });
-    if (!fits) return false;
-  }
-  return joint_count == 0 || StreamTraits<S>::JointCount(m) == joint_count;
-}
 
 // Writes row `row` of group g's columns as the assembly's record of g would hold it: joint
 // fields cut from the full lists (groups of the layout only), Cartesian fields widened from
@@ -191,7 +169,8 @@ void Append(const std::vector<CapturedSample<MessageOf<S>>>& samples, std::size_
     // A sample that does not fit the layout leaves no error line per row: the rows of its
     // groups stay NaN and layout_ok says why.
     const auto& m = s.message;
-    const bool fits = Fits<S>(m, layout, joint_count);
+    const bool fits =
+        AssemblyError(m, layout.group_names, layout.start_ids, layout.dofs, joint_count).empty();
     out.layout_ok.push_back(fits ? 1 : 0);
     if (fits) {
       // The layout's groups, then those only the message names (their Cartesian values).

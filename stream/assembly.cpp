@@ -48,14 +48,14 @@ struct Wording<Stream::Extra> {
 template <class Field>
 constexpr FieldKind kKindOf = std::decay_t<Field>::kKind;
 
-// A record's joint field, cut for one group; the other fields are not cut.
+// A record's joint field, cut for one group (FitError checked it fits); the other fields are
+// not cut.
 template <class Field, class JointData, class Record>
-bool Cut(const Field& field, const JointData& joints, unsigned int start, std::size_t dof,
+void Cut(const Field& field, const JointData& joints, unsigned int start, std::size_t dof,
          Record& to) {
   if constexpr (kKindOf<Field> == FieldKind::kJoint) {
-    return SegmentJointList(joints.*field.wire, start, dof, to.*field.member);
+    SegmentJointList(joints.*field.wire, start, dof, to.*field.member);
   }
-  return true;
 }
 
 // A record's Cartesian field, widened from the group's entry; the other fields are not.
@@ -96,6 +96,47 @@ void Rotate(const Matrix3& r, const std::array<double, 6>& local, std::array<dou
   }
 }
 
+// Why a message cannot be assembled with this layout (the line to log), or empty when it can:
+// the checks in the order the assembly would meet them, without building anything.
+template <Stream S>
+std::string FitError(const MessageOf<S>& msg, const GroupNames& group_names,
+                     const StartIds& start_ids, const Dofs& dofs, std::size_t joint_count) {
+  const auto& table = FieldsOf<typename StreamTraits<S>::Record>();
+  const std::size_t k = msg.joint_group_indices.size();
+  const std::size_t c = msg.cartesian_data.size();
+  if (k != c) {
+    return fmt::format(
+        "[korvel::quor::Client] The received {} has mismatched sizes: cartesian_data size is "
+        "{}, expected number of joint groups is {}",
+        Wording<S>::kData, c, k);
+  }
+  for (const auto& entry : group_names) {
+    const JointGroup g = entry.first;
+    unsigned int s = 0;
+    std::size_t n = 0;
+    if (std::string error = LookUpLayout(g, start_ids, dofs, s, n); !error.empty()) return error;
+    const bool fits = AllFields(table, [&](const auto& field) {
+      if constexpr (kKindOf<decltype(field)> == FieldKind::kJoint) {
+        return SegmentFits((msg.joint_data.*field.wire).size(), s, n);
+      }
+      return true;
+    });
+    if (!fits) {
+      return fmt::format("[korvel::quor::Client] Failed to segment {} for joint group [{}]",
+                         Wording<S>::kJoints, GroupNumber(g));
+    }
+  }
+  // The robot came back with another layout: its full lists no longer have their length.
+  const std::size_t length = StreamTraits<S>::JointCount(msg);
+  if (joint_count != 0 && length != joint_count) {
+    return fmt::format(
+        "[korvel::quor::Client] The robot's joint layout has changed: its {}joint lists hold {} "
+        "joints, {} when this client connected; create a new client",
+        Wording<S>::kLists, length, joint_count);
+  }
+  return {};
+}
+
 template <Stream S>
 Assembled<std::map<JointGroup, typename StreamTraits<S>::Record>> AssembleGroups(
     const MessageOf<S>& msg, std::pair<std::int32_t, std::int32_t> stamp,
@@ -103,49 +144,24 @@ Assembled<std::map<JointGroup, typename StreamTraits<S>::Record>> AssembleGroups
     std::size_t joint_count) {
   using Record = typename StreamTraits<S>::Record;
   using Result = std::map<JointGroup, Record>;
-  const auto& table = FieldsOf<Record>();
-  const std::size_t k = msg.joint_group_indices.size();
-  const std::size_t c = msg.cartesian_data.size();
-  if (k != c) {
-    return Failed<Result>(fmt::format(
-        "[korvel::quor::Client] The received {} has mismatched sizes: cartesian_data size is "
-        "{}, expected number of joint groups is {}",
-        Wording<S>::kData, c, k));
+  if (std::string error = FitError<S>(msg, group_names, start_ids, dofs, joint_count);
+      !error.empty()) {
+    return Failed<Result>(std::move(error));
   }
-
+  const auto& table = FieldsOf<Record>();
   Result result;
-  const auto& joints = msg.joint_data;
   for (const auto& entry : group_names) {
     const JointGroup g = entry.first;
-    unsigned int s = 0;
-    std::size_t n = 0;
-    if (std::string error = LookUpLayout(g, start_ids, dofs, s, n); !error.empty()) {
-      return Failed<Result>(std::move(error));
-    }
     Record& record = result.try_emplace(result.end(), g)->second;
     record.timestamp = stamp;
-    const bool cut = AllFields(table, [&](const auto& field) {
-      return Cut(field, joints, s, n, record);
+    ForEachField(table, [&](const auto& field) {
+      Cut(field, msg.joint_data, start_ids.at(g), dofs.at(g), record);
     });
-    if (!cut) {
-      return Failed<Result>(fmt::format(
-          "[korvel::quor::Client] Failed to segment {} for joint group [{}]", Wording<S>::kJoints,
-          GroupNumber(g)));
-    }
   }
-  // The robot came back with another layout: its full lists no longer have their length.
-  const std::size_t length = StreamTraits<S>::JointCount(msg);
-  if (joint_count != 0 && length != joint_count) {
-    return Failed<Result>(fmt::format(
-        "[korvel::quor::Client] The robot's joint layout has changed: its {}joint lists hold {} "
-        "joints, {} when this client connected; create a new client",
-        Wording<S>::kLists, length, joint_count));
-  }
-
   // Groups the message names but group_names lacks still get their Cartesian data; a repeated
   // index overwrites the earlier position's values. The desired wrench is passed on in the
   // frame the robot sent it in; the measured ones are also given in the world frame.
-  for (std::size_t i = 0; i < k; ++i) {
+  for (std::size_t i = 0; i < msg.joint_group_indices.size(); ++i) {
     const auto g = static_cast<JointGroup>(msg.joint_group_indices[i]);
     Record& record = result[g];
     ForEachField(table, [&](const auto& field) { Widen(field, msg.cartesian_data[i], record); });
@@ -213,6 +229,16 @@ Assembled<std::map<JointGroup, quor::RobotActions>> AssembleRobotActions(
     std::size_t joint_count) {
   return AssembleGroups<Stream::Extra>(msg, timestamp, group_names, start_ids, dofs,
                                        joint_count);
+}
+
+std::string AssemblyError(const AllBasicStreamData& msg, const GroupNames& group_names,
+                          const StartIds& start_ids, const Dofs& dofs, std::size_t joint_count) {
+  return FitError<Stream::Basic>(msg, group_names, start_ids, dofs, joint_count);
+}
+
+std::string AssemblyError(const AllExtraStreamData& msg, const GroupNames& group_names,
+                          const StartIds& start_ids, const Dofs& dofs, std::size_t joint_count) {
+  return FitError<Stream::Extra>(msg, group_names, start_ids, dofs, joint_count);
 }
 
 Assembled<MultiContactMap> AssembleMultiContactPositions(const AllBasicStreamData& msg,

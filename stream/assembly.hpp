@@ -66,6 +66,15 @@ Assembled<std::map<quor::JointGroup, quor::RobotActions>> AssembleRobotActions(
     const zenoh_msgs::quor_msg::AllExtraStreamData& msg, const GroupNames& group_names,
     const StartIds& start_ids, const Dofs& dofs, std::size_t joint_count = 0);
 
+// The line AssembleRobotStates / AssembleRobotActions would fail with, or empty when they
+// would succeed: for readers of many samples that write the groups' values themselves.
+std::string AssemblyError(const zenoh_msgs::quor_msg::AllBasicStreamData& msg,
+                          const GroupNames& group_names, const StartIds& start_ids,
+                          const Dofs& dofs, std::size_t joint_count = 0);
+std::string AssemblyError(const zenoh_msgs::quor_msg::AllExtraStreamData& msg,
+                          const GroupNames& group_names, const StartIds& start_ids,
+                          const Dofs& dofs, std::size_t joint_count = 0);
+
 Assembled<MultiContactMap> AssembleMultiContactPositions(
     const zenoh_msgs::quor_msg::AllBasicStreamData& msg, const GroupNames& group_names,
     const StartIds& start_ids, const Dofs& dofs);
