@@ -25,11 +25,12 @@ constexpr const char* kClosed = "[korvel::quor::Capture] The capture is closed";
 }  // namespace
 
 CaptureCore::CaptureCore(ClientLayout layout, std::size_t capacity, bool keep_payloads,
-                         std::size_t max_bytes)
+                         std::size_t max_bytes, bool columns)
     : layout_(std::move(layout)),
       keep_payloads_(keep_payloads),
-      lanes_(Lane<Stream::Basic>(capacity, keep_payloads, max_bytes),
-             Lane<Stream::Extra>(capacity, keep_payloads, max_bytes)) {}
+      columns_(columns),
+      lanes_(Lane<Stream::Basic>(capacity, keep_payloads, max_bytes, columns),
+             Lane<Stream::Extra>(capacity, keep_payloads, max_bytes, columns)) {}
 
 template <Stream S>
 void CaptureCore::Receive(const SampleTime& time, zenoh::ByteView payload,
@@ -141,7 +142,11 @@ quor::CaptureBatch CaptureCore::Drain() {
   ForEachStream([&](auto stream) {
     auto& l = lane<decltype(stream)::value>();
     auto& out = BatchIn<decltype(stream)::value>(batch);
-    Append<decltype(stream)::value>(l.taken, l.used, layout_, keep_payloads_, out);
+    if (columns_) {
+      Append<decltype(stream)::value>(l.taken, l.used, layout_, keep_payloads_, out);
+    } else {
+      AppendPayloads<decltype(stream)::value>(l.taken, l.used, out);
+    }
     // The taken samples stay as spare storage for the next drain, unless they are huge.
     for (std::size_t i = 0; i < l.used; ++i) GiveBackHuge(l.taken[i]);
     out.dropped = l.dropped;
@@ -160,9 +165,14 @@ Capture::Capture(const Client& client, CaptureOptions options) : options_(option
   if (options_.max_bytes == 0) {
     throw std::invalid_argument("[korvel::quor::Capture] max_bytes must be at least 1, got 0");
   }
+  if (!options_.columns && !options_.keep_payloads) {
+    throw std::invalid_argument(
+        "[korvel::quor::Capture] a capture without columns keeps nothing unless it keeps "
+        "payloads");
+  }
   core_ = std::make_shared<quor_impl::CaptureCore>(quor_impl::ClientAccess::Layout(client),
                                                    options_.capacity, options_.keep_payloads,
-                                                   options_.max_bytes);
+                                                   options_.max_bytes, options_.columns);
   auto monitor = quor_impl::ClientAccess::Monitor(client);
   monitor->Attach(core_);
   core_->Seed(quor_impl::ClientAccess::LatestBasicStamp(client),

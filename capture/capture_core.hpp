@@ -21,8 +21,9 @@ namespace korvel::quor_impl {
 
 class CaptureCore : public StreamSink {
  public:
+  // `columns` false: drains give only the raw samples (CaptureOptions::columns).
   CaptureCore(ClientLayout layout, std::size_t capacity, bool keep_payloads,
-              std::size_t max_bytes);
+              std::size_t max_bytes, bool columns = true);
 
   void OnSample(const SampleTime& time, zenoh::ByteView payload,
                 const MessageOf<Stream::Basic>* decoded) noexcept override;
@@ -51,8 +52,8 @@ class CaptureCore : public StreamSink {
   // swapping with ring slots and reused from drain to drain.
   template <Stream S>
   struct Lane {
-    Lane(std::size_t capacity, bool keep_payloads, std::size_t max_bytes)
-        : ring(capacity, keep_payloads, max_bytes) {}
+    Lane(std::size_t capacity, bool keep_payloads, std::size_t max_bytes, bool keep_messages)
+        : ring(capacity, keep_payloads, max_bytes, keep_messages) {}
     SampleRing<MessageOf<S>> ring;
     std::uint64_t dropped_seen = 0;  // ring.dropped() at the previous drain
     std::vector<CapturedSample<MessageOf<S>>> taken;
@@ -76,6 +77,7 @@ class CaptureCore : public StreamSink {
   // Read and written by the reader only, except extra_joint_count_ below.
   ClientLayout layout_;
   const bool keep_payloads_;
+  const bool columns_;
 
   mutable std::mutex mutex_;
   std::condition_variable pending_;

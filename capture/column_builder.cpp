@@ -36,19 +36,21 @@ void Size(std::size_t rows, std::size_t width, std::vector<double>& column) {
 }
 
 template <class Message>
+void AppendRaw(const CapturedSample<Message>& s, quor::RawSamples& raw) {
+  if (raw.offsets.empty()) raw.offsets.push_back(0);
+  raw.seq.push_back(s.seq);
+  raw.receive_time_ns.push_back(s.time.system_ns);
+  raw.receive_mono_ns.push_back(s.time.steady_ns);
+  raw.robot_time.push_back(s.robot_time.first);
+  raw.robot_time.push_back(s.robot_time.second);
+  raw.decoded.push_back(s.decoded ? 1 : 0);
+  raw.data.insert(raw.data.end(), s.payload.begin(), s.payload.end());
+  raw.offsets.push_back(raw.data.size());
+}
+
+template <class Message>
 void AppendCommon(const CapturedSample<Message>& s, bool keep_raw, quor::StreamRows& out) {
-  if (keep_raw) {
-    auto& raw = out.raw;
-    if (raw.offsets.empty()) raw.offsets.push_back(0);
-    raw.seq.push_back(s.seq);
-    raw.receive_time_ns.push_back(s.time.system_ns);
-    raw.receive_mono_ns.push_back(s.time.steady_ns);
-    raw.robot_time.push_back(s.robot_time.first);
-    raw.robot_time.push_back(s.robot_time.second);
-    raw.decoded.push_back(s.decoded ? 1 : 0);
-    raw.data.insert(raw.data.end(), s.payload.begin(), s.payload.end());
-    raw.offsets.push_back(raw.data.size());
-  }
+  if (keep_raw) AppendRaw(s, out.raw);
   if (!s.decoded) {
     out.undecodable_seq.push_back(s.seq);
     out.undecodable_size.push_back(s.size);
@@ -190,6 +192,12 @@ void Append(const std::vector<CapturedSample<MessageOf<S>>>& samples, std::size_
   out.rows = rows;
 }
 
+template <Stream S>
+void AppendPayloads(const std::vector<CapturedSample<MessageOf<S>>>& samples, std::size_t n,
+                    BatchOf<S>& out) {
+  for (std::size_t i = 0; i < n; ++i) AppendRaw(samples[i], out.raw);
+}
+
 namespace {
 
 template <Stream S>
@@ -248,5 +256,9 @@ template void Append<Stream::Basic>(const std::vector<CapturedSample<MessageOf<S
                                     std::size_t, const ClientLayout&, bool, quor::BasicBatch&);
 template void Append<Stream::Extra>(const std::vector<CapturedSample<MessageOf<Stream::Extra>>>&,
                                     std::size_t, const ClientLayout&, bool, quor::ExtraBatch&);
+template void AppendPayloads<Stream::Basic>(
+    const std::vector<CapturedSample<MessageOf<Stream::Basic>>>&, std::size_t, quor::BasicBatch&);
+template void AppendPayloads<Stream::Extra>(
+    const std::vector<CapturedSample<MessageOf<Stream::Extra>>>&, std::size_t, quor::ExtraBatch&);
 
 }  // namespace korvel::quor_impl

@@ -33,6 +33,11 @@ template <Stream S>
 void Append(const std::vector<CapturedSample<MessageOf<S>>>& samples, std::size_t n,
             const ClientLayout& layout, bool keep_raw, BatchOf<S>& out);
 
+// Appends samples[0, n) to out.raw only, as received: no rows, no groups.
+template <Stream S>
+void AppendPayloads(const std::vector<CapturedSample<MessageOf<S>>>& samples, std::size_t n,
+                    BatchOf<S>& out);
+
 // Makes room for `rows` more rows (a recording's block, whose length is known before it is
 // decoded): the columns of the layout's groups then grow once, not as each chunk comes.
 void ReserveRows(std::size_t rows, const ClientLayout& layout, quor::BasicBatch& out);

@@ -24,10 +24,12 @@ class SampleRing {
 
   // At most `capacity` samples and, beyond the newest one, `max_bytes` of their storage:
   // samples far larger than the robot's (a flood of huge ones decodes like any other) cannot
-  // make the ring hold more memory than that.
-  SampleRing(std::size_t capacity, bool keep_payloads, std::size_t max_bytes)
+  // make the ring hold more memory than that. Without `keep_messages` a slot holds only
+  // whether its sample decoded, not the decoded message.
+  SampleRing(std::size_t capacity, bool keep_payloads, std::size_t max_bytes,
+             bool keep_messages = true)
       : slots_(capacity), held_(capacity, 0), keep_payloads_(keep_payloads),
-        max_bytes_(max_bytes) {}
+        keep_messages_(keep_messages), max_bytes_(max_bytes) {}
 
   std::size_t capacity() const noexcept { return slots_.size(); }
   std::size_t size() const noexcept { return count_; }
@@ -46,7 +48,9 @@ class SampleRing {
     slot.size = static_cast<std::uint32_t>(payload.size());
     slot.robot_time = decoded != nullptr ? robot_time : std::pair<std::int32_t, std::int32_t>{};
     // Reuses the slot's list storage, unless an earlier huge sample left too much of it.
-    if (decoded != nullptr) zenoh_msgs::quor_msg::CopyTrimmed(*decoded, slot.message);
+    if (decoded != nullptr && keep_messages_) {
+      zenoh_msgs::quor_msg::CopyTrimmed(*decoded, slot.message);
+    }
     if (keep_payloads_) {
       if (slot.payload.capacity() > zenoh_msgs::quor_msg::kKeptStorageBytes &&
           slot.payload.capacity() > 2 * payload.size()) {
@@ -99,6 +103,7 @@ class SampleRing {
   std::vector<std::size_t> held_;  // storage bytes of each pending sample
   std::size_t held_bytes_ = 0;
   bool keep_payloads_;
+  bool keep_messages_;
   std::size_t max_bytes_;
   std::size_t head_ = 0;   // oldest sample
   std::size_t count_ = 0;

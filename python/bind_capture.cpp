@@ -131,7 +131,8 @@ void BindCapture(py::module_& m) {
                       "buffer per stream until drained.")
       .def(py::init([](const quor::Client& client,
                        std::optional<std::variant<long long, double>> capacity,
-                       std::optional<double> seconds, bool keep_payloads, long long max_bytes) {
+                       std::optional<double> seconds, bool keep_payloads, long long max_bytes,
+                       bool columns) {
              quor::CaptureOptions options;
              options.capacity = Capacity(client, capacity, seconds);
              options.keep_payloads = keep_payloads;
@@ -140,16 +141,19 @@ void BindCapture(py::module_& m) {
                                      std::to_string(max_bytes));
              }
              options.max_bytes = static_cast<std::size_t>(max_bytes);
-             return std::make_unique<Capture>(client, options);
+             options.columns = columns;
+             return std::make_unique<Capture>(client, options);  // invalid_argument: ValueError
            }),
            py::arg("client"), py::arg("capacity") = py::none(), py::arg("seconds") = py::none(),
            py::arg("keep_payloads") = false,
            py::arg("max_bytes") = static_cast<long long>(quor::CaptureOptions{}.max_bytes),
+           py::arg("columns") = true,
            "capacity: samples kept per stream (default 10000, 10 s at 1 kHz), or seconds: that "
            "many seconds at the rate measured over the last second (1 kHz if none yet). "
            "keep_payloads: also keep every payload as received (batch.basic.raw). max_bytes: "
            "storage per stream beyond which the oldest samples are dropped too (default "
-           "256 MiB), so that a flood of huge samples cannot exhaust the memory.")
+           "256 MiB), so that a flood of huge samples cannot exhaust the memory. columns=False "
+           "(with keep_payloads): batches hold only the raw samples, for less work per sample.")
       .def("drain", &Capture::Drain, py::call_guard<py::gil_scoped_release>(),
            "Everything received since the previous drain. Raises RuntimeError once the client "
            "is gone (or the capture closed) and nothing is left.")

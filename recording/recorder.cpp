@@ -78,7 +78,11 @@ class Recorder::Impl {
   Impl(const Client& client, const std::string& path, RecorderOptions options)
       : options_(options), writer_(Open(path, options.compression)) {
     summary_.path = path;
-    capture_.emplace(client, CaptureOptions{options.capacity, true});
+    CaptureOptions capture;
+    capture.capacity = options.capacity;
+    capture.keep_payloads = true;
+    capture.columns = false;  // the file takes the samples as received
+    capture_.emplace(client, capture);
     const std::string serial = quor_impl::ClientAccess::Layout(client).serial;
     const quor_impl::FactRecords facts =
         quor_impl::ConnectionFacts(client, WallNs(), LibraryVersion());

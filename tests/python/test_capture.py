@@ -58,6 +58,26 @@ def test_rows_equal_states_and_actions_of_the_same_sample(client, control):
     assert basic.groups[kq.ARM_2].q.shape == (basic.rows, 7)
 
 
+def test_a_capture_without_columns_keeps_the_samples_a_full_one_keeps(client, control):
+    full = kc.Capture(client, keep_payloads=True)
+    bare = kc.Capture(client, keep_payloads=True, columns=False)
+    time.sleep(0.3)
+    control.set(silent_streams=True)
+    time.sleep(0.3)
+    drained = full.drain(), bare.drain()
+    for stream in ("basic", "extra"):
+        a, b = (getattr(batch, stream) for batch in drained)
+        assert b.rows == 0 and not b.groups and a.rows > 100
+        # The same samples: every one since the second capture opened, a moment later.
+        n = len(b.raw)
+        assert n > 100 and np.array_equal(b.raw.seq, np.arange(n))
+        assert np.array_equal(b.raw.receive_mono_ns, a.raw.receive_mono_ns[-n:])
+        assert np.array_equal(b.raw.robot_time, a.raw.robot_time[-n:])
+        assert b.raw.decoded.all() and a.raw.decoded[-n:].all()
+        k = len(a.raw) - n
+        assert np.array_equal(b.raw.data, a.raw.data[a.raw.offsets[k]:])
+
+
 def test_every_published_sample_is_captured_once_by_two_draining_threads():
     from korvel_sim.testing import SimProcess
     # Lossless: the substitute blocks rather than drop a sample on a congested link, so that
@@ -178,6 +198,7 @@ def test_a_capture_outliving_its_client_keeps_its_samples_then_raises(two_arm_si
     (dict(seconds=-1.0), "seconds must be a positive number of seconds, got -1"),
     (dict(seconds=math.nan), "got nan"),
     (dict(capacity=10, seconds=1.0), "not both"),
+    (dict(columns=False), "a capture without columns keeps nothing unless it keeps payloads"),
 ])
 def test_bad_capture_arguments_raise_value_error(client, kwargs, text):
     with pytest.raises(ValueError, match=text.replace(".", r"\.")):

@@ -117,7 +117,9 @@ def record(serial: str, out: str, duration: Optional[float] = None, verbose: boo
     summary = Summary(path=out)
     status = status or StatusLine()
     try:
-        with kc.Capture(client, capacity=BUFFER_SAMPLES, keep_payloads=True) as cap:
+        # Without the viewable channels nothing needs the decoded columns: the file takes the
+        # samples as received.
+        with kc.Capture(client, capacity=BUFFER_SAMPLES, keep_payloads=True, columns=view) as cap:
             started_ns = time.time_ns()
             informed, pending = client, []
             if not kc.client_layout(client)["group_names"]:
