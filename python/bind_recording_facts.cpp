@@ -44,6 +44,28 @@ void BindRecordingFacts(py::module_& m) {
         "The configuration-score record of {JointGroup: (first, second)}.");
   m.def("primitives_metadata", &quor_impl::PrimitivesRecord, py::arg("states"),
         "The primitive-states record of {JointGroup: PrimitiveStates}.");
+  m.def(
+      "end_metadata",
+      [](const std::string& stopped_by, double seconds,
+         const std::map<std::string, std::uint64_t>& received,
+         const std::map<std::string, std::uint64_t>& dropped, const std::string& error,
+         std::int64_t ended_ns) {
+        quor::RecordingSummary s;
+        s.stopped_by = stopped_by;
+        s.seconds = seconds;
+        s.error = error;
+        const auto count = [](const std::map<std::string, std::uint64_t>& m, const char* k) {
+          const auto it = m.find(k);
+          return it == m.end() ? std::uint64_t{0} : it->second;
+        };
+        s.basic = {count(received, "basic"), count(dropped, "basic"), 0};
+        s.extra = {count(received, "extra"), count(dropped, "extra"), 0};
+        return quor_impl::EndRecord(s, ended_ns);
+      },
+      py::arg("stopped_by"), py::arg("seconds"), py::arg("received"), py::arg("dropped"),
+      py::arg("error"), py::arg("ended_ns"),
+      "The record a recording ends with; received and dropped are {stream: samples}, error "
+      "empty when nothing failed.");
 }
 
 }  // namespace korvel::python

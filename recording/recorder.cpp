@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <condition_variable>
-#include <cstdio>
 #include <exception>
 #include <map>
 #include <mutex>
@@ -29,12 +28,6 @@ using Entries = mcapfile::Writer::Entries;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::int64_t kNs = 1'000'000'000;
-
-std::string Fixed3(double seconds) {
-  char b[48];
-  std::snprintf(b, sizeof b, "%.3f", seconds);
-  return b;
-}
 
 std::int64_t WallNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -216,18 +209,7 @@ class Recorder::Impl {
     Set([&](RecordingSummary& s) { s.bytes = writer_.size(); });
   }
 
-  Entries EndRecord() const {
-    const RecordingSummary s = summary();
-    Entries out{{"stopped_by", s.stopped_by},
-                {"ended_ns", std::to_string(WallNs())},
-                {"seconds", Fixed3(s.seconds)},
-                {"received_basic", std::to_string(s.basic.samples)},
-                {"dropped_basic", std::to_string(s.basic.dropped)},
-                {"received_extra", std::to_string(s.extra.samples)},
-                {"dropped_extra", std::to_string(s.extra.dropped)}};
-    if (!s.error.empty()) out["error"] = s.error;
-    return out;
-  }
+  Entries EndRecord() const { return quor_impl::EndRecord(summary(), WallNs()); }
 
   double Seconds() const {
     return std::chrono::duration<double>(Clock::now() - begin_).count();

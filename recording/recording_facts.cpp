@@ -243,6 +243,20 @@ FactRecord PrimitivesRecord(const std::map<JointGroup, PrimitiveStates>& states)
            })}};
 }
 
+FactRecord EndRecord(const quor::RecordingSummary& s, std::int64_t ended_ns) {
+  char seconds[48];
+  std::snprintf(seconds, sizeof seconds, "%.3f", s.seconds);
+  FactRecord out{{"stopped_by", s.stopped_by},
+                 {"ended_ns", std::to_string(ended_ns)},
+                 {"seconds", seconds},
+                 {"received_basic", std::to_string(s.basic.samples)},
+                 {"dropped_basic", std::to_string(s.basic.dropped)},
+                 {"received_extra", std::to_string(s.extra.samples)},
+                 {"dropped_extra", std::to_string(s.extra.dropped)}};
+  if (!s.error.empty()) out["error"] = s.error;
+  return out;
+}
+
 FactRecords ConnectionFacts(const quor::Client& client, std::int64_t started_ns,
                             const std::string& tools_version) {
   const ClientLayout layout = ClientAccess::Layout(client);

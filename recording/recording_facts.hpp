@@ -12,6 +12,7 @@
 
 #include "client/client.hpp"
 #include "client/client_access.hpp"
+#include "recording/recorder.hpp"
 
 namespace korvel::quor_impl {
 
@@ -27,5 +28,9 @@ FactRecord LayoutRecord(const ClientLayout& layout);
 FactRecord PlanInfoRecord(const quor::PlanInfo& info);
 FactRecord ScoreRecord(const std::map<quor::JointGroup, std::pair<double, double>>& scores);
 FactRecord PrimitivesRecord(const std::map<quor::JointGroup, quor::PrimitiveStates>& states);
+
+// The record a recording ends with: what stopped it, when, after how many seconds, the
+// samples received and dropped per stream, and the error when a write failed.
+FactRecord EndRecord(const quor::RecordingSummary& summary, std::int64_t ended_ns);
 
 }  // namespace korvel::quor_impl

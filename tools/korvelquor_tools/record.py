@@ -48,14 +48,9 @@ class Summary:
         return f"{text}: {self.error} (the file keeps, readable, what was written before)"
 
     def end_metadata(self) -> Dict[str, str]:
-        out = {"stopped_by": self.stopped_by, "ended_ns": str(time.time_ns()),
-               "seconds": f"{self.seconds:.3f}"}
-        for stream in ff.STREAMS:
-            out[f"received_{stream}"] = str(self.samples[stream])
-            out[f"dropped_{stream}"] = str(self.dropped[stream])
-        if self.error:
-            out["error"] = self.error
-        return out
+        import korvelquor_capture as kc
+        return kc.end_metadata(self.stopped_by, self.seconds, self.samples, self.dropped,
+                               self.error or "", time.time_ns())
 
 
 class StopFlag:
