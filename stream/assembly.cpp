@@ -48,8 +48,8 @@ struct Wording<Stream::Extra> {
 template <class Field>
 constexpr FieldKind kKindOf = std::decay_t<Field>::kKind;
 
-// A record's joint field, cut for one group (FitError checked it fits); the other fields are
-// not cut.
+// A record's joint field, cut for one group (FitError checked that it fits); the other fields
+// are not cut.
 template <class Field, class JointData, class Record>
 void Cut(const Field& field, const JointData& joints, unsigned int start, std::size_t dof,
          Record& to) {
@@ -97,10 +97,13 @@ void Rotate(const Matrix3& r, const std::array<double, 6>& local, std::array<dou
 }
 
 // Why a message cannot be assembled with this layout (the line to log), or empty when it can:
-// the checks in the order the assembly would meet them, without building anything.
-template <Stream S>
+// the checks in the order the assembly meets them. `fits_group(g, start, dof)` is called for
+// each group of the layout once its lists proved long enough, so that the assembly cuts them
+// in the same pass.
+template <Stream S, class OnFit>
 std::string FitError(const MessageOf<S>& msg, const GroupNames& group_names,
-                     const StartIds& start_ids, const Dofs& dofs, std::size_t joint_count) {
+                     const StartIds& start_ids, const Dofs& dofs, std::size_t joint_count,
+                     OnFit&& fits_group) {
   const auto& table = FieldsOf<typename StreamTraits<S>::Record>();
   const std::size_t k = msg.joint_group_indices.size();
   const std::size_t c = msg.cartesian_data.size();
@@ -125,6 +128,7 @@ std::string FitError(const MessageOf<S>& msg, const GroupNames& group_names,
       return fmt::format("[korvel::quor::Client] Failed to segment {} for joint group [{}]",
                          Wording<S>::kJoints, GroupNumber(g));
     }
+    fits_group(g, s, n);
   }
   // The robot came back with another layout: its full lists no longer have their length.
   const std::size_t length = StreamTraits<S>::JointCount(msg);
@@ -144,19 +148,16 @@ Assembled<std::map<JointGroup, typename StreamTraits<S>::Record>> AssembleGroups
     std::size_t joint_count) {
   using Record = typename StreamTraits<S>::Record;
   using Result = std::map<JointGroup, Record>;
-  if (std::string error = FitError<S>(msg, group_names, start_ids, dofs, joint_count);
-      !error.empty()) {
-    return Failed<Result>(std::move(error));
-  }
   const auto& table = FieldsOf<Record>();
   Result result;
-  for (const auto& entry : group_names) {
-    const JointGroup g = entry.first;
+  const auto cut = [&](JointGroup g, unsigned int s, std::size_t n) {
     Record& record = result.try_emplace(result.end(), g)->second;
     record.timestamp = stamp;
-    ForEachField(table, [&](const auto& field) {
-      Cut(field, msg.joint_data, start_ids.at(g), dofs.at(g), record);
-    });
+    ForEachField(table, [&](const auto& field) { Cut(field, msg.joint_data, s, n, record); });
+  };
+  if (std::string error = FitError<S>(msg, group_names, start_ids, dofs, joint_count, cut);
+      !error.empty()) {
+    return Failed<Result>(std::move(error));
   }
   // Groups the message names but group_names lacks still get their Cartesian data; a repeated
   // index overwrites the earlier position's values. The desired wrench is passed on in the
@@ -233,12 +234,14 @@ Assembled<std::map<JointGroup, quor::RobotActions>> AssembleRobotActions(
 
 std::string AssemblyError(const AllBasicStreamData& msg, const GroupNames& group_names,
                           const StartIds& start_ids, const Dofs& dofs, std::size_t joint_count) {
-  return FitError<Stream::Basic>(msg, group_names, start_ids, dofs, joint_count);
+  return FitError<Stream::Basic>(msg, group_names, start_ids, dofs, joint_count,
+                                 [](JointGroup, unsigned int, std::size_t) {});
 }
 
 std::string AssemblyError(const AllExtraStreamData& msg, const GroupNames& group_names,
                           const StartIds& start_ids, const Dofs& dofs, std::size_t joint_count) {
-  return FitError<Stream::Extra>(msg, group_names, start_ids, dofs, joint_count);
+  return FitError<Stream::Extra>(msg, group_names, start_ids, dofs, joint_count,
+                                 [](JointGroup, unsigned int, std::size_t) {});
 }
 
 Assembled<MultiContactMap> AssembleMultiContactPositions(const AllBasicStreamData& msg,
