@@ -138,7 +138,8 @@ void CheckRecordedLayout(const ClientLayout& layout) {
   for (const auto& [g, name] : layout.group_names) {
     const auto known = quor::kJointGroupNames.find(g);
     if (g == quor::JointGroup::UNKNOWN || known == quor::kJointGroupNames.end()) {
-      fail("group_names names joint group " + group(g) + ", which the robot does not have");
+      fail("joint group " + group(g) + " is named '" + name +
+           "', but the robot does not have joint group " + group(g));
     }
     if (name != known->second) {
       fail("joint group " + group(g) + " is named '" + name + "', not '" + known->second + "'");

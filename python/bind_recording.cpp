@@ -25,23 +25,6 @@ namespace {
 using quor::JointGroup;
 using quor_impl::ClientLayout;
 
-py::dict LayoutDict(const ClientLayout& layout) {
-  py::dict groups;
-  for (const auto& [g, name] : layout.group_names) groups[py::int_(static_cast<int>(g))] = name;
-  py::dict starts;
-  for (const auto& [g, s] : layout.start_ids) starts[py::int_(static_cast<int>(g))] = s;
-  py::dict dofs;
-  for (const auto& [g, d] : layout.dofs) dofs[py::int_(static_cast<int>(g))] = d;
-  py::dict result;
-  result["serial"] = layout.serial;
-  result["group_names"] = groups;
-  result["start_ids"] = starts;
-  result["dofs"] = dofs;
-  result["joint_count"] = layout.joint_count;
-  if (layout.extra_joint_count) result["extra_joint_count"] = *layout.extra_joint_count;
-  return result;
-}
-
 // A whole number in [0, limit) from a layout dict read from a file: anything else (a float,
 // a bool, a string, a negative or huge number) is refused with the value it was.
 std::uint64_t Whole(py::handle value, const std::string& what, std::uint64_t limit) {
@@ -73,6 +56,23 @@ JointGroup GroupKey(py::handle key, const char* table) {
 }
 
 }  // namespace
+
+py::dict LayoutDict(const ClientLayout& layout) {
+  py::dict groups;
+  for (const auto& [g, name] : layout.group_names) groups[py::int_(static_cast<int>(g))] = name;
+  py::dict starts;
+  for (const auto& [g, s] : layout.start_ids) starts[py::int_(static_cast<int>(g))] = s;
+  py::dict dofs;
+  for (const auto& [g, d] : layout.dofs) dofs[py::int_(static_cast<int>(g))] = d;
+  py::dict result;
+  result["serial"] = layout.serial;
+  result["group_names"] = groups;
+  result["start_ids"] = starts;
+  result["dofs"] = dofs;
+  result["joint_count"] = layout.joint_count;
+  if (layout.extra_joint_count) result["extra_joint_count"] = *layout.extra_joint_count;
+  return result;
+}
 
 ClientLayout LayoutFrom(const py::dict& d) {
   constexpr std::uint64_t kLimit = std::uint64_t{1} << 32;

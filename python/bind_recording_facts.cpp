@@ -38,6 +38,14 @@ void BindRecordingFacts(py::module_& m) {
       "layout_metadata",
       [](const py::dict& layout) { return quor_impl::LayoutRecord(LayoutFrom(layout)); },
       py::arg("layout"), "The layout record of a layout dict (as client_layout() gives it).");
+  m.def(
+      "layout_from_metadata",
+      [](const quor_impl::FactRecord& record, const std::string& serial) {
+        return LayoutDict(quor_impl::LayoutFromRecord(record, serial));
+      },
+      py::arg("record"), py::arg("serial"),
+      "The layout dict a recording's layout record holds, checked as the client checks the "
+      "robot's start-ID reply (ValueError naming the first value that fails).");
   m.def("plan_info_metadata", &quor_impl::PlanInfoRecord, py::arg("info"),
         "The plan-info record of a PlanInfo (RuntimeError: a text that is not UTF-8).");
   m.def("scores_metadata", &quor_impl::ScoreRecord, py::arg("scores"),

@@ -9,5 +9,8 @@
 namespace korvel::python {
 
 quor_impl::ClientLayout LayoutFrom(const pybind11::dict& d);
+// The dict of a layout: serial, group_names, start_ids, dofs, joint_count and, when known,
+// extra_joint_count (tables keyed by joint-group value).
+pybind11::dict LayoutDict(const quor_impl::ClientLayout& layout);
 
 }  // namespace korvel::python

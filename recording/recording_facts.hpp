@@ -25,6 +25,9 @@ FactRecords ConnectionFacts(const quor::Client& client, std::int64_t started_ns,
                             const std::string& tools_version);
 
 FactRecord LayoutRecord(const ClientLayout& layout);
+// The layout a layout record holds, checked as the client checks the robot's start-ID reply
+// (a file may come from anywhere): std::invalid_argument naming the first value that fails.
+ClientLayout LayoutFromRecord(const FactRecord& record, const std::string& serial);
 FactRecord PlanInfoRecord(const quor::PlanInfo& info);
 FactRecord ScoreRecord(const std::map<quor::JointGroup, std::pair<double, double>>& scores);
 FactRecord PrimitivesRecord(const std::map<quor::JointGroup, quor::PrimitiveStates>& states);

@@ -53,9 +53,6 @@ recorder loses at most the last second.
 """
 from __future__ import annotations
 
-import json
-from typing import Mapping
-
 import korvelquor_capture as _kc
 
 # Stated once, by the client library that writes and reads the files.
@@ -83,62 +80,9 @@ NS = 1_000_000_000
 topic = _kc.recording_topic  # (serial, stream): the robot's key expression of the stream
 
 
-# The joint-group values and names the robot uses; a recorded layout names no others.
-GROUP_NAMES = {0: "ALL", 2: "ARMS", 3: "ARM_1", 4: "ARM_2", 5: "EXT_AXIS"}
-_LIMIT = 1 << 32  # start IDs, DoFs and joint counts are below 2^32, as the client takes them
-
-
-def layout_from_metadata(meta: Mapping[str, str], serial: str) -> dict:
-    """The layout dict korvelquor_capture.decode_recording takes, checked as the client
-    checks the robot's start-ID reply: whole numbers below 2^32, the robot's own group
-    names, and each named group's start + DoF within the joint count. Raises ValueError
-    naming the first value that fails (a file may come from anywhere)."""
-    def whole(value, what):
-        if isinstance(value, str) and value.isdigit() and value.isascii():
-            value = int(value)
-        if isinstance(value, bool) or not isinstance(value, int) or not 0 <= value < _LIMIT:
-            raise ValueError(f"{what} must be a whole number from 0 to {_LIMIT - 1}, "
-                             f"got {value!r}")
-        return value
-
-    def keyed(name):
-        if name not in meta:
-            raise ValueError(f"'{name}' is missing")
-        try:
-            table = json.loads(meta[name])
-        except ValueError as e:
-            raise ValueError(f"'{name}' is not JSON ({e})") from None
-        if not isinstance(table, dict):
-            raise ValueError(f"'{name}' is not a JSON object keyed by joint-group value")
-        out = {}
-        for key, value in table.items():
-            try:
-                group = int(key)
-            except ValueError:
-                raise ValueError(f"'{name}' is keyed by joint-group values, "
-                                 f"got {key!r}") from None
-            out[group] = value
-        return out
-
-    names = keyed("group_names")
-    starts = {g: whole(v, f"the start ID of joint group {g}") for g, v in keyed("start_ids").items()}
-    dofs = {g: whole(v, f"the DoF of joint group {g}") for g, v in keyed("dofs").items()}
-    if "joint_count" not in meta:
-        raise ValueError("'joint_count' is missing")
-    joint_count = whole(meta["joint_count"], "joint_count")
-    for g, name in names.items():
-        if GROUP_NAMES.get(g) != name:
-            raise ValueError(f"joint group {g} is named {name!r}; the robot's groups are "
-                             + ", ".join(f"{v} {n}" for v, n in GROUP_NAMES.items()))
-        if g in starts and g in dofs and starts[g] + dofs[g] > joint_count:
-            raise ValueError(f"joint group {g} starts at {starts[g]} with {dofs[g]} joints, "
-                             f"beyond the joint count {joint_count}")
-    layout = {"serial": serial, "group_names": names, "start_ids": starts, "dofs": dofs,
-              "joint_count": joint_count}
-    if meta.get("extra_joint_count") is not None:
-        layout["extra_joint_count"] = whole(meta["extra_joint_count"], "extra_joint_count")
-    return layout
-
+# The layout dict korvelquor_capture.decode_recording takes, from a layout record: checked as
+# the client checks the robot's start-ID reply (ValueError naming the first value that fails).
+layout_from_metadata = _kc.layout_from_metadata
 
 # The metadata records' texts, as the client library writes them for every recorder.
 layout_to_metadata = _kc.layout_metadata

@@ -318,8 +318,8 @@ pub unsafe extern "C" fn kqm_reader_free(reader: *mut KqmReader) {
 
 /// A recording's metadata values that hold a flat JSON object (joint-group tables): each
 /// entry goes to `entry` as its key and its value's JSON text (strings unquoted, with
-/// `is_text`). 0, or -1 when the text is not a JSON object of strings and numbers (the
-/// reason for kz_last_error).
+/// `is_text`). 0, or -1 when the text is not a JSON object (the reason for kz_last_error:
+/// "not JSON (...)" or "JSON, but an array" and so on).
 #[no_mangle]
 pub unsafe extern "C" fn kqm_json_object(
     text: *const c_char,
@@ -330,12 +330,19 @@ pub unsafe extern "C" fn kqm_json_object(
     let bytes = std::slice::from_raw_parts(text as *const u8, len);
     let object: serde_json::Map<String, serde_json::Value> = match serde_json::from_slice(bytes) {
         Ok(serde_json::Value::Object(o)) => o,
-        Ok(_) => {
-            crate::failed(crate::Z_EINVAL, "not a JSON object");
+        Ok(other) => {
+            let kind = match other {
+                serde_json::Value::Array(_) => "an array",
+                serde_json::Value::String(_) => "a string",
+                serde_json::Value::Number(_) => "a number",
+                serde_json::Value::Bool(_) => "a boolean",
+                _ => "null",
+            };
+            crate::failed(crate::Z_EINVAL, format!("JSON, but {kind}"));
             return -1;
         }
         Err(e) => {
-            crate::failed(crate::Z_EINVAL, e);
+            crate::failed(crate::Z_EINVAL, format!("not JSON ({e})"));
             return -1;
         }
     };
