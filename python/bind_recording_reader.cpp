@@ -116,6 +116,21 @@ void BindRecordingReader(py::module_& m) {
   m.def("recording_topic", &rf::Topic, py::arg("serial"), py::arg("stream"),
         "The key expression a stream's samples arrive on: the topic of its recorded channel.");
 
+  py::class_<quor::RecordingEnd>(m, "RecordingEnd", "How a recording ended.")
+      .def(py::init<>())
+      .def_readonly("complete", &quor::RecordingEnd::complete, "The closing records are there.")
+      .def_readonly("size", &quor::RecordingEnd::size, "Bytes in the file.")
+      .def_readonly("good_bytes", &quor::RecordingEnd::good_bytes,
+                    "Bytes up to the end of the last complete record.")
+      .def_readonly("problem", &quor::RecordingEnd::problem,
+                    "Why reading stopped early, if it did.")
+      .def_readonly("skipped", &quor::RecordingEnd::skipped, "Damaged records: [(byte, why)].")
+      .def_property_readonly("clean", &quor::RecordingEnd::clean)
+      .def("describe", &quor::RecordingEnd::Describe, py::arg("path"),
+           "One line: complete, or where it was cut short and what was skipped.")
+      .def("__repr__",
+           [](const quor::RecordingEnd& e) { return "RecordingEnd(" + e.Describe("file") + ")"; });
+
   py::class_<RecordingReader>(m, "RecordingReader",
                               "A recording's samples decoded a block at a time.")
       .def(py::init([](const std::string& path, const py::dict& layout, bool basic, bool extra,
@@ -181,16 +196,8 @@ void BindRecordingReader(py::module_& m) {
           "(samples + 1) and data (bytes); None at the end.")
       .def_property_readonly("samples_read", &RecordingReader::samples_read)
       .def_property_readonly("metadata", &RecordingReader::metadata)
-      .def_property_readonly("end", [](const RecordingReader& reader) {
-        const quor::RecordingEnd e = reader.end();
-        py::dict d;
-        d["complete"] = e.complete;
-        d["size"] = e.size;
-        d["good_bytes"] = e.good_bytes;
-        d["problem"] = e.problem;
-        d["skipped"] = e.skipped;
-        return d;
-      });
+      .def_property_readonly("end", &RecordingReader::end,
+                             "How the file ended so far (RecordingEnd).");
 
   py::register_exception<quor::RecordingError>(m, "NativeRecordingError", PyExc_ValueError);
 }

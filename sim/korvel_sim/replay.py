@@ -192,9 +192,9 @@ class Replay:
                 "interval_error_us": {"p50": quantile(0.5), "p99": quantile(0.99),
                                       "intervals": len(errors)} if errors else None}
 
-    def _samples(self, end):
+    def _samples(self, ends: list):
         """(log_time, stream, payload) of every sample in file order, read natively
-        (korvelquor_capture); `end` is filled with how the file ended."""
+        (korvelquor_capture); how the file ended is then appended to `ends`."""
         import korvelquor_capture as kc
         streams = self.fileformat.STREAMS
         # Small blocks: the first samples go out as soon as the first chunk is read.
@@ -203,17 +203,15 @@ class Replay:
             data, offsets = block["data"], block["offsets"].tolist()
             for i, (t, s) in enumerate(zip(block["log_time"].tolist(), block["stream"].tolist())):
                 yield t, streams[s], data[offsets[i]:offsets[i + 1]]
-        got = reader.end
-        end.complete, end.size, end.good_bytes = got["complete"], got["size"], got["good_bytes"]
-        end.problem, end.skipped = got["problem"], list(got["skipped"])
+        ends.append(reader.end)
 
     def _read(self, out: "queue.Queue", stop: threading.Event):
         """Every round of the file into `out`: (log_time, stream, payload), then _END."""
         try:
             while not stop.is_set():
-                end = self._reader.End()
+                ends: list = []
                 count = 0
-                for log_time, stream, data in self._samples(end):
+                for log_time, stream, data in self._samples(ends):
                     # Refilled in bursts, not one sample per sample taken: a wake-up of
                     # this thread for every sample would compete with the publishing
                     # loop for the interpreter 2000 times a second.
@@ -223,8 +221,8 @@ class Replay:
                         break
                     out.put((log_time, stream, data))
                     count += 1
-                if not end.clean and not stop.is_set():
-                    log.warning("replay: %s", end.describe(self.path))
+                if ends and not ends[0].clean and not stop.is_set():
+                    log.warning("replay: %s", ends[0].describe(self.path))
                 out.put(("round", count))
                 if not self.loop or count == 0:
                     break

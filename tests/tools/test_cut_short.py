@@ -48,4 +48,6 @@ def test_a_recording_cut_short_still_exports_and_plots(two_arm_sim, tmp_path, ho
     assert result.returncode == 0, result.stderr
     assert (tmp_path / "cut.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
     if how == "sigkill":
-        assert f"{path}: cut short (the file ends without its closing records)" in result.stderr
+        # A kill may land inside a write (the kernel stops a write to a file at a page when
+        # a fatal signal is pending), so the file may end inside a record too.
+        assert f"{path}: cut short (the file ends " in result.stderr

@@ -64,9 +64,7 @@ def to_foxglove(path, out, rate_hz: Optional[float],
         count += 1
         if progress is not None and count % 20_000 == 0:
             progress(count)
-    e = reader.end
-    end = End(complete=e["complete"], size=e["size"], good_bytes=e["good_bytes"],
-              problem=e["problem"], skipped=list(e["skipped"]))
+    end = reader.end
     end_meta = dict(reader.metadata.get(ff.META_END) or {"stopped_by": CUT_SHORT})
     with open_recording(path) as rec:
         for stream, batch, _ in decoded_blocks(rec):

@@ -9,7 +9,7 @@ from typing import Callable, Iterator, Optional, Tuple
 
 from . import fileformat as ff
 from .errors import RecordingError
-from .reader import End, Recording
+from .reader import Recording
 
 BLOCK_ROWS = 10_000  # samples per stream decoded at once: bounds memory on long recordings
 
@@ -32,17 +32,13 @@ def decoded_blocks(rec: Recording, streams=ff.STREAMS, block_rows: int = BLOCK_R
                                     extra="extra" in streams, block_rows=block_rows)
     except (ValueError, RuntimeError) as e:
         raise RecordingError(str(e)) from None
-    rec.end = End(size=1)
-    end = None
     for blocks, end, count in _ahead(_read(reader)):
-        rec.end.size, rec.end.good_bytes = end["size"], end["good_bytes"]
+        rec.end = end  # so far: its size and good bytes give the progress
         if blocks is None:
             break
         yield from blocks
         if progress is not None:
             progress(count)
-    rec.end = End(complete=end["complete"], size=end["size"], good_bytes=end["good_bytes"],
-                  problem=end["problem"], skipped=list(end["skipped"]))
     for name, values in reader.metadata.items():
         rec.metadata.setdefault(name, dict(values))
     if progress is not None:

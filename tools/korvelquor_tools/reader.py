@@ -10,7 +10,9 @@ from __future__ import annotations
 
 import os
 from dataclasses import dataclass, field
-from typing import Dict, Iterator, List, Optional, Tuple
+from typing import Dict, Iterator, Optional
+
+import korvelquor_capture as _kc
 
 from . import fileformat as ff
 from .errors import RecordingError
@@ -28,37 +30,9 @@ class Sample:
     data: bytes           # the payload as received
 
 
-@dataclass
-class End:
-    """How the file ended, known once every sample was read."""
-    complete: bool = False      # the closing records are there
-    size: int = 0               # bytes in the file
-    good_bytes: int = 0         # bytes up to the end of the last complete record
-    problem: str = ""           # why reading stopped early, if it did
-    skipped: List[Tuple[int, str]] = field(default_factory=list)  # damaged records: (byte, why)
-
-    @classmethod
-    def of(cls, native: dict) -> "End":
-        """From a native reader's `end`."""
-        return cls(complete=native["complete"], size=native["size"],
-                   good_bytes=native["good_bytes"], problem=native["problem"],
-                   skipped=list(native["skipped"]))
-
-    @property
-    def clean(self) -> bool:
-        return self.complete and not self.skipped
-
-    def describe(self, path) -> str:
-        if self.complete:
-            text = f"{path}: complete ({self.size} bytes)"
-        else:
-            text = (f"{path}: cut short ({self.problem}); read every complete sample up to "
-                    f"byte {self.good_bytes} of {self.size}")
-        if self.skipped:
-            at, why = self.skipped[0]
-            text += (f"; skipped {len(self.skipped)} damaged record(s), the first at byte "
-                     f"{at} ({why})")
-        return text
+# How a file ended, known once every sample was read: complete, size, good_bytes, problem,
+# skipped [(byte, why)], clean, describe(path).
+End = _kc.RecordingEnd
 
 
 @dataclass
@@ -110,7 +84,7 @@ class Recording:
                     block["log_time"].tolist(), block["publish_time"].tolist())):
                 yield Sample(ff.STREAMS[stream], seq, log_time, publish_time,
                              data[offsets[i]:offsets[i + 1]])
-        self.end = End.of(reader.end)
+        self.end = reader.end
         for name, values in reader.metadata.items():
             self.metadata.setdefault(name, dict(values))
 
@@ -128,13 +102,11 @@ def open_recording(path) -> Recording:
     """Opens and checks a recording: the MCAP magic, this tool's profile, its first metadata
     record, a known format and protocol version. Raises RecordingError otherwise (and
     OSError when the file cannot be opened)."""
-    import korvelquor_capture as kc
-
     path = os.fspath(path)
     with open(path, "rb"):  # a file that cannot be opened is an OSError, as for any tool
         pass
     try:
-        reader = kc.RecordingReader.open_raw(path, block_rows=BLOCK_ROWS)
+        reader = _kc.RecordingReader.open_raw(path, block_rows=BLOCK_ROWS)
     except ValueError as e:
         raise RecordingError(str(e)) from None
     metadata = {name: dict(values) for name, values in reader.metadata.items()}
