@@ -168,12 +168,13 @@ def _columns(stream: str, batch, buffer=None):
     out["receive_time_ns"] = np.array(batch.receive_time_ns)
     out["layout_ok"] = np.array(batch.layout_ok)
     if stream == "basic":
-        for name in tb.STATUS_FIELDS:
-            out[name] = np.array(getattr(batch, name))
-        for name in tb.FLAG_FIELDS:
+        for name in tb.basic_fields():
             values = getattr(batch, name)
-            for i in range(values.shape[1]):
-                out[f"{name}.{i}"] = np.array(values[:, i])
+            if values.ndim == 1:
+                out[name] = np.array(values)
+            else:
+                for i in range(values.shape[1]):
+                    out[f"{name}.{i}"] = np.array(values[:, i])
     for group, values in batch.groups.items():
         for name in tb._group_fields(type(values)):
             wide = getattr(values, name)

@@ -25,8 +25,6 @@ from typing import Dict, Optional, Tuple
 import numpy as np
 
 _GROUP_COLUMNS = {"STATE_FIELDS": "StateColumns", "ACTION_FIELDS": "ActionColumns"}
-STATUS_FIELDS = ("system_state", "safety_board_state", "estop_released", "enabling_device_on")
-FLAG_FIELDS = ("safety_inputs", "digital_inputs", "digital_outputs")
 
 
 @functools.lru_cache(maxsize=None)
@@ -35,6 +33,16 @@ def _group_fields(columns_type) -> tuple:
     # defined (the order of the records' fields).
     return tuple(name for name, value in vars(columns_type).items()
                  if isinstance(value, property) and name != "dof")
+
+
+@functools.lru_cache(maxsize=None)
+def basic_fields() -> tuple:
+    """The basic stream's own fields (its states and I/O flags), beyond those every stream
+    has: the native batch's properties, in the order they were defined."""
+    import korvelquor_capture as kc
+    shared = vars(kc.ExtraBatch)
+    return tuple(name for name, value in vars(kc.BasicBatch).items()
+                 if isinstance(value, property) and name not in shared)
 
 
 def __getattr__(name: str):
@@ -90,10 +98,12 @@ def table_head(stream: str, batch) -> Dict[str, np.ndarray]:
     head["receive_time_ns"] = np.array(batch.receive_time_ns)
     head["layout_ok"] = np.array(batch.layout_ok)
     if stream == "basic":
-        for name in STATUS_FIELDS:
-            head[name] = np.array(getattr(batch, name))
-        for name in FLAG_FIELDS:
-            _wide(head, name, getattr(batch, name))
+        for name in basic_fields():
+            values = getattr(batch, name)
+            if values.ndim == 1:
+                head[name] = np.array(values)
+            else:
+                _wide(head, name, values)
     return head
 
 
