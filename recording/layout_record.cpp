@@ -30,9 +30,11 @@ std::uint64_t Whole(const mcapfile::JsonEntry& e, const std::string& what) {
 
 JointGroup GroupOf(const std::string& key, const std::string& table) {
   const bool digits = !key.empty() && key.size() < 4 &&
-                      std::all_of(key.begin(), key.end(), [](char c) { return c >= '0' && c <= '9'; });
+                      std::all_of(key.begin(), key.end(),
+                                  [](char c) { return c >= '0' && c <= '9'; });
   if (!digits || std::stoi(key) > 255) {
-    throw std::invalid_argument("'" + table + "' is keyed by joint-group values, got '" + key + "'");
+    throw std::invalid_argument("'" + table + "' is keyed by joint-group values, got '" + key +
+                                "'");
   }
   return static_cast<JointGroup>(std::stoi(key));
 }
@@ -44,7 +46,8 @@ std::vector<mcapfile::JsonEntry> Table(const std::map<std::string, std::string>&
   try {
     return mcapfile::JsonObject(it->second);
   } catch (const std::invalid_argument& e) {
-    throw std::invalid_argument("'" + name + "' is not a JSON object: '" + name + "' is " + e.what());
+    throw std::invalid_argument("'" + name + "' is not a JSON object: '" + name + "' is " +
+                                e.what());
   }
 }
 
