@@ -192,26 +192,24 @@ class Replay:
                 "interval_error_us": {"p50": quantile(0.5), "p99": quantile(0.99),
                                       "intervals": len(errors)} if errors else None}
 
-    def _samples(self, ends: list):
-        """(log_time, stream, payload) of every sample in file order, read natively
-        (korvelquor_capture); how the file ended is then appended to `ends`."""
-        import korvelquor_capture as kc
+    def _samples(self, reader):
+        """(log_time, stream, payload) of every sample in file order, from a native raw
+        reader (korvelquor_capture); its `end` then says how the file ended."""
         streams = self.fileformat.STREAMS
-        # Small blocks: the first samples go out as soon as the first chunk is read.
-        reader = kc.RecordingReader.open_raw(self.path, block_rows=256)
         while (block := reader.next_raw()) is not None:
             data, offsets = block["data"], block["offsets"].tolist()
             for i, (t, s) in enumerate(zip(block["log_time"].tolist(), block["stream"].tolist())):
                 yield t, streams[s], data[offsets[i]:offsets[i + 1]]
-        ends.append(reader.end)
 
     def _read(self, out: "queue.Queue", stop: threading.Event):
         """Every round of the file into `out`: (log_time, stream, payload), then _END."""
         try:
+            import korvelquor_capture as kc
             while not stop.is_set():
-                ends: list = []
+                # Small blocks: the first samples go out as soon as the first chunk is read.
+                reader = kc.RecordingReader.open_raw(self.path, block_rows=256)
                 count = 0
-                for log_time, stream, data in self._samples(ends):
+                for log_time, stream, data in self._samples(reader):
                     # Refilled in bursts, not one sample per sample taken: a wake-up of
                     # this thread for every sample would compete with the publishing
                     # loop for the interpreter 2000 times a second.
@@ -221,8 +219,8 @@ class Replay:
                         break
                     out.put((log_time, stream, data))
                     count += 1
-                if ends and not ends[0].clean and not stop.is_set():
-                    log.warning("replay: %s", ends[0].describe(self.path))
+                if not stop.is_set() and not reader.end.clean:
+                    log.warning("replay: %s", reader.end.describe(self.path))
                 out.put(("round", count))
                 if not self.loop or count == 0:
                     break
