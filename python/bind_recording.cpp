@@ -146,23 +146,19 @@ void BindRecording(py::module_& m) {
         if (robot_time) r.robot_time = Span(*robot_time);
         if (receive_mono_ns) r.receive_mono_ns = Span(*receive_mono_ns);
         const ClientLayout l = LayoutFrom(layout);
-        try {
-          const auto decode = [&](auto decoder) {
-            decltype(decoder(r, l)) batch;
-            {
-              py::gil_scoped_release release;
-              batch = decoder(r, l);
-            }
-            return py::cast(std::move(batch));
-          };
-          using quor_impl::RecordingDecoder;
-          return stream == "basic" ? decode(RecordingDecoder<quor::Stream::Basic>::Decode)
-                                   : decode(RecordingDecoder<quor::Stream::Extra>::Decode);
-        } catch (const std::invalid_argument& e) {
-          throw py::value_error(e.what());
-        } catch (const std::length_error& e) {
-          throw py::value_error(e.what());
-        }
+        // A layout that does not describe the samples (std::invalid_argument) or sizes that
+        // cannot be (std::length_error) reach Python as ValueError.
+        const auto decode = [&](auto decoder) {
+          decltype(decoder(r, l)) batch;
+          {
+            py::gil_scoped_release release;
+            batch = decoder(r, l);
+          }
+          return py::cast(std::move(batch));
+        };
+        using quor_impl::RecordingDecoder;
+        return stream == "basic" ? decode(RecordingDecoder<quor::Stream::Basic>::Decode)
+                                 : decode(RecordingDecoder<quor::Stream::Extra>::Decode);
       },
       py::arg("stream"), py::arg("data"), py::arg("offsets"), py::arg("seq"),
       py::arg("receive_time_ns"), py::arg("robot_time") = py::none(),

@@ -92,12 +92,8 @@ class PyWriter {
                          data.data()});
     }
     Do([&](Writer& w) {
-      try {
-        py::gil_scoped_release release;
-        w.Merged(samples);
-      } catch (const std::invalid_argument& e) {
-        throw py::value_error(e.what());
-      }
+      py::gil_scoped_release release;
+      w.Merged(samples);  // std::invalid_argument reaches Python as ValueError
     });
   }
 

@@ -4,6 +4,7 @@ fails part way (disk full). The file is written by the native writer the C++ Rec
 (korvelquor_capture.McapWriter): a drained batch goes in with one call."""
 from __future__ import annotations
 
+import contextlib
 import os
 from typing import Dict, Mapping
 
@@ -41,7 +42,6 @@ class RecordingWriter:
         self._view_channels: Dict[str, int] = {}
         if compression not in ("zstd", "lz4", "none"):
             raise KeyError(compression)
-        self._compression = compression
         # The file is created now (OSError as open() gives it); its records from start() on.
         self._writer = _native()(self.path, compression, CHUNK_BYTES)
         self._channels: Dict[str, int] = {}
@@ -53,7 +53,7 @@ class RecordingWriter:
     def start(self, serial: str, metadata: Mapping[str, Mapping[str, str]]):
         """`metadata` maps record names to their contents; korvelquor.recording goes first."""
         w = self._writer
-        try:
+        with self._writing():
             w.start(ff.PROFILE, f"korvelquor_tools {__version__}")
             w.metadata(ff.META_RECORDING, dict(metadata[ff.META_RECORDING]))
             for name, data in metadata.items():
@@ -64,8 +64,6 @@ class RecordingWriter:
                                                    ff.MESSAGE_ENCODING, {"stream": stream})
             if self._view is not None:
                 w.metadata(ff.META_VIEWABLE, self._view.metadata())
-        except OSError as e:
-            raise WriteFailed(self._reason(e)) from e
 
     def add(self, batch):
         """Every sample of both streams of a drained batch, merged in order of arrival; then
@@ -81,7 +79,7 @@ class RecordingWriter:
         for stream, rows in (("basic", basic), ("extra", extra)):
             if rows is not None:
                 messages += view.encode(stream, rows)
-        try:
+        with self._writing():
             for spec in view.new_channels():
                 schema = self._writer.schema(spec.schema_name, spec.schema_encoding,
                                              spec.schema_data)
@@ -90,16 +88,12 @@ class RecordingWriter:
             ids = self._view_channels
             self._writer.messages([(ids[topic], stamp, stamp, seq & 0xFFFFFFFF, data)
                                    for topic, stamp, seq, data in messages])
-        except OSError as e:
-            raise WriteFailed(self._reason(e)) from e
 
     def add_sample(self, sample):
         """One raw sample read from a recording (reader.Sample), copied exactly."""
-        try:
+        with self._writing():
             self._writer.messages([(self._channels[sample.stream], sample.log_time,
                                     sample.publish_time, sample.sequence, sample.data)])
-        except OSError as e:
-            raise WriteFailed(self._reason(e)) from e
 
     def add_raw(self, batch):
         """Every sample of both streams of a drained batch, merged in order of arrival."""
@@ -117,25 +111,20 @@ class RecordingWriter:
             return
         # Merged by the monotonic receive time, which never steps back as the wall clock may:
         # one stream's order is never changed.
-        try:
+        with self._writing():
             self._writer.merged(streams)
-        except OSError as e:
-            raise WriteFailed(self._reason(e)) from e
 
     def flush(self):
         """Writes out the chunk in progress, so that a killed recorder loses at most what
         arrived since."""
-        try:
+        with self._writing():
             self._writer.flush()
-        except OSError as e:
-            raise WriteFailed(self._reason(e)) from e
 
     def finish(self, end: Mapping[str, str]):
         try:
-            self._writer.metadata(ff.META_END, dict(end))
-            self._writer.finish()
-        except OSError as e:
-            raise WriteFailed(self._reason(e)) from e
+            with self._writing():
+                self._writer.metadata(ff.META_END, dict(end))
+                self._writer.finish()
         finally:
             self._writer.close()
 
@@ -153,6 +142,11 @@ class RecordingWriter:
         except OSError:
             pass
 
-    def _reason(self, e: OSError) -> str:
-        # The native writer's words already name the file: "writing PATH failed: ...".
-        return e.strerror or str(e)
+    @staticmethod
+    @contextlib.contextmanager
+    def _writing():
+        try:
+            yield
+        except OSError as e:
+            # The native writer's words already name the file: "writing PATH failed: ...".
+            raise WriteFailed(e.strerror or str(e)) from e
