@@ -133,16 +133,14 @@ void BindRecordingReader(py::module_& m) {
 
   py::class_<RecordingReader>(m, "RecordingReader",
                               "A recording's samples decoded a block at a time.")
-      .def(py::init([](const std::string& path, const py::dict& layout, bool basic, bool extra,
-                       std::size_t block_rows) {
-             const quor_impl::ClientLayout l = LayoutFrom(layout);
+      .def(py::init([](const std::string& path, bool basic, bool extra, std::size_t block_rows) {
              py::gil_scoped_release release;
-             return quor_impl::RecordingReaderAccess::Open(path, l, {block_rows, basic, extra});
+             return RecordingReader(path, {block_rows, basic, extra});
            }),
-           py::arg("path"), py::arg("layout"), py::arg("basic") = true, py::arg("extra") = true,
+           py::arg("path"), py::arg("basic") = true, py::arg("extra") = true,
            py::arg("block_rows") = 10'000,
-           "Opens and checks the file (RuntimeError naming what failed), decoding with "
-           "`layout` (a layout dict, as the file's metadata gives it).")
+           "Opens and checks the file, its joint-group layout included (NativeRecordingError "
+           "naming the file and what failed).")
       .def(
           "next_block",
           [](RecordingReader& reader) -> py::object {
@@ -194,6 +192,12 @@ void BindRecordingReader(py::module_& m) {
           "The next samples of both streams in file order, undecoded (a reader from "
           "open_raw()): stream (0 basic, 1 extra), sequence, log_time, publish_time, offsets "
           "(samples + 1) and data (bytes); None at the end.")
+      .def_property_readonly(
+          "layout",
+          [](const RecordingReader& reader) {
+            return LayoutDict(quor_impl::RecordingReaderAccess::Layout(reader));
+          },
+          "The layout dict of the file's layout record, as decode_recording takes it.")
       .def_property_readonly("samples_read", &RecordingReader::samples_read)
       .def_property_readonly("metadata", &RecordingReader::metadata)
       .def_property_readonly("end", &RecordingReader::end,

@@ -1,6 +1,6 @@
 #pragma once
-// For the Python tools, which check a file's layout themselves (with their own messages) and
-// hand it over, and want each block's arrays beside its batches.
+// For the Python tools, which want the layout a file was decoded with (for their own decoding
+// of chosen samples), each block's arrays beside its batches, and a replay's raw samples.
 
 #include <cstdint>
 #include <span>
@@ -36,8 +36,8 @@ struct RecordingReaderAccess {
   // The next samples (about block_rows); false once every sample was read.
   static bool NextRaw(quor::RecordingReader& reader, RawRecorded& out);
   static RecordedArrays Arrays(const quor::RecordingReader& reader, quor::Stream stream);
-  static quor::RecordingReader Open(const std::string& path, const ClientLayout& layout,
-                                    quor::RecordingReaderOptions options);
+  // The layout of the file's layout record, as checked when it was opened.
+  static const ClientLayout& Layout(const quor::RecordingReader& reader);
 };
 
 }  // namespace korvel::quor_impl

@@ -166,7 +166,7 @@ struct RecordingReader::Impl final : mcapfile::Visitor {
     return metadata_order.size() > before;
   }
 
-  void Open(const std::optional<ClientLayout>& given) {
+  void Open() {
     const std::string expected = std::string("; expected ") + rf::kExpected;
     try {
       file.emplace(path);
@@ -202,10 +202,6 @@ struct RecordingReader::Impl final : mcapfile::Visitor {
     while (more && ReadRecord()) {
     }
     if (raw) return;
-    if (given) {
-      layout = *given;
-      return;
-    }
     const auto meta = metadata.find(rf::kMetaLayout);
     if (meta == metadata.end()) {
       Fail(std::string("the recording holds no joint-group layout (metadata '") +
@@ -306,7 +302,7 @@ struct RecordingReader::Impl final : mcapfile::Visitor {
 
 RecordingReader::RecordingReader(const std::string& path, RecordingReaderOptions options)
     : impl_(std::make_unique<Impl>(path, options)) {
-  impl_->Open(std::nullopt);
+  impl_->Open();
 }
 
 RecordingReader::RecordingReader(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -326,20 +322,12 @@ RecordingEnd RecordingReader::end() const { return impl_->file->end<RecordingEnd
 
 namespace korvel::quor_impl {
 
-quor::RecordingReader RecordingReaderAccess::Open(const std::string& path,
-                                                  const ClientLayout& layout,
-                                                  quor::RecordingReaderOptions options) {
-  auto impl = std::make_unique<quor::RecordingReader::Impl>(path, options);
-  impl->Open(layout);
-  return quor::RecordingReader(std::move(impl));
-}
-
 quor::RecordingReader RecordingReaderAccess::OpenRaw(const std::string& path,
                                                      std::size_t block_rows) {
   auto impl = std::make_unique<quor::RecordingReader::Impl>(path,
                                                             quor::RecordingReaderOptions{block_rows});
   impl->raw = true;
-  impl->Open(std::nullopt);
+  impl->Open();
   return quor::RecordingReader(std::move(impl));
 }
 
@@ -351,6 +339,10 @@ bool RecordingReaderAccess::NextRaw(quor::RecordingReader& reader, RawRecorded& 
   if (impl.raw_samples.stream.empty()) return false;
   out = std::exchange(impl.raw_samples, RawRecorded{});
   return true;
+}
+
+const ClientLayout& RecordingReaderAccess::Layout(const quor::RecordingReader& reader) {
+  return reader.impl_->layout;
 }
 
 RecordedArrays RecordingReaderAccess::Arrays(const quor::RecordingReader& reader,

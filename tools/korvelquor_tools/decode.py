@@ -25,10 +25,9 @@ def decoded_blocks(rec: Recording, streams=ff.STREAMS, block_rows: int = BLOCK_R
     metadata record."""
     import korvelquor_capture as kc
 
-    layout = rec.layout()
     rec.close()  # the native reader reads the file itself
     try:
-        reader = kc.RecordingReader(rec.path, layout, basic="basic" in streams,
+        reader = kc.RecordingReader(rec.path, basic="basic" in streams,
                                     extra="extra" in streams, block_rows=block_rows)
     except (ValueError, RuntimeError) as e:
         raise RecordingError(str(e)) from None

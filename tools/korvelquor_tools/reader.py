@@ -17,7 +17,6 @@ import korvelquor_capture as _kc
 from . import fileformat as ff
 from .errors import RecordingError
 
-EXPECTED = "an MCAP recording made by `korvelquor record`"
 BLOCK_ROWS = 1024  # samples read natively at once
 
 
@@ -50,17 +49,12 @@ class Recording:
         return self.info.get("serial", "")
 
     def layout(self) -> dict:
-        """The layout korvelquor_capture.decode_recording takes."""
-        meta = self.metadata.get(ff.META_LAYOUT)
-        if meta is None:
-            raise RecordingError(f"{self.path}: the recording holds no joint-group layout "
-                                 f"(metadata '{ff.META_LAYOUT}'); expected {EXPECTED}")
+        """The layout korvelquor_capture.decode_recording takes: the file's layout record,
+        checked as the native reader checks it when it decodes (RecordingError if unusable)."""
         try:
-            return ff.layout_from_metadata(meta, self.serial)
+            return _kc.RecordingReader(self.path, basic=False, extra=False).layout
         except ValueError as e:
-            raise RecordingError(f"{self.path}: its joint-group layout (metadata "
-                                 f"'{ff.META_LAYOUT}') is not usable: {e}; expected "
-                                 f"{EXPECTED}") from None
+            raise RecordingError(str(e)) from None
 
     # --- samples ---------------------------------------------------------------------------
 
