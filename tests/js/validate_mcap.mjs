@@ -1,7 +1,8 @@
 // Reads an MCAP file with @mcap/core (an MCAP implementation independent of the recorder's)
 // and prints what it found as JSON: per topic the schema, encodings and message count, the
 // summary's statistics, and how many messages the indexed and the streamed read gave. Every
-// chunk's CRC is checked on both reads; a bad one ends the process with status 1.
+// chunk's CRC is checked on both reads, and every message of a JSON channel goes through
+// JSON.parse, as a viewer reads it; a bad chunk or message ends the process with status 1.
 //
 //   node validate_mcap.mjs FILE.mcap
 import { open, readFile } from "node:fs/promises";
@@ -43,9 +44,18 @@ async function indexed() {
       };
     }
     const byId = reader.channelsById;
+    const text = new TextDecoder("utf-8", { fatal: true });
     let total = 0;
     for await (const message of reader.readMessages({ validateCrcs: true })) {
-      topics[byId.get(message.channelId).topic].count += 1;
+      const channel = byId.get(message.channelId);
+      if (channel.messageEncoding === "json") {
+        try {
+          JSON.parse(text.decode(message.data));
+        } catch (e) {
+          fail(`${path}: message ${message.sequence} of ${channel.topic}: ${e.message}`);
+        }
+      }
+      topics[channel.topic].count += 1;
       total += 1;
     }
     const stats = reader.statistics;

@@ -5,9 +5,13 @@ rate are read back with the `mcap` reader (CRCs checked, JSON and protobuf decod
 schemas in the file) and with @mcap/core from npm; every decoded message must hold the
 values read_recording gives for its sample, the raw channels the exact bytes. The live
 bridge is read with @foxglove/ws-protocol: while the robot is frozen, the last message of
-every channel must hold what states()/actions() give."""
+every channel must hold what states()/actions() give. A recording made here without a robot
+holds what the substitute never sends: groups named by some samples only, group numbers
+without a name, values that are not finite, a sample that does not fit the layout."""
 import base64
+import importlib.util
 import json
+import math
 import shutil
 import signal
 import socket
@@ -47,11 +51,20 @@ GROUP_KINDS = ("states", "actions", "joint_states", "tf")
 Entry = namedtuple("Entry", "channel schema message decoded")
 
 
+def _refuse(constant):
+    raise ValueError(f"{constant} is not JSON")
+
+
+def strict_json(data):
+    """JSON as JSON.parse takes it: NaN, Infinity and -Infinity refused."""
+    return json.loads(data, parse_constant=_refuse)
+
+
 class _JsonDecoders(McapDecoderFactory):
     def decoder_for(self, message_encoding, schema):
         if message_encoding == ff.MESSAGE_ENCODING:
             return bytes  # the raw channels: the payload as it is
-        return json.loads if message_encoding == "json" else None
+        return strict_json if message_encoding == "json" else None
 
 
 def expected_topics(groups):
@@ -72,6 +85,68 @@ def files(two_arm_sim, tmp_path_factory):
     r = korvelquor_cmd("export", slow, "--to", "foxglove", full, "--view-rate", "full")
     assert r.returncode == 0, r.stderr
     return {"full": full, "slow": slow, "tables": read_recording(slow)}
+
+
+# Per sample, the groups it names. ALL (0) and ARM_1 (3) are the layout's; ARM_2 (4) comes
+# part-way and leaves out a sample; 7 and 9 are numbers without a name. Basic sample 3 has a
+# NaN joint, 5 a NaN pose and an infinite wrench, 6 a joint more than the layout (it does not
+# fit); extra sample 2 an infinite joint.
+ODD_BASIC = [(0, 3), (0, 3), (0, 3, 7), (0, 3, 7), (0, 3, 4), (0, 3, 4), (0, 3, 4), (0, 3, 9),
+             (0, 3, 4, 9), (0, 3, 4)]
+ODD_EXTRA = [(0, 3), (0, 3, 7), (0, 3, 4), (0, 3), (0, 3, 4, 9)]
+NOT_FITTING = 6
+ODD_NAMES = {0: "ALL", 3: "ARM_1", 4: "ARM_2", 7: "GROUP_7", 9: "GROUP_9"}
+JOINT_LISTS = ("q", "theta", "dq", "dtheta", "tau", "tau_dot", "tau_ext", "tau_interact",
+               "temperature")
+
+
+def _odd_basic(k, groups, joints):
+    from korvel_sim import records as r
+    from korvel_sim.wire import encode
+    lists = {n: [k + j / 8 for j in range(joints + (k == NOT_FITTING))] for n in JOINT_LISTS}
+    cart = {g: r.BasicCartesianData(tcp_pose=[g, 0.25, k, 1.0, 0.0, 0.0, 0.0]) for g in groups}
+    if k == 3:
+        lists["q"][1] = math.nan
+    if k == 5:
+        cart[4].tcp_pose[2] = math.nan
+        cart[4].tcp_wrench_local[0] = math.inf
+    return encode(r.AllBasicStreamData(
+        joint_group_indices=list(groups), joint_data=r.BasicJointData(**lists),
+        cartesian_data=[cart[g] for g in groups], timestamp=(1, k)))
+
+
+def _odd_extra(k, groups, joints):
+    from korvel_sim import records as r
+    from korvel_sim.wire import encode
+    q_d = [j + k / 8 for j in range(joints)]
+    if k == 2:
+        q_d[0] = math.inf
+    return encode(r.AllExtraStreamData(
+        joint_group_indices=list(groups),
+        joint_data=r.ExtraJointData(q_d=q_d, dq_d=[0.0] * joints, tau_d=[0.0] * joints),
+        cartesian_data=[r.ExtraCartesianData(tcp_pose_d=[g, 0.0, k, 1.0, 0.0, 0.0, 0.0])
+                        for g in groups]))
+
+
+@pytest.fixture(scope="module")
+def odd(tmp_path_factory):
+    """The recording of ODD_BASIC and ODD_EXTRA, written here (as tests/recordings does,
+    with its writer) and converted at full rate."""
+    spec = importlib.util.spec_from_file_location(
+        "offline_recordings", REPO / "tests" / "recordings" / "conftest.py")
+    offline = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(offline)
+    folder = tmp_path_factory.mktemp("odd")
+    t0 = 1_700_000_000_000_000_000
+    b = [(_odd_basic(k, g, offline.JOINTS), t0 + 10_000 * (k + 1), (1, k))
+         for k, g in enumerate(ODD_BASIC)]
+    e = [(_odd_extra(k, g, offline.JOINTS), t0 + 10_000 * (k + 1) + 500, (1, k))
+         for k, g in enumerate(ODD_EXTRA)]
+    source = offline.write_recording(folder / "odd.mcap", b, e)
+    out = folder / "odd-view.mcap"
+    r = korvelquor_cmd("export", source, "--to", "foxglove", out, "--view-rate", "full")
+    assert r.returncode == 0, r.stderr
+    return {"odd": out, "tables": read_recording(source)}
 
 
 def read_all(path):
@@ -187,17 +262,87 @@ def test_decoded_channels_hold_the_samples_values(files, two_arm_sim, which, rat
             assert m[name] == values[i], name
 
 
+def test_groups_some_samples_name_and_values_not_finite(odd):
+    """A group has a message for each sample that names it and fits the layout, none for the
+    others; a group number without a name has topics and frames of its own (GROUP_<n>); a
+    value that is not finite is null in JSON, where the schema allows it, and kept as it is
+    in protobuf; every other value is read_recording's."""
+    messages = read_all(odd["odd"])  # JSON as strictly as JSON.parse reads it
+    found = {t: (s.name, s.encoding, c.message_encoding)
+             for t, entries in messages.items() for c, s, _, _ in entries[:1]
+             if t.startswith("/korvelquor")}
+    assert found == expected_topics(ODD_NAMES.values())
+
+    def naming(samples, number, skip=()):
+        return [k for k, groups in enumerate(samples) if number in groups and k not in skip]
+
+    fitting = [k for k in range(len(ODD_BASIC)) if k != NOT_FITTING]
+    assert [e.decoded["seq"] for e in messages["/korvelquor/io"]] == fitting
+    for number, group in ODD_NAMES.items():
+        basic = naming(ODD_BASIC, number, skip=(NOT_FITTING,))
+        topic = f"/korvelquor/{group}"
+        assert [e.decoded["seq"] for e in messages[f"{topic}/states"]] == basic, group
+        assert [e.decoded.timestamp.ToNanoseconds() for e in messages[f"{topic}/joint_states"]] \
+            == [10**9 + k for k in basic], group
+        for e in messages[f"{topic}/tf"]:
+            assert [t.child_frame_id for t in e.decoded.transforms] == \
+                [f"{group}/flange", f"{group}/tcp"]
+        assert [e.decoded.transforms[0].timestamp.ToNanoseconds()
+                for e in messages[f"{topic}/tf"]] == [10**9 + k for k in basic], group
+        assert [e.decoded["seq"] for e in messages[f"{topic}/actions"]] == \
+            naming(ODD_EXTRA, number), group
+        # Each group's own values, not another's.
+        assert {e.decoded["tcp_pose"][0] for e in messages[f"{topic}/states"]} == {number}
+        assert {e.decoded.transforms[1].translation.x for e in messages[f"{topic}/tf"]} == \
+            {number}
+
+    tables = odd["tables"]
+    for table, kind, fields in ((tables.basic, "states", STATE_FIELDS),
+                                (tables.extra, "actions", ACTION_FIELDS)):
+        row = {s: i for i, s in enumerate(table.seq.tolist())}
+        for group in ("ALL", "ARM_1", "ARM_2"):
+            want = group_values(table, group, fields)
+            for e in messages[f"/korvelquor/{group}/{kind}"]:
+                i = row[e.decoded["seq"]]
+                for name in fields:
+                    assert e.decoded[name] == [v if math.isfinite(v) else None
+                                               for v in want[name][i]], (group, name)
+
+    def at(topic, seq):
+        return next(e.decoded for e in messages[topic] if e.decoded["seq"] == seq)
+    assert at("/korvelquor/ARM_1/states", 3)["q"][1] is None
+    assert at("/korvelquor/ARM_2/states", 5)["tcp_pose"][2] is None
+    assert at("/korvelquor/ARM_2/states", 5)["tcp_wrench_local"][0] is None
+    assert at("/korvelquor/ALL/actions", 2)["q_d"][0] is None
+    for topic, entries in messages.items():
+        if entries[0].channel.message_encoding == "json":
+            schema = json.loads(entries[0].schema.data)["properties"]
+            for e in entries:
+                for name, value in e.decoded.items():
+                    if isinstance(value, list) and None in value:
+                        assert "null" in schema[name]["items"]["type"], (topic, name)
+    joints = {e.decoded.timestamp.ToNanoseconds(): e.decoded.joints
+              for e in messages["/korvelquor/ARM_1/joint_states"]}
+    assert math.isnan(joints[10**9 + 3][1].position)
+    frames = {e.decoded.transforms[1].timestamp.ToNanoseconds(): e.decoded.transforms[1]
+              for e in messages["/korvelquor/ARM_2/tf"]}
+    assert math.isnan(frames[10**9 + 5].translation.z)
+
+
 def node(*args, timeout=60):
     return subprocess.run([NODE, *map(str, args)], capture_output=True, text=True,
                           timeout=timeout, cwd=JS)
 
 
 @needs_node
-def test_mcap_core_reads_the_recording(files, tmp_path):
-    """@mcap/core (npm) reads the file with every chunk CRC checked and counts what the
-    `mcap` reader counts; a one-byte corruption inside a chunk is refused by both."""
-    messages = read_all(files["slow"])
-    r = node("validate_mcap.mjs", files["slow"])
+@pytest.mark.parametrize("fixture,which", [("files", "slow"), ("odd", "odd")])
+def test_mcap_core_reads_the_recording(request, tmp_path, fixture, which):
+    """@mcap/core (npm) reads the file with every chunk CRC checked and every JSON message
+    through JSON.parse, and counts what the `mcap` reader counts; a one-byte corruption
+    inside a chunk is refused by both."""
+    path = request.getfixturevalue(fixture)[which]
+    messages = read_all(path)
+    r = node("validate_mcap.mjs", path)
     assert r.returncode == 0, r.stderr
     seen = json.loads(r.stdout)
     assert seen["profile"] == ff.PROFILE
@@ -210,8 +355,8 @@ def test_mcap_core_reads_the_recording(files, tmp_path):
         "foxglove.JointStates"
 
     bad = tmp_path / "bad.mcap"
-    data = bytearray(files["slow"].read_bytes())
-    with open(files["slow"], "rb") as f:  # inside a chunk's compressed records, not between
+    data = bytearray(path.read_bytes())
+    with open(path, "rb") as f:  # inside a chunk's compressed records, not between
         chunk = make_reader(f).get_summary().chunk_indexes[0]  # chunks (index records)
     data[chunk.chunk_start_offset + chunk.chunk_length // 2] ^= 0x40
     bad.write_bytes(bytes(data))

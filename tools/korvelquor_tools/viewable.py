@@ -2,7 +2,9 @@
 and of the live bridge. Both take their messages from here, so a file and a live view hold
 the same channels with the same bytes.
 
-Per joint group G (its name, e.g. ARM_1), under the topic prefix /korvelquor:
+Per joint group G (its name, e.g. ARM_1; GROUP_<n>, e.g. GROUP_7, for a group number
+korvelquor has no name for, so that two such groups never share a topic or frame), under the
+topic prefix /korvelquor:
 
   /korvelquor/G/states        json  korvelquor.GroupStates    states() of one basic sample
   /korvelquor/G/actions       json  korvelquor.GroupActions   actions() of one extra sample
@@ -13,8 +15,15 @@ Per joint group G (its name, e.g. ARM_1), under the topic prefix /korvelquor:
 Every message is stamped with the robot's time of its sample (the message's timestamp, and
 the log time in a file); the extra stream's is the latest basic stamp at arrival, as
 actions() gives it. A sample that did not fit the layout (states() would be empty) or has no
-robot time yet makes no message. At a rate, a sample is kept when its robot time enters a
-new period of 1/rate seconds, so the kept samples are whole samples, evenly spread.
+robot time yet makes no message, and a group makes none for a sample that does not name it
+(states() would lack the group): the batch has no value for it there, its row is all NaN. At a
+rate, a sample is kept when its robot time enters a new period of 1/rate seconds, so the kept
+samples are whole samples, evenly spread.
+
+JSON has no NaN or Infinity (JSON.parse refuses them), so the JSON channels write null for a
+value that is not finite, and their schemas allow it. The protobuf channels carry such a
+value as it is: a protobuf double holds NaN and the infinities exactly, and a joint or frame
+the robot gave no number for then has none in the viewer either, rather than a made-up one.
 """
 from __future__ import annotations
 
@@ -46,8 +55,37 @@ class ChannelSpec:
 ViewMessage = Tuple[str, int, int, bytes]
 
 
+def group_name(group) -> str:
+    """The name of a joint group in topics, joint names and frames."""
+    # A number without a member of JointGroup is named "???" by the enum: every such group
+    # would share one topic and one frame.
+    name = group.name
+    return name if name in type(group).__members__ else f"GROUP_{int(group)}"
+
+
 def joint_names(group: str, dof: int) -> List[str]:
     return [f"{group}.{i}" for i in range(dof)]
+
+
+def _json_values(values: np.ndarray) -> list:
+    """The rows of a float array as lists for json.dumps, None (null) where not finite."""
+    bad = ~np.isfinite(values)
+    if not bad.any():
+        return values.tolist()
+    # An object array keeps Python floats, whose repr json.dumps writes: finite values come
+    # out exactly as from tolist().
+    out = values.astype(object)
+    out[bad] = None
+    return out.tolist()
+
+
+def _named(cols, fields, idx: np.ndarray) -> np.ndarray:
+    """Of the rows idx of a group's columns, those whose sample named the group: the batch
+    keeps no mark of it, but leaves every value of the group NaN in the other rows."""
+    empty = np.ones(len(idx), bool)
+    for name in fields:
+        empty &= np.isnan(np.asarray(getattr(cols, name))[idx]).all(axis=1)
+    return idx[~empty]
 
 
 class _Decimator:
@@ -143,33 +181,40 @@ class ViewEncoder:
         idx = self.kept_rows(stream, rows)
         if len(idx) == 0:
             return []
-        t = robot_ns(rows.robot_time)[idx].tolist()
-        seq = np.asarray(rows.seq)[idx].tolist()
+        all_t = robot_ns(rows.robot_time)
+        all_seq = np.asarray(rows.seq)
         out: List[ViewMessage] = []
         if stream == "basic":
-            out += self._io(rows, idx, t, seq)
-            for group, cols in rows.groups.items():
-                out += self._json(f"{PREFIX}/{group.name}/states", vs.STATES_SCHEMA,
-                                  vs.STATES_JSON_SCHEMA, cols, STATE_FIELDS, idx, t, seq)
+            out += self._io(rows, idx, all_t[idx].tolist(), all_seq[idx].tolist())
+        fields = STATE_FIELDS if stream == "basic" else ACTION_FIELDS
+        for group, cols in rows.groups.items():
+            at = _named(cols, fields, idx)
+            if len(at) == 0:
+                continue
+            name = group_name(group)
+            t, seq = all_t[at].tolist(), all_seq[at].tolist()
+            if stream == "basic":
+                out += self._json(f"{PREFIX}/{name}/states", vs.STATES_SCHEMA,
+                                  vs.STATES_JSON_SCHEMA, cols, fields, at, t, seq)
                 if self._joint_schema is not None:
-                    out += self._joint_states(group.name, cols, idx, t, seq)
-                out += self._frames(group.name, cols, idx, t, seq)
-        else:
-            for group, cols in rows.groups.items():
-                out += self._json(f"{PREFIX}/{group.name}/actions", vs.ACTIONS_SCHEMA,
-                                  vs.ACTIONS_JSON_SCHEMA, cols, ACTION_FIELDS, idx, t, seq)
+                    out += self._joint_states(name, cols, at, t, seq)
+                out += self._frames(name, cols, at, t, seq)
+            else:
+                out += self._json(f"{PREFIX}/{name}/actions", vs.ACTIONS_SCHEMA,
+                                  vs.ACTIONS_JSON_SCHEMA, cols, fields, at, t, seq)
         return out
 
     def _json(self, topic, schema, schema_data, cols, fields, idx, t, seq) -> List[ViewMessage]:
         self._channel(topic, schema, vs.JSON_ENCODING, schema_data)
-        values = [(name, np.asarray(getattr(cols, name))[idx].tolist()) for name in fields]
+        values = [(name, _json_values(np.asarray(getattr(cols, name))[idx])) for name in fields]
         out = []
         dumps = json.dumps
         for k in range(len(idx)):
             msg = {"timestamp": _timestamp(t[k]), "seq": seq[k]}
             for name, v in values:
                 msg[name] = v[k]
-            out.append((topic, t[k], seq[k], dumps(msg, separators=(",", ":")).encode()))
+            out.append((topic, t[k], seq[k],
+                        dumps(msg, separators=(",", ":"), allow_nan=False).encode()))
         return out
 
     def _io(self, rows, idx, t, seq) -> List[ViewMessage]:

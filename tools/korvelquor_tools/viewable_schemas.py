@@ -38,7 +38,9 @@ _WIDTH_NOTE = {"flange_pose": "x y z qw qx qy qz", "tcp_pose": "x y z qw qx qy q
 
 
 def _numbers(description: str) -> dict:
-    return {"type": "array", "items": {"type": "number"}, "description": description}
+    # JSON has no NaN or Infinity: a value that is not finite is written as null.
+    return {"type": "array", "items": {"type": ["number", "null"]},
+            "description": description + " (null where not finite)"}
 
 
 def _stamped(title: str, description: str, properties: Dict[str, dict]) -> bytes:
