@@ -11,6 +11,7 @@
 #include <pybind11/stl.h>
 
 #include "capture/columns.hpp"
+#include "capture/robot_time.hpp"
 #include "python/capture_bindings.hpp"
 #include "python/column_arrays.hpp"
 #include "stream/record_fields.hpp"
@@ -107,6 +108,24 @@ std::map<quor::JointGroup, const Columns*> Groups(const std::map<quor::JointGrou
 }  // namespace
 
 void BindBatches(py::module_& m) {
+  m.def(
+      "robot_time_ns",
+      [](py::array_t<std::int32_t, py::array::c_style | py::array::forcecast> robot_time) {
+        if (robot_time.ndim() != 2 || robot_time.shape(1) != 2) {
+          throw py::value_error("robot_time must have shape (n, 2), got " +
+                                std::string(py::str(robot_time.attr("shape"))));
+        }
+        const auto n = robot_time.shape(0);
+        py::array_t<std::int64_t> out(n);
+        const std::int32_t* in = robot_time.data();
+        std::int64_t* to = out.mutable_data();
+        for (py::ssize_t i = 0; i < n; ++i) to[i] = quor::RobotTimeNs(in[2 * i], in[2 * i + 1]);
+        return out;
+      },
+      py::arg("robot_time"),
+      "Robot stamps (rows of seconds and the nanosecond word as the client keeps it) as "
+      "nanoseconds since the epoch, the nanosecond word read as the unsigned word the robot "
+      "sent; negative before the epoch (a recording's times take such a stamp as 0).");
   py::class_<RawSamples>(m, "RawSamples",
                          "Every sample of a stream exactly as it arrived, in arrival order.")
       .def_property_readonly("seq", Column<RawSamples>(&RawSamples::seq))

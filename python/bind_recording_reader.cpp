@@ -64,10 +64,13 @@ py::array GroupValues(const Batch& batch, std::optional<py::array> out) {
   if (!out) {
     out.emplace(py::array_t<double>(std::vector<py::ssize_t>{static_cast<py::ssize_t>(width),
                                                              static_cast<py::ssize_t>(rows)}));
-  } else if (!out->dtype().is(py::dtype::of<double>()) || out->ndim() != 2 || static_cast<std::size_t>(out->shape(0)) != width ||
-             static_cast<std::size_t>(out->shape(1)) != rows ||
-             (rows > 1 && out->strides(1) != sizeof(double)) || out->strides(0) % sizeof(double) != 0 ||
-             !out->writeable()) {
+  } else if (!out->dtype().is(py::dtype::of<double>()) || out->ndim() != 2 ||
+             static_cast<std::size_t>(out->shape(0)) != width ||
+             static_cast<std::size_t>(out->shape(1)) != rows || !out->writeable() ||
+             // An empty array's strides are whatever NumPy made them: nothing is written.
+             (width != 0 && rows != 0 &&
+              ((rows > 1 && out->strides(1) != sizeof(double)) ||
+               out->strides(0) % sizeof(double) != 0))) {
     throw py::value_error("out must be a writeable float64 array of shape " + shape(width, rows) +
                           " with contiguous columns");
   }
@@ -192,6 +195,24 @@ void BindRecordingReader(py::module_& m) {
           "The next samples of both streams in file order, undecoded (a reader from "
           "open_raw()): stream (0 basic, 1 extra), sequence, log_time, publish_time, offsets "
           "(samples + 1) and data (bytes); None at the end.")
+      .def_static(
+          "summary_counts",
+          [](const std::string& path) -> py::object {
+            std::optional<std::array<std::uint64_t, 2>> counts;
+            {
+              py::gil_scoped_release release;
+              counts = quor_impl::RecordingReaderAccess::SummaryCounts(path);
+            }
+            if (!counts) return py::none();
+            py::dict out;
+            out[rf::kStreams[0]] = (*counts)[0];
+            out[rf::kStreams[1]] = (*counts)[1];
+            return out;
+          },
+          py::arg("path"),
+          "Samples per stream as the file's summary counts them (undecodable ones too), each "
+          "at most what the file's size can hold; None for a file without a summary that "
+          "holds (one cut short).")
       .def_property_readonly(
           "layout",
           [](const RecordingReader& reader) {

@@ -2,7 +2,9 @@
 // For the Python tools, which want the layout a file was decoded with (for their own decoding
 // of chosen samples), each block's arrays beside its batches, and a replay's raw samples.
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -38,6 +40,10 @@ struct RecordingReaderAccess {
   static RecordedArrays Arrays(const quor::RecordingReader& reader, quor::Stream stream);
   // The layout of the file's layout record, as checked when it was opened.
   static const ClientLayout& Layout(const quor::RecordingReader& reader);
+  // Samples per stream (basic, extra) as the file's summary counts them, undecodable ones
+  // too, for sizing tables before reading: nothing for a file without a summary that holds.
+  // A count is believed only as far as the file's size can hold that many samples.
+  static std::optional<std::array<std::uint64_t, 2>> SummaryCounts(const std::string& path);
 };
 
 }  // namespace korvel::quor_impl

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "capture/capture.hpp"
+#include "capture/robot_time.hpp"
 #include "client/client_access.hpp"
 #include "client/version.hpp"
 #include "mcapfile/writer.hpp"
@@ -27,7 +28,6 @@ namespace rf = recording_format;
 using Entries = mcapfile::Writer::Entries;
 using Clock = std::chrono::steady_clock;
 
-constexpr std::int64_t kNs = 1'000'000'000;
 
 std::int64_t WallNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -56,8 +56,7 @@ struct RawColumns {
     seq.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
       log[i] = static_cast<std::uint64_t>(raw.receive_time_ns[i]);
-      const std::int64_t p = std::int64_t{raw.robot_time[2 * i]} * kNs + raw.robot_time[2 * i + 1];
-      publish[i] = static_cast<std::uint64_t>(std::max<std::int64_t>(p, 0));
+      publish[i] = RobotTimeFileNs(raw.robot_time[2 * i], raw.robot_time[2 * i + 1]);
       seq[i] = static_cast<std::uint32_t>(raw.seq[i]);
     }
     return {channel, raw.receive_mono_ns, log, publish, seq, raw.offsets, raw.data.data()};

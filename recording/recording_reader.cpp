@@ -1,11 +1,13 @@
 #include "recording/recording_reader.hpp"
 
 #include <algorithm>
+#include <filesystem>
 #include <optional>
 #include <utility>
 #include <vector>
 
 #include "capture/recording.hpp"
+#include "capture/robot_time.hpp"
 #include "client/joint_group.hpp"
 #include "mcapfile/reader.hpp"
 #include "recording/file_format.hpp"
@@ -20,7 +22,6 @@ using quor_impl::RecordingDecoder;
 
 namespace {
 
-constexpr std::int64_t kNs = 1'000'000'000;
 // Messages asked of the file at once while a block fills.
 constexpr std::size_t kReadStep = 1024;
 
@@ -30,7 +31,7 @@ struct Pending {
   std::vector<std::uint64_t> offsets{0};
   std::vector<std::uint64_t> seq;
   std::vector<std::int64_t> log_time;
-  std::vector<std::int64_t> publish;
+  std::vector<std::uint64_t> publish;
   std::vector<std::int64_t> basic_before;  // extra only: the latest basic seq read before it
   std::optional<std::uint64_t> last_seq;
   bool yielded = false;
@@ -51,7 +52,7 @@ struct Pending {
     data.insert(data.end(), payload.begin(), payload.end());
     offsets.push_back(data.size());
     log_time.push_back(static_cast<std::int64_t>(log));
-    publish.push_back(static_cast<std::int64_t>(pub));
+    publish.push_back(pub);
     basic_before.push_back(before);
   }
 
@@ -77,6 +78,9 @@ std::string RecordingEnd::Describe(const std::string& path) const {
   std::string text;
   if (complete) {
     text = path + ": complete (" + std::to_string(size) + " bytes)";
+  } else if (read_error) {
+    text = path + ": a read error (" + problem + "); read every complete sample up to byte " +
+           std::to_string(good_bytes) + " of " + std::to_string(size);
   } else {
     text = path + ": cut short (" + problem + "); read every complete sample up to byte " +
            std::to_string(good_bytes) + " of " + std::to_string(size);
@@ -158,10 +162,29 @@ struct RecordingReader::Impl final : mcapfile::Visitor {
     ++count;
   }
 
+  // Reads on (at least `min_messages` messages, one record); false at the end of the file.
+  // A file that cannot be read on is an error, not an end: what it would have held is not
+  // known to be missing.
+  bool ReadMore(std::size_t min_messages) {
+    bool on = false;
+    try {
+      on = file->Read(*this, min_messages);
+    } catch (const RecordingError&) {
+      throw;
+    } catch (const std::runtime_error& e) {  // the reader's own failure names the file
+      throw RecordingError(e.what());
+    }
+    if (!on) {
+      const RecordingEnd end = file->end<RecordingEnd>();
+      if (end.read_error) Fail(end.problem);
+    }
+    return on;
+  }
+
   // One record at a time until it is a metadata record no longer.
   bool ReadRecord() {
     const std::size_t before = metadata_order.size();
-    more = file->Read(*this, 0);
+    more = ReadMore(0);
     ++records;
     return metadata_order.size() > before;
   }
@@ -172,6 +195,17 @@ struct RecordingReader::Impl final : mcapfile::Visitor {
       file.emplace(path);
     } catch (const std::runtime_error& e) {
       Fail(std::string(e.what()) + expected);
+    }
+    // The channels as the summary lists them, so that the samples after a damaged chunk
+    // that held their channel records are still known (those records, when read, agree).
+    std::optional<std::vector<mcapfile::SummaryChannel>> summary;
+    try {
+      summary = mcapfile::SummaryChannels(path);
+    } catch (const std::runtime_error& e) {  // the reader's own failure names the file
+      throw RecordingError(e.what());
+    }
+    for (const mcapfile::SummaryChannel& c : summary.value_or(std::vector<mcapfile::SummaryChannel>{})) {
+      Channel(c.id, c.topic, c.encoding, c.metadata);
     }
     ReadRecord();
     if (!header) {
@@ -266,8 +300,8 @@ struct RecordingReader::Impl final : mcapfile::Visitor {
         } else if (carry) {
           t = *carry;
         } else {
-          const std::int64_t ns = extra.publish[i];
-          t = {static_cast<std::int32_t>(ns / kNs), static_cast<std::int32_t>(ns % kNs)};
+          // Before the file's first basic sample: the stamp the recorder took for it.
+          t = RobotTimeOfFileNs(extra.publish[i]);
         }
         robot_time[2 * i] = t.first;
         robot_time[2 * i + 1] = t.second;
@@ -284,10 +318,14 @@ struct RecordingReader::Impl final : mcapfile::Visitor {
 
   bool Next(RecordedBlock& block) {
     const std::size_t rows = options.block_rows;
-    while (more && streams[0].size() < rows && streams[1].size() < rows) {
-      more = file->Read(*this, std::min(kReadStep, rows));
+    for (;;) {
+      while (more && streams[0].size() < rows && streams[1].size() < rows) {
+        more = ReadMore(std::min(kReadStep, rows));
+      }
+      if (!more) break;
+      // A block of only samples not asked for yields nothing: read on.
+      if (Flush(block, false)) return true;
     }
-    if (more) return Flush(block, false) || Next(block);
     if (streams[0].size() == 0 && streams[1].size() == 0 && streams[0].yielded &&
         (streams[1].yielded || !options.extra)) {
       return false;
@@ -334,11 +372,35 @@ quor::RecordingReader RecordingReaderAccess::OpenRaw(const std::string& path,
 bool RecordingReaderAccess::NextRaw(quor::RecordingReader& reader, RawRecorded& out) {
   auto& impl = *reader.impl_;
   while (impl.more && impl.raw_samples.stream.size() < impl.options.block_rows) {
-    impl.more = impl.file->Read(impl, std::min(quor::kReadStep, impl.options.block_rows));
+    impl.more = impl.ReadMore(std::min(quor::kReadStep, impl.options.block_rows));
   }
   if (impl.raw_samples.stream.empty()) return false;
   out = std::exchange(impl.raw_samples, RawRecorded{});
   return true;
+}
+
+std::optional<std::array<std::uint64_t, 2>> RecordingReaderAccess::SummaryCounts(
+    const std::string& path) {
+  // A sample's record takes 31 bytes before its payload; compressed it still takes more than
+  // this. A larger count comes from a damaged summary (or samples that compress beyond it):
+  // a table sized by it would take memory the file cannot fill.
+  constexpr std::uint64_t kMinSampleBytes = 16;
+  std::error_code error;
+  const std::uint64_t size = std::filesystem::file_size(path, error);
+  if (error) return std::nullopt;
+  const auto channels = mcapfile::SummaryChannels(path);
+  if (!channels) return std::nullopt;
+  namespace rf = quor::recording_format;
+  std::array<std::uint64_t, 2> counts{};
+  for (const mcapfile::SummaryChannel& c : *channels) {
+    const auto s = c.metadata.find(rf::kStreamKey);
+    if (s == c.metadata.end() || c.encoding != rf::kMessageEncoding) continue;
+    for (std::size_t i = 0; i < rf::kStreams.size(); ++i) {
+      if (s->second == rf::kStreams[i]) counts[i] += c.messages;
+    }
+  }
+  for (std::uint64_t& n : counts) n = std::min(n, size / kMinSampleBytes);
+  return counts;
 }
 
 const ClientLayout& RecordingReaderAccess::Layout(const quor::RecordingReader& reader) {

@@ -34,6 +34,7 @@ class RecordingError : public std::runtime_error {
 // How a file ended, known once Next() has returned false.
 struct RecordingEnd {
   bool complete = false;          // the closing records are there
+  bool read_error = false;        // reading stopped at an I/O error (problem says where)
   std::uint64_t size = 0;         // bytes in the file
   std::uint64_t good_bytes = 0;   // up to the end of the last complete record
   std::string problem;            // why reading stopped early, if it did
@@ -73,7 +74,8 @@ class RecordingReader {
   const RecordingMetadata& metadata() const;
   std::string serial() const;
 
-  // The next block; false (and `block` untouched) once every sample was read.
+  // The next block; false (and `block` untouched) once every sample was read. Throws
+  // RecordingError when the file cannot be read on (an I/O error), after the blocks before it.
   bool Next(RecordedBlock& block);
   // Samples read so far, of the streams read.
   std::uint64_t samples_read() const;

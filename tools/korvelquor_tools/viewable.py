@@ -108,10 +108,10 @@ class _Decimator:
 
 
 def robot_ns(robot_time: np.ndarray) -> np.ndarray:
-    """The robot stamps (rows x 2: seconds, nanoseconds) as ns; the nanosecond word keeps
-    its 32 bits as the robot sent them."""
-    stamp = np.asarray(robot_time).astype(np.int64)
-    return stamp[:, 0] * NS + (stamp[:, 1] & 0xFFFFFFFF)
+    """The robot stamps (rows x 2: seconds, nanoseconds) as ns, as every recording's times
+    take them (the nanosecond word read as the unsigned word the robot sent)."""
+    import korvelquor_capture as kc
+    return kc.robot_time_ns(robot_time)
 
 
 def _schemas_version() -> str:

@@ -102,8 +102,8 @@ class RecordingWriter:
             raw = rows.raw
             if raw is None or len(raw) == 0:
                 continue
-            stamp = np.asarray(raw.robot_time).astype(np.int64)
-            publish = stamp[:, 0] * ff.NS + stamp[:, 1]
+            import korvelquor_capture as kc
+            publish = kc.robot_time_ns(raw.robot_time)
             np.maximum(publish, 0, out=publish)
             streams.append((self._channels[stream], raw.receive_mono_ns, raw.receive_time_ns,
                             publish, np.asarray(raw.seq) & 0xFFFFFFFF, raw.offsets, raw.data))

@@ -3,6 +3,13 @@
 //! chunk; every record reaches C++ through a visitor, chunks already decompressed and split.
 //! A file cut short or a damaged chunk is not an error here: the reader stops (or skips the
 //! chunk) and says where, so that everything complete stays readable.
+//!
+//! Nothing read from the file sizes memory beyond what the file can hold: a record, a chunk's
+//! compressed and uncompressed bytes are at most `RECORD_LIMIT`; a record inside a chunk at
+//! most the chunk's uncompressed size; a length field inside a record at most the record's
+//! own bytes (checked before the crate parses it, because its parser reserves what a length
+//! field announces). A chunk that carries a CRC is checked before any of its records is
+//! parsed.
 
 use std::ffi::c_void;
 use std::fs::File;
@@ -10,7 +17,7 @@ use std::io::{Read, Seek, SeekFrom};
 use std::os::raw::c_char;
 use std::panic::{catch_unwind, AssertUnwindSafe};
 
-use mcap::records::Record;
+use mcap::records::{op, Record};
 use mcap::sans_io::linear_reader::{LinearReadEvent, LinearReader, LinearReaderOptions};
 
 /// A text handed to C++: bytes and length, valid for the duration of the callback.
@@ -26,22 +33,26 @@ impl KqmStr {
     }
 }
 
-/// What the reader hands over, record by record.
+/// What the reader hands over, record by record. A callback returns 0 to go on; anything
+/// else stops the reading at once (the C++ side failed and keeps its own error).
 #[repr(C)]
 pub struct KqmVisitor {
     pub context: *mut c_void,
-    pub header: extern "C" fn(*mut c_void, KqmStr, KqmStr),
-    pub metadata: extern "C" fn(*mut c_void, KqmStr, usize, *const KqmStr, *const KqmStr),
+    pub header: extern "C" fn(*mut c_void, KqmStr, KqmStr) -> i32,
+    pub metadata: extern "C" fn(*mut c_void, KqmStr, usize, *const KqmStr, *const KqmStr) -> i32,
     /// id, topic, message encoding, the channel metadata's keys and values.
-    pub channel: extern "C" fn(*mut c_void, u16, KqmStr, KqmStr, usize, *const KqmStr, *const KqmStr),
+    pub channel:
+        extern "C" fn(*mut c_void, u16, KqmStr, KqmStr, usize, *const KqmStr, *const KqmStr) -> i32,
     /// channel, sequence, log time, publish time, data.
-    pub message: extern "C" fn(*mut c_void, u16, u32, u64, u64, *const u8, usize),
+    pub message: extern "C" fn(*mut c_void, u16, u32, u64, u64, *const u8, usize) -> i32,
 }
 
 /// How the file ended, known once `kqm_reader_read` returned 0.
 #[repr(C)]
 pub struct KqmEnd {
     pub complete: bool,
+    /// Reading stopped because the file could not be read (an I/O error), not at a cut.
+    pub read_error: bool,
     pub size: u64,
     pub good_bytes: u64,
     pub problem: KqmStr,
@@ -49,37 +60,56 @@ pub struct KqmEnd {
     pub skipped: usize,
 }
 
+/// The longest record, and the most bytes a chunk may hold compressed or uncompressed: a
+/// length beyond it is what random bytes or a flipped bit give. The writers make chunks of
+/// about 1 MiB.
+pub const RECORD_LIMIT: usize = 64 << 20;
+/// Bytes read from the file at once.
+const READ_BLOCK: usize = 1 << 20;
+const RECORD_HEAD: u64 = 9;
+
+/// The C++ side stopped the reading from a callback.
+struct Stopped;
+
 pub struct KqmReader {
+    path: String,
     file: File,
     size: u64,
     reader: LinearReader,
     /// File bytes up to the end of the last complete record yielded.
     good_bytes: u64,
+    /// File bytes handed to the crate so far.
+    fed: u64,
+    /// The opcode of the last complete record.
+    last_opcode: u8,
     done: bool,
     complete: bool,
+    read_error: bool,
     problem: String,
     skipped: Vec<(u64, String)>,
     /// The messages of one chunk, handed over only once the whole chunk proved sound.
     pending: Vec<Pending>,
 }
 
-/// The longest record taken as a record: a length beyond it is what random bytes or a cut
-/// give, and no recording writes records anywhere near it.
-const RECORD_LIMIT: usize = 1 << 30;
-/// Bytes read from the file at once.
-const READ_BLOCK: usize = 1 << 20;
-const RECORD_HEAD: u64 = 9;
-
 fn kv(map: &std::collections::BTreeMap<String, String>) -> (Vec<KqmStr>, Vec<KqmStr>) {
     (map.keys().map(|k| KqmStr::of(k)).collect(), map.values().map(|v| KqmStr::of(v)).collect())
 }
 
+/// strerror's words for an OS error, without Rust's "(os error N)".
+fn os_words(e: &std::io::Error) -> String {
+    let text = e.to_string();
+    match text.rfind(" (os error ") {
+        Some(at) => text[..at].to_owned(),
+        None => text,
+    }
+}
+
 impl KqmReader {
     fn open(path: &str) -> Result<Self, String> {
-        let mut file = File::open(path).map_err(|e| format!("cannot open {path}: {e}"))?;
-        let size = file.metadata().map_err(|e| format!("cannot read {path}: {e}"))?.len();
+        let mut file = File::open(path).map_err(|e| format!("cannot open {path}: {}", os_words(&e)))?;
+        let size = file.metadata().map_err(|e| format!("cannot read {path}: {}", os_words(&e)))?.len();
         let mut magic = [0u8; 8];
-        let n = file.read(&mut magic).map_err(|e| format!("cannot read {path}: {e}"))?;
+        let n = read_full(&mut file, &mut magic).map_err(|e| format!("cannot read {path}: {}", os_words(&e)))?;
         if n < magic.len() || magic != *mcap::MAGIC {
             return Err("not an MCAP file (it does not begin with the MCAP magic bytes)".into());
         }
@@ -88,12 +118,16 @@ impl KqmReader {
             .with_emit_chunks(true)
             .with_record_length_limit(RECORD_LIMIT);
         Ok(KqmReader {
+            path: path.to_owned(),
             file,
             size,
             reader: LinearReader::new_with_options(options),
             good_bytes: mcap::MAGIC.len() as u64,
+            fed: mcap::MAGIC.len() as u64,
+            last_opcode: 0,
             done: false,
             complete: false,
+            read_error: false,
             problem: String::new(),
             skipped: Vec::new(),
             pending: Vec::new(),
@@ -102,7 +136,7 @@ impl KqmReader {
 
     /// Hands over records until `min_messages` messages went out (at least one record) or
     /// the file ended. False once it has ended.
-    fn read(&mut self, min_messages: usize, v: &KqmVisitor) -> bool {
+    fn read(&mut self, min_messages: usize, v: &KqmVisitor) -> Result<bool, Stopped> {
         let mut sent = 0usize;
         let mut records = 0usize;
         while !self.done && (records == 0 || sent < min_messages) {
@@ -113,9 +147,9 @@ impl KqmReader {
                     self.good_bytes = self.size;
                     break;
                 }
-                Some(Err(_)) => {
+                Some(Err(e)) => {
                     self.done = true;
-                    self.problem = self.why_stopped();
+                    self.problem = self.why_stopped(&e.to_string());
                     break;
                 }
                 Some(Ok(event)) => event,
@@ -127,41 +161,65 @@ impl KqmReader {
                     let n = loop {
                         match self.file.read(buf) {
                             Err(e) if e.kind() == std::io::ErrorKind::Interrupted => continue,
-                            other => break other.unwrap_or(0),
+                            other => break other,
                         }
                     };
-                    self.reader.notify_read(n);
+                    match n {
+                        Ok(n) => {
+                            self.reader.notify_read(n);
+                            self.fed += n as u64;
+                        }
+                        Err(e) => {
+                            self.reader.notify_read(0);
+                            self.done = true;
+                            self.read_error = true;
+                            self.problem =
+                                format!("cannot read from byte {}: {}", self.fed, os_words(&e));
+                            break;
+                        }
+                    }
                 }
                 LinearReadEvent::Record { data, opcode } => {
                     let at = self.good_bytes;
                     let length = RECORD_HEAD + data.len() as u64;
-                    // parse_record borrows `data`, which borrows the reader; the chunk's
-                    // messages are copied out before the next event.
+                    // `data` borrows the reader; the chunk's messages are copied out before
+                    // the next event.
                     let outcome = visit(opcode, data, v, &mut self.pending);
                     self.good_bytes = at + length;
+                    self.last_opcode = opcode;
                     records += 1;
                     match outcome {
                         Ok(()) => {
                             for (ch, seq, log, publish, bytes) in self.pending.drain(..) {
-                                (v.message)(v.context, ch, seq, log, publish, bytes.as_ptr(), bytes.len());
+                                if (v.message)(v.context, ch, seq, log, publish, bytes.as_ptr(), bytes.len()) != 0 {
+                                    self.done = true;
+                                    return Err(Stopped);
+                                }
                                 sent += 1;
                             }
                         }
-                        Err(why) => {
+                        Err(Visit::Damaged(why)) => {
                             self.pending.clear();
                             self.skipped.push((at, why));
+                        }
+                        Err(Visit::Stopped) => {
+                            self.done = true;
+                            return Err(Stopped);
                         }
                     }
                 }
             }
         }
-        !self.done
+        Ok(!self.done)
     }
 
     /// Why the reader stopped before the end: the file looked at from the last complete
     /// record on (only the closing records, which the reader takes in without yielding, can
-    /// sit between it and the cut).
-    fn why_stopped(&mut self) -> String {
+    /// sit between it and the cut). `error` is the crate's reason, for a stop that is no cut.
+    fn why_stopped(&mut self, error: &str) -> String {
+        if self.last_opcode == op::FOOTER {
+            return "the closing magic bytes are missing".into();
+        }
         let mut at = self.good_bytes;
         loop {
             let left = self.size.saturating_sub(at);
@@ -172,8 +230,9 @@ impl KqmReader {
                 return format!("the file ends inside a record header at byte {}", self.size);
             }
             let mut head = [0u8; RECORD_HEAD as usize];
-            if self.file.seek(SeekFrom::Start(at)).is_err() || self.file.read_exact(&mut head).is_err() {
-                return format!("the file cannot be read from byte {at} on");
+            if let Err(e) = self.file.seek(SeekFrom::Start(at)).and_then(|_| self.file.read_exact(&mut head)) {
+                self.read_error = true;
+                return format!("cannot read from byte {at}: {}", os_words(&e));
             }
             let length = u64::from_le_bytes(head[1..].try_into().unwrap());
             if length > left - RECORD_HEAD {
@@ -181,8 +240,12 @@ impl KqmReader {
                     "the file ends inside a record that starts at byte {at} and announces {length} bytes"
                 );
             }
+            if at >= self.fed {
+                // Whole in the file, yet never reached: the crate refused what came before.
+                return format!("a record at byte {} cannot be read: {error}", self.good_bytes);
+            }
             at += RECORD_HEAD + length;
-            if head[0] == mcap::records::op::FOOTER {
+            if head[0] == op::FOOTER {
                 self.good_bytes = at;
                 return "the closing magic bytes are missing".into();
             }
@@ -190,32 +253,171 @@ impl KqmReader {
     }
 }
 
-fn visit(
-    opcode: u8,
-    data: &[u8],
-    v: &KqmVisitor,
-    pending: &mut Vec<Pending>,
-) -> Result<(), String> {
-    match mcap::parse_record(opcode, data).map_err(|e| e.to_string())? {
-        Record::Header(h) => (v.header)(v.context, KqmStr::of(&h.profile), KqmStr::of(&h.library)),
+fn read_full(file: &mut File, buf: &mut [u8]) -> std::io::Result<usize> {
+    let mut n = 0;
+    while n < buf.len() {
+        match file.read(&mut buf[n..]) {
+            Ok(0) => break,
+            Ok(k) => n += k,
+            Err(e) if e.kind() == std::io::ErrorKind::Interrupted => {}
+            Err(e) => return Err(e),
+        }
+    }
+    Ok(n)
+}
+
+enum Visit {
+    Damaged(String),
+    Stopped,
+}
+
+fn stop_if(code: i32) -> Result<(), Visit> {
+    if code != 0 {
+        Err(Visit::Stopped)
+    } else {
+        Ok(())
+    }
+}
+
+fn damaged(e: impl std::fmt::Display) -> Visit {
+    Visit::Damaged(e.to_string())
+}
+
+fn visit(opcode: u8, data: &[u8], v: &KqmVisitor, pending: &mut Vec<Pending>) -> Result<(), Visit> {
+    match opcode {
+        op::HEADER | op::METADATA => {}
+        op::CHUNK => return chunk(data, v, pending),
+        op::CHANNEL | op::MESSAGE => return inner(opcode, data, v, pending),
+        // Nothing else is used: the summary, indexes and attachments are not parsed at all.
+        _ => return Ok(()),
+    }
+    check_fields(opcode, data).map_err(Visit::Damaged)?;
+    match mcap::parse_record(opcode, data).map_err(damaged)? {
+        Record::Header(h) => stop_if((v.header)(v.context, KqmStr::of(&h.profile), KqmStr::of(&h.library))),
         Record::Metadata(m) => {
             let (keys, values) = kv(&m.metadata);
-            (v.metadata)(v.context, KqmStr::of(&m.name), keys.len(), keys.as_ptr(), values.as_ptr());
+            stop_if((v.metadata)(v.context, KqmStr::of(&m.name), keys.len(), keys.as_ptr(), values.as_ptr()))
         }
-        Record::Chunk { header, data } => {
-            for record in mcap::read::ChunkReader::new(header, &data).map_err(|e| e.to_string())? {
-                match record.map_err(|e| e.to_string())? {
-                    Record::Channel(c) => channel(v, &c),
-                    Record::Message { header, data } => pending.push(message(header, data)),
-                    _ => {}
-                }
-            }
-        }
+        _ => Ok(()),
+    }
+}
+
+/// A channel or message, in a chunk or not.
+fn inner(opcode: u8, data: &[u8], v: &KqmVisitor, pending: &mut Vec<Pending>) -> Result<(), Visit> {
+    check_fields(opcode, data).map_err(Visit::Damaged)?;
+    match mcap::parse_record(opcode, data).map_err(damaged)? {
         Record::Channel(c) => channel(v, &c),
-        Record::Message { header, data } => pending.push(message(header, data)),
-        _ => {}
+        Record::Message { header, data } => {
+            pending.push(message(header, data));
+            Ok(())
+        }
+        _ => Ok(()),
+    }
+}
+
+/// A chunk's records, through a reader of its own that checks the chunk's CRC (where it has
+/// one) before any record, and takes no record longer than the chunk's uncompressed size.
+fn chunk(data: &[u8], v: &KqmVisitor, pending: &mut Vec<Pending>) -> Result<(), Visit> {
+    // start time, end time, then the uncompressed size.
+    let uncompressed = match data.get(16..24) {
+        Some(b) => u64::from_le_bytes(b.try_into().unwrap()),
+        None => return Err(Visit::Damaged("a chunk shorter than its header".into())),
+    };
+    if uncompressed > RECORD_LIMIT as u64 {
+        return Err(Visit::Damaged(format!(
+            "a chunk that announces {uncompressed} uncompressed bytes, more than the {} MiB a chunk may hold",
+            RECORD_LIMIT >> 20
+        )));
+    }
+    let limit = (uncompressed as usize).max(data.len()).min(RECORD_LIMIT);
+    let mut reader = LinearReader::new_with_options(
+        LinearReaderOptions::default()
+            .with_skip_start_magic(true)
+            .with_skip_end_magic(true)
+            .with_prevalidate_chunk_crcs(true)
+            .with_record_length_limit(limit),
+    );
+    let mut head = [0u8; RECORD_HEAD as usize];
+    head[0] = op::CHUNK;
+    head[1..].copy_from_slice(&(data.len() as u64).to_le_bytes());
+    // The chunk record as the reader would meet it in a file: its head, then its bytes.
+    let (mut head, mut rest): (&[u8], &[u8]) = (&head, data);
+    while let Some(event) = reader.next_event() {
+        match event.map_err(damaged)? {
+            LinearReadEvent::ReadRequest(need) => {
+                let from = if head.is_empty() { &mut rest } else { &mut head };
+                let n = need.min(from.len());
+                reader.insert(n).copy_from_slice(&from[..n]);
+                *from = &from[n..];
+                reader.notify_read(n);
+            }
+            LinearReadEvent::Record { data, opcode } => match opcode {
+                op::CHANNEL | op::MESSAGE => inner(opcode, data, v, pending)?,
+                _ => {}
+            },
+        }
     }
     Ok(())
+}
+
+/// Checks that every length-prefixed field of a record the crate will parse fits in the
+/// record, so that no length read from the file reserves memory the record does not hold.
+fn check_fields(opcode: u8, data: &[u8]) -> Result<(), String> {
+    let mut w = Fields { data, at: 0 };
+    let (name, walked) = match opcode {
+        op::HEADER => ("header", w.string().and_then(|_| w.string())),
+        op::METADATA => ("metadata", w.string().and_then(|_| w.map())),
+        op::CHANNEL => (
+            "channel",
+            w.skip(4).and_then(|_| w.string()).and_then(|_| w.string()).and_then(|_| w.map()),
+        ),
+        op::MESSAGE => ("message", w.skip(2 + 4 + 8 + 8)),
+        _ => return Ok(()),
+    };
+    walked.map_err(|e| format!("a {name} record with {e}"))
+}
+
+/// A walk over a record's fields, each length checked against what is left of the record.
+struct Fields<'a> {
+    data: &'a [u8],
+    at: usize,
+}
+
+impl Fields<'_> {
+    fn skip(&mut self, n: usize) -> Result<(), String> {
+        if n > self.data.len() - self.at {
+            return Err(format!(
+                "a field of {n} bytes at byte {} of its {}",
+                self.at,
+                self.data.len()
+            ));
+        }
+        self.at += n;
+        Ok(())
+    }
+    fn length(&mut self) -> Result<usize, String> {
+        let at = self.at;
+        self.skip(4)?;
+        Ok(u32::from_le_bytes(self.data[at..at + 4].try_into().unwrap()) as usize)
+    }
+    fn string(&mut self) -> Result<(), String> {
+        let n = self.length()?;
+        self.skip(n)
+    }
+    fn map(&mut self) -> Result<(), String> {
+        let n = self.length()?;
+        let start = self.at;
+        self.skip(n)?;
+        self.at = start;
+        while self.at < start + n {
+            self.string()?;
+            self.string()?;
+        }
+        if self.at != start + n {
+            return Err(format!("a map whose entries run past its {n} bytes"));
+        }
+        Ok(())
+    }
 }
 
 type Pending = (u16, u32, u64, u64, Vec<u8>);
@@ -224,9 +426,9 @@ fn message(header: mcap::records::MessageHeader, data: std::borrow::Cow<'_, [u8]
     (header.channel_id, header.sequence, header.log_time, header.publish_time, data.into_owned())
 }
 
-fn channel(v: &KqmVisitor, c: &mcap::records::Channel) {
+fn channel(v: &KqmVisitor, c: &mcap::records::Channel) -> Result<(), Visit> {
     let (keys, values) = kv(&c.metadata);
-    (v.channel)(
+    stop_if((v.channel)(
         v.context,
         c.id,
         KqmStr::of(&c.topic),
@@ -234,7 +436,14 @@ fn channel(v: &KqmVisitor, c: &mcap::records::Channel) {
         keys.len(),
         keys.as_ptr(),
         values.as_ptr(),
-    );
+    ))
+}
+
+/// The reader's failure for kz_last_error: a panic inside it, named with the file and the
+/// byte where reading stood.
+fn panicked(path: &str, at: u64, what: &str) -> i32 {
+    crate::failed(crate::Z_EGENERIC, format!("{path}: the MCAP reader failed at byte {at} ({what})"));
+    -1
 }
 
 /// Opens `path` (UTF-8, `len` bytes) and checks its magic bytes. On failure returns null and
@@ -248,17 +457,23 @@ pub unsafe extern "C" fn kqm_reader_open(path: *const c_char, len: usize) -> *mu
             return std::ptr::null_mut();
         }
     };
-    match KqmReader::open(path) {
-        Ok(r) => Box::into_raw(Box::new(r)),
-        Err(reason) => {
+    match catch_unwind(|| KqmReader::open(path)) {
+        Ok(Ok(r)) => Box::into_raw(Box::new(r)),
+        Ok(Err(reason)) => {
             crate::failed(crate::Z_EINVAL, reason);
+            std::ptr::null_mut()
+        }
+        Err(_) => {
+            panicked(path, 0, "a panic while opening");
             std::ptr::null_mut()
         }
     }
 }
 
 /// Hands records to `visitor` until at least `min_messages` messages went out (and at least
-/// one record) or the file ended. 1 while records remain, 0 at the end, -1 on a panic.
+/// one record) or the file ended. 1 while records remain, 0 at the end, -1 on a panic (the
+/// reason for kz_last_error names the file and the byte), -2 when a callback stopped it. The
+/// reader is done after either failure.
 #[no_mangle]
 pub unsafe extern "C" fn kqm_reader_read(
     reader: *mut KqmReader,
@@ -267,11 +482,12 @@ pub unsafe extern "C" fn kqm_reader_read(
 ) -> i32 {
     let (reader, visitor) = (&mut *reader, &*visitor);
     match catch_unwind(AssertUnwindSafe(|| reader.read(min_messages, visitor))) {
-        Ok(more) => more as i32,
+        Ok(Ok(more)) => more as i32,
+        Ok(Err(Stopped)) => -2,
         Err(_) => {
             reader.done = true;
-            crate::failed(crate::Z_EGENERIC, "panic in the MCAP reader");
-            -1
+            reader.pending.clear();
+            panicked(&reader.path, reader.good_bytes, "a panic")
         }
     }
 }
@@ -282,6 +498,7 @@ pub unsafe extern "C" fn kqm_reader_end(reader: *const KqmReader, end: *mut KqmE
     let r = &*reader;
     *end = KqmEnd {
         complete: r.complete,
+        read_error: r.read_error,
         size: r.size,
         good_bytes: r.good_bytes,
         problem: KqmStr::of(&r.problem),
@@ -312,25 +529,141 @@ pub unsafe extern "C" fn kqm_reader_skipped(
 #[no_mangle]
 pub unsafe extern "C" fn kqm_reader_free(reader: *mut KqmReader) {
     if !reader.is_null() {
-        drop(Box::from_raw(reader));
+        let reader = Box::from_raw(reader);
+        let _ = catch_unwind(AssertUnwindSafe(move || drop(reader)));
     }
+}
+
+/// One channel of a summary: id, topic, message encoding, metadata keys and values, and the
+/// number of messages the summary's statistics count for it.
+pub type KqmSummaryChannel =
+    extern "C" fn(*mut c_void, u16, KqmStr, KqmStr, usize, *const KqmStr, *const KqmStr, u64) -> i32;
+
+/// Footer record (opcode, length, summary start, summary offset start, CRC) and end magic.
+const FOOTER_AND_MAGIC: u64 = 9 + 20 + 8;
+
+/// The channels of the file's summary with their message counts, read from the end of the
+/// file without reading its data. None when the file has no usable summary: none at all, cut
+/// short, a summary whose CRC does not match, or records that do not parse.
+fn summary_channels(path: &str) -> Option<Vec<(mcap::records::Channel, u64)>> {
+    let mut file = File::open(path).ok()?;
+    let size = file.metadata().ok()?.len();
+    if size < 8 + FOOTER_AND_MAGIC {
+        return None;
+    }
+    let footer_at = size - FOOTER_AND_MAGIC;
+    let mut tail = [0u8; FOOTER_AND_MAGIC as usize];
+    file.seek(SeekFrom::Start(footer_at)).ok()?;
+    file.read_exact(&mut tail).ok()?;
+    let word = |at: usize| u64::from_le_bytes(tail[at..at + 8].try_into().unwrap());
+    if tail[0] != op::FOOTER || word(1) != 20 || tail[29..] != *mcap::MAGIC {
+        return None;
+    }
+    let (start, crc) = (word(9), u32::from_le_bytes(tail[25..29].try_into().unwrap()));
+    if start < 8 || start >= footer_at {
+        return None;
+    }
+    let mut section = vec![0u8; (footer_at - start) as usize];
+    file.seek(SeekFrom::Start(start)).ok()?;
+    file.read_exact(&mut section).ok()?;
+    if crc != 0 {
+        let mut hasher = crc32fast::Hasher::new();
+        hasher.update(&section);
+        hasher.update(&tail[..25]);
+        if hasher.finalize() != crc {
+            return None;
+        }
+    }
+    let mut channels = Vec::new();
+    let mut stats = None;
+    let mut rest: &[u8] = &section;
+    while !rest.is_empty() {
+        if rest.len() < RECORD_HEAD as usize {
+            return None;
+        }
+        let opcode = rest[0];
+        let length = u64::from_le_bytes(rest[1..9].try_into().unwrap());
+        if length > (rest.len() - RECORD_HEAD as usize) as u64 {
+            return None;
+        }
+        let data = &rest[9..9 + length as usize];
+        rest = &rest[9 + length as usize..];
+        match opcode {
+            op::CHANNEL => {
+                check_fields(opcode, data).ok()?;
+                if let Record::Channel(c) = mcap::parse_record(opcode, data).ok()? {
+                    channels.push(c);
+                }
+            }
+            // Fixed fields and a map read entry by entry: nothing in it reserves memory.
+            op::STATISTICS => {
+                if let Record::Statistics(s) = mcap::parse_record(opcode, data).ok()? {
+                    stats = Some(s);
+                }
+            }
+            _ => {}
+        }
+    }
+    let counts = stats?.channel_message_counts;
+    Some(channels.into_iter().map(|c| {
+        let n = counts.get(&c.id).copied().unwrap_or(0);
+        (c, n)
+    }).collect())
+}
+
+/// Hands each channel of the file's summary to `entry` with its message count. 1 when the
+/// file has a usable summary, 0 when it has none (see summary_channels), -1 on a panic or
+/// when `entry` stopped.
+#[no_mangle]
+pub unsafe extern "C" fn kqm_summary_channels(
+    path: *const c_char,
+    len: usize,
+    context: *mut c_void,
+    entry: KqmSummaryChannel,
+) -> i32 {
+    let Ok(path) = std::str::from_utf8(std::slice::from_raw_parts(path as *const u8, len)) else {
+        return 0;
+    };
+    let found = match catch_unwind(|| summary_channels(path)) {
+        Ok(found) => found,
+        Err(_) => return panicked(path, 0, "a panic while reading the summary"),
+    };
+    let Some(channels) = found else { return 0 };
+    for (c, count) in &channels {
+        let (keys, values) = kv(&c.metadata);
+        let code = entry(
+            context,
+            c.id,
+            KqmStr::of(&c.topic),
+            KqmStr::of(&c.message_encoding),
+            keys.len(),
+            keys.as_ptr(),
+            values.as_ptr(),
+            *count,
+        );
+        if code != 0 {
+            return -1;
+        }
+    }
+    1
 }
 
 /// A recording's metadata values that hold a flat JSON object (joint-group tables): each
 /// entry goes to `entry` as its key and its value's JSON text (strings unquoted, with
 /// `is_text`). 0, or -1 when the text is not a JSON object (the reason for kz_last_error:
-/// "not JSON (...)" or "JSON, but an array" and so on).
+/// "not JSON (...)" or "JSON, but an array" and so on), -2 when `entry` stopped it.
 #[no_mangle]
 pub unsafe extern "C" fn kqm_json_object(
     text: *const c_char,
     len: usize,
     context: *mut c_void,
-    entry: extern "C" fn(*mut c_void, KqmStr, KqmStr, bool),
+    entry: extern "C" fn(*mut c_void, KqmStr, KqmStr, bool) -> i32,
 ) -> i32 {
     let bytes = std::slice::from_raw_parts(text as *const u8, len);
-    let object: serde_json::Map<String, serde_json::Value> = match serde_json::from_slice(bytes) {
-        Ok(serde_json::Value::Object(o)) => o,
-        Ok(other) => {
+    let parsed = catch_unwind(|| serde_json::from_slice::<serde_json::Value>(bytes));
+    let object: serde_json::Map<String, serde_json::Value> = match parsed {
+        Ok(Ok(serde_json::Value::Object(o))) => o,
+        Ok(Ok(other)) => {
             let kind = match other {
                 serde_json::Value::Array(_) => "an array",
                 serde_json::Value::String(_) => "a string",
@@ -341,18 +674,25 @@ pub unsafe extern "C" fn kqm_json_object(
             crate::failed(crate::Z_EINVAL, format!("JSON, but {kind}"));
             return -1;
         }
-        Err(e) => {
+        Ok(Err(e)) => {
             crate::failed(crate::Z_EINVAL, format!("not JSON ({e})"));
+            return -1;
+        }
+        Err(_) => {
+            crate::failed(crate::Z_EINVAL, "not JSON (the parser failed)");
             return -1;
         }
     };
     for (key, value) in &object {
-        match value {
+        let code = match value {
             serde_json::Value::String(s) => entry(context, KqmStr::of(key), KqmStr::of(s), true),
             other => {
                 let shown = other.to_string();
                 entry(context, KqmStr::of(key), KqmStr::of(&shown), false)
             }
+        };
+        if code != 0 {
+            return -2;
         }
     }
     0
