@@ -6,15 +6,17 @@ the start: version, start IDs and DoFs, plan info, primitive states, and manipul
 values chosen so that the client computes exactly the recorded configuration scores. A
 fact the recorder could not get (the robot refused it) is answered with an empty reply.
 
-Reading the file (natively, korvelquor_capture's reader; the facts through
-korvelquor_tools.reader) runs in a thread of its own, a bounded queue ahead of the
-publishing loop, so that decompressing a chunk never delays a sample.
+The substitute reads the file itself (korvel_sim.recording, with the mcap package), never
+through the client under test, and checks the layout it is to answer with by what the robot's
+reply carries. Reading runs in a thread of its own, a bounded queue ahead of the publishing
+loop, so that decompressing a chunk never delays a sample.
 """
 from __future__ import annotations
 
 import collections
 import json
 import logging
+import math
 import queue
 import struct
 import sys
@@ -35,17 +37,12 @@ class ReplayError(Exception):
     pass
 
 
-def _tools():
+def _recording():
     try:
-        # The native reader and NumPy, whose arrays it hands over: imported before a replay
-        # starts, not on its first block (a NumPy import takes a tenth of a second or more).
-        import korvelquor_capture  # noqa: F401
-        import numpy  # noqa: F401
-        from korvelquor_tools import fileformat, reader
+        from . import recording
     except ImportError as e:
-        raise ReplayError(f"--replay needs the korvelquor_tools package and mcap "
-                          f"(pip install -e tools[tools]) and the korvelquor modules: {e}") from e
-    return fileformat, reader
+        raise ReplayError(f"--replay needs the mcap package (pip install -e sim): {e}") from None
+    return recording
 
 
 # --- configuration scores back to manipulability values ------------------------------------
@@ -101,37 +98,84 @@ def manipulability_for(score: float, fn) -> float:
 
 
 # --- the recorded facts ------------------------------------------------------------------
+# The layout is answered with as the robot's start-ID reply: checked first by what that reply
+# carries (joint-group values, start IDs as int32), and by the client's bound on counts.
+
+_COUNT_LIMIT = 1 << 32
+_START_LIMIT = 1 << 31
+
+
+def _whole(value, what: str, below: int) -> int:
+    if type(value) is not int or not 0 <= value < below:  # a JSON true is no number
+        shown = repr(value)
+        shown = shown if len(shown) <= 40 else shown[:37] + "..."  # one line, however long
+        raise ValueError(f"{what} must be a whole number from 0 to {below - 1}, got {shown}")
+    return value
+
+
+def _by_group(record, name: str) -> dict:
+    if name not in record:
+        raise ValueError(f"{name!r} is missing")
+    table = json.loads(record[name])
+    if not isinstance(table, dict):
+        raise ValueError(f"{name!r} is not a JSON object")
+    for key in table:
+        if not (key.isascii() and key.isdigit() and len(key) < 4 and int(key) < 256):
+            raise ValueError(f"{name!r} is keyed by joint-group values, got {key!r}")
+    return {int(k): v for k, v in table.items()}
+
+
+def recorded_layout(record) -> Layout:
+    """The layout of a recording's korvelquor.layout record (ValueError naming the first
+    value that is not usable)."""
+    starts = {g: _whole(v, f"the start ID of joint group {g}", _START_LIMIT)
+              for g, v in _by_group(record, "start_ids").items()}
+    dofs = {g: _whole(v, f"the DoF of joint group {g}", _COUNT_LIMIT)
+            for g, v in _by_group(record, "dofs").items()}
+    if "joint_count" not in record:
+        raise ValueError("'joint_count' is missing")
+    text = record["joint_count"]
+    joints = _whole(int(text) if text.isascii() and text.isdigit() and len(text) <= 10
+                    else text, "joint_count", _COUNT_LIMIT)
+    return Layout(name="replay", joints=joints, primitives={},
+                  groups=tuple(Group(g, starts[g], dofs[g]) for g in sorted(starts) if g in dofs))
+
+
+def _score_pair(v) -> Tuple[float, float]:
+    a, b = v
+    if not all(type(x) in (int, float) and math.isfinite(x) for x in (a, b)):
+        raise ValueError(f"configuration scores must be numbers, got {v!r}")
+    return a, b
+
 
 class RecordedRobot:
     """Answers the remote calls from a recording's facts; has RobotModel's answer methods."""
 
-    def __init__(self, metadata, fileformat):
-        ff = fileformat
-        info = metadata[ff.META_RECORDING]
+    def __init__(self, metadata, rf):
+        """`rf`: korvel_sim.recording, whose names the facts are found by."""
+        info = metadata[rf.META_RECORDING]
         self.serial = info.get("serial", "")
-        self.version = info.get("protocol_version", ff.PROTOCOL_VERSION)
-        layout = ff.layout_from_metadata(metadata[ff.META_LAYOUT], self.serial)
-        groups = tuple(Group(g, int(layout["start_ids"][g]), int(layout["dofs"][g]))
-                       for g in sorted(layout["start_ids"]) if g in layout["dofs"])
-        self.layout = Layout(name="replay", joints=int(layout["joint_count"]), groups=groups,
-                             primitives={})
+        self.version = info["protocol_version"]
+        self.layout = recorded_layout(metadata[rf.META_LAYOUT])
+        groups = self.layout.groups
 
-        plan = metadata.get(ff.META_PLAN_INFO, {})
-        self._plan = [plan[k] for k in ff.PLAN_INFO_FIELDS] if "error" not in plan and all(
-            k in plan for k in ff.PLAN_INFO_FIELDS) else []
+        plan = metadata.get(rf.META_PLAN_INFO, {})
+        self._plan = [plan[k] for k in rf.PLAN_INFO_FIELDS] if "error" not in plan and all(
+            k in plan for k in rf.PLAN_INFO_FIELDS) else []
 
         self._manip: List[Tuple[int, List[float]]] = []
-        scores = metadata.get(ff.META_SCORE, {})
+        scores = metadata.get(rf.META_SCORE, {})
         if "scores" in scores:
             dofs = {g.index: g.dof for g in groups}
-            for g, (a, b) in sorted((int(k), v) for k, v in json.loads(scores["scores"]).items()):
+            for g, (a, b) in sorted((int(k), _score_pair(v))
+                                    for k, v in json.loads(scores["scores"]).items()):
                 packed = [float(g), float(dofs.get(g, 0)), 0.3, 0.3,
                           manipulability_for(a, first_score), 0.3, 0.3,
                           manipulability_for(b, second_score)]
                 self._manip.append((g, packed))
 
         self._primitives: List[str] = []
-        prims = metadata.get(ff.META_PRIMITIVES, {})
+        prims = metadata.get(rf.META_PRIMITIVES, {})
         if "states" in prims:
             for g, p in sorted((int(k), v) for k, v in json.loads(prims["states"]).items()):
                 self._primitives += [f"jointGroup = {g}", f"primitiveName = {p['pt_name']}"]
@@ -159,17 +203,20 @@ class Replay:
         if not speed > 0:
             raise ReplayError(f"--speed must be above 0, got {speed}")
         self.path, self.speed, self.loop = path, speed, loop
-        self.fileformat, self._reader = _tools()
+        rf = _recording()
+        from .rpc import SERVER_VERSION
         try:
-            with self._reader.open_recording(path) as rec:
-                self.metadata = dict(rec.metadata)
-        except (self._reader.RecordingError, OSError) as e:
-            raise ReplayError(str(e)) from e
+            self._file = rf.RecordingFile(path, SERVER_VERSION)
+        except rf.RecordingFileError as e:
+            raise ReplayError(str(e)) from None
+        self.metadata = self._file.metadata
+        if rf.META_LAYOUT not in self.metadata:
+            raise ReplayError(f"{path}: the recording holds no {rf.META_LAYOUT!r} metadata")
         try:
-            self.robot = RecordedRobot(self.metadata, self.fileformat)
+            self.robot = RecordedRobot(self.metadata, rf)
         except KeyError as e:
-            raise ReplayError(f"{path}: the recording holds no {e} metadata") from None
-        except (ValueError, TypeError, AttributeError) as e:
+            raise ReplayError(f"{path}: its recorded facts are not usable: no {e}") from None
+        except (ValueError, TypeError, AttributeError, RecursionError) as e:
             # Facts a file may carry in any shape: the layout, scores, primitive states.
             raise ReplayError(f"{path}: its recorded facts are not usable: {e}") from None
         self.finished = False
@@ -192,24 +239,12 @@ class Replay:
                 "interval_error_us": {"p50": quantile(0.5), "p99": quantile(0.99),
                                       "intervals": len(errors)} if errors else None}
 
-    def _samples(self, reader):
-        """(log_time, stream, payload) of every sample in file order, from a native raw
-        reader (korvelquor_capture); its `end` then says how the file ended."""
-        streams = self.fileformat.STREAMS
-        while (block := reader.next_raw()) is not None:
-            data, offsets = block["data"], block["offsets"].tolist()
-            for i, (t, s) in enumerate(zip(block["log_time"].tolist(), block["stream"].tolist())):
-                yield t, streams[s], data[offsets[i]:offsets[i + 1]]
-
     def _read(self, out: "queue.Queue", stop: threading.Event):
         """Every round of the file into `out`: (log_time, stream, payload), then _END."""
         try:
-            import korvelquor_capture as kc
             while not stop.is_set():
-                # Small blocks: the first samples go out as soon as the first chunk is read.
-                reader = kc.RecordingReader.open_raw(self.path, block_rows=256)
                 count = 0
-                for log_time, stream, data in self._samples(reader):
+                for log_time, stream, data in self._file.samples():
                     # Refilled in bursts, not one sample per sample taken: a wake-up of
                     # this thread for every sample would compete with the publishing
                     # loop for the interpreter 2000 times a second.
@@ -219,8 +254,8 @@ class Replay:
                         break
                     out.put((log_time, stream, data))
                     count += 1
-                if not stop.is_set() and not reader.end.clean:
-                    log.warning("replay: %s", reader.end.describe(self.path))
+                if not stop.is_set() and not self._file.end.clean:
+                    log.warning("replay: %s", self._file.end.describe(self.path))
                 out.put(("round", count))
                 if not self.loop or count == 0:
                     break
@@ -274,8 +309,7 @@ class Replay:
             sent = time.perf_counter()
             publish(stream, payload)
             self._lateness.append(sent - due)
-        # Not left inside the native reader while the interpreter ends: a daemon thread
-        # stopped there would end the process with std::terminate.
+        # `stop` ends the reading thread within _REFILL_S; done once it holds no file open.
         reader.join(timeout=2.0)
         self.finished = True
         log.info("replay of %s finished after %d round(s)", self.path, self.rounds)

@@ -81,12 +81,10 @@ class ReadyProcess:
     def start(self):
         self._stderr = tempfile.TemporaryFile()
         self._ready.clear()
-        # This checkout's packages come first, whatever the virtual environment has installed
-        # (korvelquor_tools reads the recordings that --replay publishes).
+        # This checkout's substitute comes first, whatever the virtual environment has installed.
         env = dict(os.environ)
         env["PYTHONPATH"] = os.pathsep.join(
-            p for p in (str(REPO_ROOT / "sim"), str(REPO_ROOT / "tools"), env.get("PYTHONPATH"))
-            if p)
+            p for p in (str(REPO_ROOT / "sim"), env.get("PYTHONPATH")) if p)
         self.proc = subprocess.Popen(self.command, stdin=subprocess.DEVNULL,
                                      stdout=subprocess.PIPE, stderr=self._stderr,
                                      cwd=REPO_ROOT, env=env)

@@ -7,7 +7,7 @@ import sys
 import pytest
 from mcap.writer import Writer
 
-from conftest import korvelquor_cmd, tool_env
+from conftest import REPO, korvelquor_cmd, tool_env
 from korvelquor_tools import RecordingError, read_recording
 from korvelquor_tools import fileformat as ff
 
@@ -80,7 +80,9 @@ def test_the_substitute_refuses_to_replay_a_bad_recording_in_one_line(tmp_path, 
     make, expected = REPLAY_CASES[case]
     path = tmp_path / "input.mcap"
     make(path)
+    # Without the client's modules on the path: the robot side checks a file by itself.
     result = subprocess.run([sys.executable, "-m", "korvel_sim", "--replay", str(path)],
-                            capture_output=True, text=True, timeout=60, env=tool_env())
+                            capture_output=True, text=True, timeout=60,
+                            env={**tool_env(), "PYTHONPATH": str(REPO / "sim")})
     lines = result.stderr.strip().splitlines()
     assert result.returncode == 1 and len(lines) == 1 and expected in lines[0], result.stderr
