@@ -125,6 +125,37 @@ def test_a_bad_recording_ends_every_reader_with_one_clear_error(tmp_path, case):
         assert len(lines) == 1 and expected in lines[0], (args, result.stderr)
 
 
+# The command writing from a recording, given it and a folder; where in the folder the
+# output, or one file of it, lands.
+OUTPUTS = {
+    "foxglove": (lambda rec, here: ("export", rec, "--to", "foxglove", here / "view.mcap"),
+                 "view.mcap"),
+    "csv": (lambda rec, here: ("export", rec, "--to", "csv", here / "out"), "out/extra.csv"),
+    "plot": (lambda rec, here: ("plot", rec, "--out", here / "run.png"), "run.png"),
+}
+
+
+@pytest.mark.parametrize("link", [os.symlink, os.link], ids=["symbolic link", "hard link"])
+@pytest.mark.parametrize("output", OUTPUTS)
+def test_an_output_that_is_the_recording_under_another_name_is_refused(recording, tmp_path,
+                                                                        link, output):
+    # Fault: outputs compared by name only, so that writing one destroys the recording.
+    command, where = OUTPUTS[output]
+    args = command(recording, tmp_path)
+    alias = tmp_path / where
+    alias.parent.mkdir(exist_ok=True)
+    link(recording, alias)
+    before = recording.read_bytes()
+    result = korvelquor_cmd(*args)
+    assert result.returncode == 2, result.stderr
+    assert result.stderr.strip().splitlines() == [
+        f"{args[0]}: {alias}: the output would overwrite {recording}, the recording it is "
+        f"made from"]
+    assert recording.read_bytes() == before
+    written = sorted(str(p.relative_to(tmp_path)) for p in tmp_path.rglob("*") if not p.is_dir())
+    assert written == sorted([recording.name, where])  # nothing but what was there
+
+
 @pytest.mark.parametrize("layout,expected", [
     ({**LAYOUT, "dofs": {0: 6148914691236517206, 3: 7}}, "must be a whole number"),
     ({**LAYOUT, "joint_count": 3}, "beyond the joint count 3"),
@@ -162,6 +193,86 @@ def test_replay_keeps_the_recorded_pace_scaled_by_its_speed(tmp_path, monkeypatc
         replay.run(lambda stream, payload: sent.append(clock.now - 100.0), stop)
         expected = [(t - times[0]) / 1e9 / speed for t in times]
         assert sent == pytest.approx(expected, abs=0.06 / speed + 1e-9), speed
+
+
+def _replayed(path, caplog):
+    """What a replay of `path` publishes, as fast as it goes, and the lines it logs."""
+    import threading
+    from korvel_sim import replay as rp
+    sent = []
+    stop = threading.Event()
+    caplog.clear()
+    timer = threading.Timer(20.0, stop.set)  # a reading that hangs fails, not the suite
+    timer.start()
+    try:
+        rp.Replay(str(path), speed=1e9).run(lambda stream, payload: sent.append(
+            (stream, bytes(payload))), stop)
+    finally:
+        timer.cancel()
+    assert not stop.is_set(), "the replay did not end"
+    return sent, [r.getMessage() for r in caplog.records if r.levelname == "WARNING"]
+
+
+def _damage_chunk(path, how, log_time):
+    """Damages the chunk whose first message was received at `log_time`; returns where the
+    chunk starts."""
+    data = bytearray(path.read_bytes())
+    at = 8
+    while True:
+        opcode, length = struct.unpack_from("<BQ", data, at)
+        if opcode == 0x06 and struct.unpack_from("<Q", data, at + 9)[0] == log_time:
+            break
+        at += 9 + length
+    if how == "cut":
+        del data[at + 9 + length // 2:]
+    else:  # inside the compressed records, past the chunk's own fields
+        data[at + 9 + length - 8] ^= 0x10
+    path.write_bytes(bytes(data))
+    return at
+
+
+DAMAGED = 3  # in file order: extra sample 1, its chunk the one damaged
+# compression, damage, the samples of the whole file that must go out, the warning
+REPLAY_FILES = {
+    "lz4 chunks": ("lz4", None, lambda whole: whole, None),
+    "uncompressed chunks": ("none", None, lambda whole: whole, None),
+    "cut inside a chunk": ("zstd", "cut", lambda whole: whole[:DAMAGED],
+                           r"cut short \(the file ends inside a record that starts at byte {at} "
+                           r"and announces \d+ bytes\); read every complete sample up to byte "
+                           r"{at} of \d+"),
+    "a byte flipped inside a zstd chunk": (
+        "zstd", "flip", lambda whole: whole[:DAMAGED] + whole[DAMAGED + 1:],
+        r"complete \(\d+ bytes\); skipped 1 damaged record\(s\), the first at byte {at} .*"),
+    "a byte flipped inside an uncompressed chunk": (
+        "none", "flip", lambda whole: whole[:DAMAGED] + whole[DAMAGED + 1:],
+        r"complete \(\d+ bytes\); skipped 1 damaged record\(s\), the first at byte {at} "
+        r"\(a chunk whose content fails its CRC\)"),
+}
+
+
+@pytest.mark.parametrize("case", REPLAY_FILES)
+def test_replay_publishes_every_sound_sample_of_a_file_in_order(tmp_path, monkeypatch, caplog,
+                                                                case):
+    # Faults: a compression `korvelquor record --compression` writes not replayed; a damaged
+    # chunk's samples published (its CRC unchecked) or the rest of the file dropped with it;
+    # a file cut short replayed without a word, or ending the substitute with a traceback.
+    import re
+    from korvelquor_tools import writer
+    monkeypatch.setattr(writer, "CHUNK_BYTES", 1)  # a chunk per sample
+    compression, damage, kept, warning = REPLAY_FILES[case]
+    b = [(basic(k, (1, k)), T0 + 10_000 * (k + 1), (1, k)) for k in range(5)]
+    e = [(extra(k), T0 + 10_000 * (k + 1) + 500, (1, k)) for k in range(5)]
+    path = write_recording(tmp_path / "run.mcap", b, e, compression=compression)
+    whole, warnings = _replayed(path, caplog)
+    assert [p for _, p in whole] == [p for pair in zip(b, e) for p in (pair[0][0], pair[1][0])]
+    assert warnings == []
+    if damage is None:
+        return
+    at = _damage_chunk(path, damage, e[DAMAGED // 2][1])
+    sent, warnings = _replayed(path, caplog)
+    assert sent == kept(whole)
+    assert len(warnings) == 1 and re.fullmatch(
+        re.escape(f"replay: {path}: ") + warning.format(at=at), warnings[0]), warnings
 
 
 def _replayed(path, caplog):

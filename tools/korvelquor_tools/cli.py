@@ -9,6 +9,7 @@ from typing import Optional
 
 from . import __version__
 from .errors import RecordingError
+from .outputs import refuse_the_input
 from .status import StatusLine
 
 DESCRIPTION = """\
@@ -192,6 +193,7 @@ def _plot(args) -> int:
     if not os.path.isdir(folder):  # known before the whole recording is read
         print(f"plot: cannot write {args.out}: no folder {folder}", file=sys.stderr)
         return 2
+    refuse_the_input(args.out, args.recording)
     groups = [g.strip() for g in args.groups.split(",") if g.strip()] if args.groups else None
     status = StatusLine()
     series = recording_series(args.recording, groups=groups, start=args.start, stop=args.stop,

@@ -13,6 +13,7 @@ from typing import Callable, Iterator, Optional
 from . import fileformat as ff
 from .decode import decoded_blocks
 from .errors import RecordingError
+from .outputs import refuse_the_input
 from .reader import End, Sample, open_recording
 from .viewable import ViewEncoder
 from .writer import RecordingWriter
@@ -50,8 +51,7 @@ def to_foxglove(path, out, rate_hz: Optional[float],
                 progress: Optional[Callable[[int], None]] = None) -> End:
     """Writes `out`; returns how the source ended. Raises RecordingError for a source that is
     not a recording, OSError when `out` cannot be written."""
-    if os.path.abspath(path) == os.path.abspath(out):
-        raise OSError(f"{out}: the output would overwrite the recording it is made from")
+    refuse_the_input(out, path)
     with open_recording(path) as rec:  # checked as every reader checks it
         writer = RecordingWriter(out, view=ViewEncoder(rate_hz))
         facts = {name: meta for name, meta in rec.metadata.items()

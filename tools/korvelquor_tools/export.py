@@ -13,6 +13,7 @@ from typing import Callable, Dict, Optional
 
 from . import fileformat as ff
 from .decode import decoded_blocks
+from .outputs import refuse_the_input
 from .reader import End, Recording, open_recording
 from .tables import (ColumnBuffer, TableBlock, block_frame, columns, frame, group_column_names, table_block,
                      table_head, undecodable_columns)
@@ -211,6 +212,9 @@ def export(path, fmt: str, out_dir,
     if fmt not in ("parquet", "csv"):
         raise ValueError(f"format must be parquet or csv, got {fmt!r}")
     out = Path(out_dir)
+    for name in [f"{stream}.{fmt}" for stream in (*ff.STREAMS, "undecodable")] + [
+            "recording.json"]:
+        refuse_the_input(out / name, path)  # each file written below
     with open_recording(path) as rec:
         rec.layout()  # a file whose layout cannot be used leaves nothing behind
         out.mkdir(parents=True, exist_ok=True)

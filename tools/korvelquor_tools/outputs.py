@@ -1,0 +1,16 @@
+"""Files written from a recording are never the recording itself, whatever name leads to it."""
+from __future__ import annotations
+
+import os
+
+
+def refuse_the_input(out, recording) -> None:
+    """OSError when `out` is the file `recording` is (the same name, or a symbolic or hard
+    link to it): writing it would destroy the recording before, or while, it is read."""
+    try:
+        same = os.path.samefile(out, recording)
+    except OSError:  # an output that does not exist yet cannot be the recording
+        return
+    if same:
+        raise OSError(f"{out}: the output would overwrite {recording}, the recording it is "
+                      f"made from")
