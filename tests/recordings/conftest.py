@@ -75,7 +75,8 @@ def write_recording(path, basic_samples, extra_samples, layout=LAYOUT, metadata=
     return path
 
 
-def korvelquor_cmd(*args):
+def korvelquor_cmd(*args, env=None, **kw):
     return subprocess.run([sys.executable, "-m", "korvelquor_tools", *map(str, args)],
                           capture_output=True, text=True, timeout=120,
-                          env={"PYTHONPATH": ":".join([str(REPO / "tools"), *sys.path])})
+                          env={"PYTHONPATH": ":".join([str(REPO / "tools"), *sys.path]),
+                               **(env or {})}, **kw)

@@ -65,22 +65,11 @@ def read_recording(path, streams=ff.STREAMS,
 
 
 def _sample_counts(path) -> Optional[Dict[str, int]]:
-    """Samples per stream as the file's summary counts them (undecodable ones too), or None
-    for a file without a usable summary (one cut short)."""
-    try:
-        from mcap.reader import make_reader
-        with open(path, "rb") as f:
-            summary = make_reader(f).get_summary()
-        if summary is None or summary.statistics is None:
-            return None
-        counts: Dict[str, int] = {}
-        for cid, channel in summary.channels.items():
-            stream = channel.metadata.get("stream")
-            n = summary.statistics.channel_message_counts.get(cid, 0)
-            counts[stream] = counts.get(stream, 0) + n
-        return counts
-    except Exception:  # a damaged summary only costs the sizing
-        return None
+    """Samples per stream as the file's summary counts them (undecodable ones too), each at
+    most what the file's size can hold, or None for a file without a summary that holds (one
+    cut short)."""
+    import korvelquor_capture as kc
+    return kc.RecordingReader.summary_counts(os.fspath(path))
 
 
 class _Filling:
@@ -102,9 +91,15 @@ class _Filling:
             return
         head, names, n = table_head(stream, batch), group_column_names(batch), batch.rows
         if self.head is None:
-            self.head = {k: np.empty(self.capacity, v.dtype) for k, v in head.items()}
+            try:
+                self.head = {k: np.empty(self.capacity, v.dtype) for k, v in head.items()}
+                self.values = np.empty((len(names), self.capacity))
+            except MemoryError:  # more than this machine has: the blocks are joined instead
+                self.head = self.values = None
+                self.blocks = []
+                self.add(stream, batch)
+                return
             self.names = names
-            self.values = np.empty((len(names), self.capacity))
         if names != self.names or tuple(head) != tuple(self.head) or self.rows + n > self.capacity:
             self.blocks = [self._filled()] if self.rows else []
             self.blocks.append(TableBlock(head, names, kc.group_values(batch)))

@@ -156,7 +156,9 @@ impl KqmReader {
             };
             match event {
                 LinearReadEvent::ReadRequest(need) => {
-                    let want = need.clamp(1, READ_BLOCK);
+                    // No more than the file holds: the crate zero-fills what it is given.
+                    let left = usize::try_from(self.size.saturating_sub(self.fed)).unwrap_or(usize::MAX);
+                    let want = need.clamp(1, READ_BLOCK).min(left.max(4096));
                     let buf = self.reader.insert(want);
                     let n = loop {
                         match self.file.read(buf) {
