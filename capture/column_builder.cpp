@@ -236,8 +236,9 @@ void Reserve(std::size_t rows, const ClientLayout& layout, BatchOf<S>& out) {
       const auto dof = layout.dofs.find(g);
       at->second.dof = dof != layout.dofs.end() ? dof->second : 0;
     }
+    auto& group = at->second;  // a binding no lambda may capture before C++20 in clang
     ForEachPair(table, kColumns, [&](const auto& field, auto column) {
-      room(at->second.*column, field.Width(at->second.dof));
+      room(group.*column, field.Width(group.dof));
     });
   }
 }

@@ -50,6 +50,17 @@ struct Derived {
   std::size_t Width(std::size_t /*dof*/) const { return N; }
 };
 
+// Spelled out for compilers that do not deduce an aggregate's arguments (clang before 17,
+// which builds the fuzz tree).
+template <class Record, class JointData>
+Joint(const char*, std::vector<double> Record::*, std::vector<float> JointData::*)
+    -> Joint<Record, JointData>;
+template <class Record, class Entry, std::size_t N>
+Cartesian(const char*, std::array<double, N> Record::*, std::array<float, N> Entry::*)
+    -> Cartesian<Record, Entry, N>;
+template <class Record, std::size_t N>
+Derived(const char*, std::array<double, N> Record::*) -> Derived<Record, N>;
+
 namespace fields {
 using quor::RobotActions;
 using quor::RobotStates;
