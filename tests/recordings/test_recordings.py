@@ -120,10 +120,14 @@ def test_a_bad_recording_ends_every_reader_with_one_clear_error(tmp_path, case):
     make, expected = BAD[case]
     path = tmp_path / "bad.mcap"
     make(path)
-    with pytest.raises(RecordingError) as err:
-        read_recording(path)
-    assert str(err.value).startswith(f"{path}: ") and expected in str(err.value)
+    from korvelquor_tools.reader import open_recording
+    for read in (read_recording, lambda p: open_recording(p).layout()):
+        with pytest.raises(RecordingError) as err:
+            read(path)
+        assert str(err.value).startswith(f"{path}: ") and expected in str(err.value)
     for args in (("export", path, "--to", "csv", tmp_path / "out"),
+                 ("export", path, "--to", "parquet", tmp_path / "out"),
+                 ("export", path, "--to", "foxglove", tmp_path / "out.mcap"),
                  ("plot", path, "--out", tmp_path / "out.png")):
         result = korvelquor_cmd(*args)
         assert result.returncode == 1, (args, result.stderr)
@@ -521,6 +525,18 @@ def _late_group(k, stamp):
             "temperature")})))
 
 
+def _unnamed_groups(k, stamp):
+    """Basic sample k naming groups 7 and 9 beside ALL: numbers without a name."""
+    from korvel_sim import records as r
+    from korvel_sim.wire import encode
+    cart = [r.BasicCartesianData(tcp_pose=[0.5, 0.25, k + i, 1.0, 0.0, 0.0, 0.0]) for i in range(3)]
+    return encode(r.AllBasicStreamData(
+        joint_group_indices=[0, 7, 9], cartesian_data=cart, timestamp=stamp,
+        joint_data=r.BasicJointData(**{n: [k + j / 8 for j in range(JOINTS)] for n in (
+            "q", "theta", "dq", "dtheta", "tau", "tau_dot", "tau_ext", "tau_interact",
+            "temperature")})))
+
+
 def _no_group(k, stamp):
     from korvel_sim import records as r
     from korvel_sim.wire import encode
@@ -534,6 +550,7 @@ TABLE_CASES = {
     "a group of zero joints": (lambda k, s: basic(k, s),
                                {**LAYOUT, "group_names": {0: "ALL", 2: "ARMS", 3: "ARM_1"},
                                 "start_ids": {0: 0, 2: 3, 3: 0}, "dofs": {0: JOINTS, 2: 0, 3: JOINTS}}),
+    "two groups without a name": (_unnamed_groups, LAYOUT),
     "samples that name no group": (_no_group, {**LAYOUT, "group_names": {}, "start_ids": {},
                                                "dofs": {}}),
 }
@@ -574,8 +591,9 @@ def test_read_recording_tables_are_the_batches_whatever_the_block_edges(tmp_path
         for group, values in batch.groups.items():
             for name in tables.STATE_FIELDS if stream == "basic" else tables.ACTION_FIELDS:
                 wide = getattr(values, name)
-                got = one[[f"{group.name}.{name}.{i}" for i in range(wide.shape[1])]]
-                np.testing.assert_array_equal(got.to_numpy(), wide, err_msg=f"{group.name}.{name}")
+                column = f"{tables.group_name(group)}.{name}"
+                got = one[[f"{column}.{i}" for i in range(wide.shape[1])]]
+                np.testing.assert_array_equal(got.to_numpy(), wide, err_msg=column)
         for key, read in frames.items():
             pd.testing.assert_frame_equal(getattr(read, stream), one, check_exact=True,
                                           obj=str(key))

@@ -9,6 +9,7 @@ from .decode import decoded_blocks
 from .errors import RecordingError
 from .plot import StatesSeries
 from .reader import open_recording
+from .tables import group_name
 
 
 def recording_series(path, groups: Optional[Sequence[str]] = None,
@@ -17,6 +18,7 @@ def recording_series(path, groups: Optional[Sequence[str]] = None,
     """Joint positions, world-frame TCP wrench and digital I/O of the recording at `path`.
     Time is the robot's timestamp in seconds since the first sample; `start`/`stop` cut a
     window in that time. `groups` names the joint groups (default: every one)."""
+    import korvelquor_capture as kc
     with open_recording(path) as rec:
         known = None
         t0 = None
@@ -24,19 +26,18 @@ def recording_series(path, groups: Optional[Sequence[str]] = None,
         q, wrench = {}, {}
         for _, batch, _ in decoded_blocks(rec, streams=("basic",), progress=progress):
             if known is None:
-                known = [g.name for g in batch.groups]
+                known = [group_name(g) for g in batch.groups]
                 wanted = list(groups) if groups else known
                 missing = [g for g in wanted if g not in known]
                 if missing:
                     raise RecordingError(f"{path}: no joint group {', '.join(missing)} in the "
                                          f"recording; it has {', '.join(known)}")
-            stamp = batch.robot_time.astype(np.int64)
-            seconds = stamp[:, 0] + stamp[:, 1] * 1e-9
-            if len(seconds) == 0:
+            ns = kc.robot_time_ns(batch.robot_time)
+            if len(ns) == 0:
                 continue
             if t0 is None:
-                t0 = seconds[0]
-            rel = seconds - t0
+                t0 = ns[0]
+            rel = (ns - t0) * 1e-9
             keep = np.ones(len(rel), bool)
             if start is not None:
                 keep &= rel >= start
@@ -46,9 +47,10 @@ def recording_series(path, groups: Optional[Sequence[str]] = None,
             io_in.append(np.array(batch.digital_inputs[keep]))
             io_out.append(np.array(batch.digital_outputs[keep]))
             for g, values in batch.groups.items():
-                if g.name in wanted:
-                    q.setdefault(g.name, []).append(np.array(values.q[keep]))
-                    wrench.setdefault(g.name, []).append(np.array(values.tcp_wrench[keep]))
+                name = group_name(g)
+                if name in wanted:
+                    q.setdefault(name, []).append(np.array(values.q[keep]))
+                    wrench.setdefault(name, []).append(np.array(values.tcp_wrench[keep]))
         notes = []
         if rec.end is not None and not rec.end.clean:
             notes.append(rec.end.describe(rec.path))

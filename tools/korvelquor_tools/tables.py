@@ -4,7 +4,8 @@ basic:  seq, robot_sec, robot_nsec (the robot timestamp as states() gives it),
         receive_time_ns (wall clock, ns since the Unix epoch), layout_ok, system_state,
         safety_board_state, estop_released, enabling_device_on, safety_inputs.0-7,
         digital_inputs.0-19, digital_outputs.0-19, then per joint group
-        <GROUP>.<field>.<i> for each field of states() (the columns of
+        <GROUP>.<field>.<i> (GROUP the group's name, GROUP_<n> for a number without one)
+        for each field of states() (the columns of
         korvelquor_capture.StateColumns, in their order): joint fields one per joint, poses
         7 (x y z qw qx qy qz), twists and wrenches 6, the world-frame wrenches as states()
         computes them.
@@ -51,6 +52,14 @@ def __getattr__(name: str):
         import korvelquor_capture as kc
         return _group_fields(getattr(kc, _GROUP_COLUMNS[name]))
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+
+
+def group_name(group) -> str:
+    """The name of a joint group in column names, topics, joint names and frames."""
+    # A number without a member of JointGroup is named "???" by the enum: every such group
+    # would share one name.
+    name = group.name
+    return name if name in type(group).__members__ else f"GROUP_{int(group)}"
 
 
 def _wide(columns: Dict[str, np.ndarray], prefix: str, values: np.ndarray):
@@ -110,7 +119,7 @@ def table_head(stream: str, batch) -> Dict[str, np.ndarray]:
 def group_column_names(batch) -> Tuple[str, ...]:
     """The names of the batch's group columns, in the order group_values gives them."""
     return _group_names(tuple(
-        (group.name, tuple((name, getattr(values, name).shape[1])
+        (group_name(group), tuple((name, getattr(values, name).shape[1])
                            for name in _group_fields(type(values))))
         for group, values in batch.groups.items()))
 

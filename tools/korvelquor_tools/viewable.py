@@ -34,7 +34,7 @@ from typing import Dict, List, Optional, Tuple
 import numpy as np
 
 from . import viewable_schemas as vs
-from .tables import ACTION_FIELDS, STATE_FIELDS
+from .tables import ACTION_FIELDS, STATE_FIELDS, group_name
 
 PREFIX = "/korvelquor"
 WORLD_FRAME = "world"
@@ -53,14 +53,6 @@ class ChannelSpec:
 
 # (topic, robot time in ns, the sample's sequence number, message bytes)
 ViewMessage = Tuple[str, int, int, bytes]
-
-
-def group_name(group) -> str:
-    """The name of a joint group in topics, joint names and frames."""
-    # A number without a member of JointGroup is named "???" by the enum: every such group
-    # would share one topic and one frame.
-    name = group.name
-    return name if name in type(group).__members__ else f"GROUP_{int(group)}"
 
 
 def joint_names(group: str, dof: int) -> List[str]:
