@@ -50,7 +50,7 @@ def _layout():
             "dofs": {g.index: g.dof for g in lay.groups}}
 
 
-def make_recording(path: Path, seconds: float):
+def make_recording(path: Path, seconds: float, compression: str = "zstd"):
     """Both streams at 1 kHz for `seconds`, written as `korvelquor record` writes them."""
     from korvel_sim.layouts import LAYOUTS
     from korvel_sim.motion import RobotModel
@@ -64,7 +64,7 @@ def make_recording(path: Path, seconds: float):
              for k in range(DISTINCT)]
     payloads = {"basic": [encode(b) for b, _ in pairs], "extra": [encode(e) for _, e in pairs]}
     layout = _layout()
-    w = RecordingWriter(path)
+    w = RecordingWriter(path, compression=compression)
     w.start(layout["serial"], {
         ff.META_RECORDING: {"format_version": ff.FORMAT_VERSION,
                             "protocol_version": ff.PROTOCOL_VERSION, "serial": layout["serial"]},
