@@ -89,6 +89,7 @@ pub struct KqmReader {
     skipped: Vec<(u64, String)>,
     /// The messages of one chunk, handed over only once the whole chunk proved sound.
     pending: Vec<Pending>,
+    chunks: Chunks,
 }
 
 fn kv(map: &std::collections::BTreeMap<String, String>) -> (Vec<KqmStr>, Vec<KqmStr>) {
@@ -131,6 +132,7 @@ impl KqmReader {
             problem: String::new(),
             skipped: Vec::new(),
             pending: Vec::new(),
+            chunks: Chunks::default(),
         })
     }
 
@@ -186,7 +188,7 @@ impl KqmReader {
                     let length = RECORD_HEAD + data.len() as u64;
                     // `data` borrows the reader; the chunk's messages are copied out before
                     // the next event.
-                    let outcome = visit(opcode, data, v, &mut self.pending);
+                    let outcome = visit(opcode, data, v, &mut self.chunks, &mut self.pending);
                     self.good_bytes = at + length;
                     self.last_opcode = opcode;
                     records += 1;
@@ -285,10 +287,16 @@ fn damaged(e: impl std::fmt::Display) -> Visit {
     Visit::Damaged(e.to_string())
 }
 
-fn visit(opcode: u8, data: &[u8], v: &KqmVisitor, pending: &mut Vec<Pending>) -> Result<(), Visit> {
+fn visit(
+    opcode: u8,
+    data: &[u8],
+    v: &KqmVisitor,
+    chunks: &mut Chunks,
+    pending: &mut Vec<Pending>,
+) -> Result<(), Visit> {
     match opcode {
         op::HEADER | op::METADATA => {}
-        op::CHUNK => return chunk(data, v, pending),
+        op::CHUNK => return chunk(chunks, data, v, pending),
         op::CHANNEL | op::MESSAGE => return inner(opcode, data, v, pending),
         // Nothing else is used: the summary, indexes and attachments are not parsed at all.
         _ => return Ok(()),
@@ -317,47 +325,97 @@ fn inner(opcode: u8, data: &[u8], v: &KqmVisitor, pending: &mut Vec<Pending>) ->
     }
 }
 
-/// A chunk's records, through a reader of its own that checks the chunk's CRC (where it has
-/// one) before any record, and takes no record longer than the chunk's uncompressed size.
-fn chunk(data: &[u8], v: &KqmVisitor, pending: &mut Vec<Pending>) -> Result<(), Visit> {
-    // start time, end time, then the uncompressed size.
-    let uncompressed = match data.get(16..24) {
-        Some(b) => u64::from_le_bytes(b.try_into().unwrap()),
-        None => return Err(Visit::Damaged("a chunk shorter than its header".into())),
-    };
-    if uncompressed > RECORD_LIMIT as u64 {
-        return Err(Visit::Damaged(format!(
-            "a chunk that announces {uncompressed} uncompressed bytes, more than the {} MiB a chunk may hold",
-            RECORD_LIMIT >> 20
-        )));
-    }
-    let limit = (uncompressed as usize).max(data.len()).min(RECORD_LIMIT);
-    let mut reader = LinearReader::new_with_options(
-        LinearReaderOptions::default()
-            .with_skip_start_magic(true)
-            .with_skip_end_magic(true)
-            .with_prevalidate_chunk_crcs(true)
-            .with_record_length_limit(limit),
-    );
-    let mut head = [0u8; RECORD_HEAD as usize];
-    head[0] = op::CHUNK;
-    head[1..].copy_from_slice(&(data.len() as u64).to_le_bytes());
-    // The chunk record as the reader would meet it in a file: its head, then its bytes.
-    let (mut head, mut rest): (&[u8], &[u8]) = (&head, data);
-    while let Some(event) = reader.next_event() {
-        match event.map_err(damaged)? {
-            LinearReadEvent::ReadRequest(need) => {
-                let from = if head.is_empty() { &mut rest } else { &mut head };
-                let n = need.min(from.len());
-                reader.insert(n).copy_from_slice(&from[..n]);
-                *from = &from[n..];
-                reader.notify_read(n);
-            }
-            LinearReadEvent::Record { data, opcode } => match opcode {
-                op::CHANNEL | op::MESSAGE => inner(opcode, data, v, pending)?,
-                _ => {}
-            },
+/// What reading chunks keeps from one chunk to the next: the decompressed records' memory
+/// and the zstd context, so that a chunk costs no fresh allocation.
+#[derive(Default)]
+pub struct Chunks {
+    records: Vec<u8>,
+    zstd: Option<zstd::bulk::Decompressor<'static>>,
+}
+
+impl Chunks {
+    /// A chunk's records, decompressed (into memory of at most the chunk's announced size,
+    /// itself at most RECORD_LIMIT) and checked against the chunk's CRC where it has one,
+    /// before any record is parsed.
+    fn records<'a>(&'a mut self, data: &'a [u8]) -> Result<&'a [u8], String> {
+        let mut f = Fields { data, at: 0 };
+        f.skip(16).map_err(|e| format!("a chunk with {e}"))?;
+        let uncompressed = f.u64().map_err(|e| format!("a chunk with {e}"))?;
+        let crc = f.u32().map_err(|e| format!("a chunk with {e}"))?;
+        let name = f.text().map_err(|e| format!("a chunk with {e}"))?;
+        let compressed = f.u64().map_err(|e| format!("a chunk with {e}"))?;
+        if uncompressed > RECORD_LIMIT as u64 {
+            return Err(format!(
+                "a chunk that announces {uncompressed} uncompressed bytes, more than the {} MiB a chunk may hold",
+                RECORD_LIMIT >> 20
+            ));
         }
+        let left = (data.len() - f.at) as u64;
+        if compressed > left {
+            return Err(format!("a chunk that announces {compressed} compressed bytes where it holds {left}"));
+        }
+        let (size, packed) = (uncompressed as usize, &data[f.at..f.at + compressed as usize]);
+        let out: &[u8] = match name {
+            b"" => packed,
+            b"zstd" => {
+                self.records.clear();
+                self.records.reserve(size);
+                let zstd = match &mut self.zstd {
+                    Some(z) => z,
+                    none => none.insert(zstd::bulk::Decompressor::new().map_err(|e| e.to_string())?),
+                };
+                zstd.decompress_to_buffer(packed, &mut self.records)
+                    .map_err(|e| format!("a zstd chunk that does not decompress ({e})"))?;
+                &self.records
+            }
+            b"lz4" => {
+                self.records.clear();
+                self.records.reserve(size);
+                let decoder = lz4::Decoder::new(packed).map_err(|e| format!("an lz4 chunk that does not decompress ({e})"))?;
+                // One byte more than announced tells a chunk that holds more.
+                decoder
+                    .take(uncompressed + 1)
+                    .read_to_end(&mut self.records)
+                    .map_err(|e| format!("an lz4 chunk that does not decompress ({e})"))?;
+                &self.records
+            }
+            other => {
+                return Err(format!("a chunk of unknown compression '{}'", String::from_utf8_lossy(other)));
+            }
+        };
+        if out.len() != size {
+            return Err(format!("a chunk that announces {size} uncompressed bytes and holds {}", out.len()));
+        }
+        if crc != 0 {
+            let got = crc32fast::hash(out);
+            if got != crc {
+                return Err(format!("a chunk whose records fail its CRC (expected {crc:08X}, got {got:08X})"));
+            }
+        }
+        Ok(out)
+    }
+}
+
+/// A chunk's channels and messages; no record may run past the chunk's records.
+fn chunk(chunks: &mut Chunks, data: &[u8], v: &KqmVisitor, pending: &mut Vec<Pending>) -> Result<(), Visit> {
+    let mut rest = chunks.records(data).map_err(Visit::Damaged)?;
+    while !rest.is_empty() {
+        if rest.len() < RECORD_HEAD as usize {
+            return Err(Visit::Damaged(format!("a chunk that ends inside a record header, {} bytes", rest.len())));
+        }
+        let opcode = rest[0];
+        let length = u64::from_le_bytes(rest[1..9].try_into().unwrap());
+        let left = (rest.len() - RECORD_HEAD as usize) as u64;
+        if length > left {
+            return Err(Visit::Damaged(format!(
+                "a record in a chunk that announces {length} bytes where the chunk has {left} left"
+            )));
+        }
+        let (record, after) = rest[9..].split_at(length as usize);
+        if opcode == op::CHANNEL || opcode == op::MESSAGE {
+            inner(opcode, record, v, pending)?;
+        }
+        rest = after;
     }
     Ok(())
 }
@@ -385,7 +443,7 @@ struct Fields<'a> {
     at: usize,
 }
 
-impl Fields<'_> {
+impl<'a> Fields<'a> {
     fn skip(&mut self, n: usize) -> Result<(), String> {
         if n > self.data.len() - self.at {
             return Err(format!(
@@ -398,13 +456,26 @@ impl Fields<'_> {
         Ok(())
     }
     fn length(&mut self) -> Result<usize, String> {
-        let at = self.at;
-        self.skip(4)?;
-        Ok(u32::from_le_bytes(self.data[at..at + 4].try_into().unwrap()) as usize)
+        self.u32().map(|n| n as usize)
     }
     fn string(&mut self) -> Result<(), String> {
+        self.text().map(|_| ())
+    }
+    fn text(&mut self) -> Result<&'a [u8], String> {
         let n = self.length()?;
-        self.skip(n)
+        let at = self.at;
+        self.skip(n)?;
+        Ok(&self.data[at..at + n])
+    }
+    fn u32(&mut self) -> Result<u32, String> {
+        let at = self.at;
+        self.skip(4)?;
+        Ok(u32::from_le_bytes(self.data[at..at + 4].try_into().unwrap()))
+    }
+    fn u64(&mut self) -> Result<u64, String> {
+        let at = self.at;
+        self.skip(8)?;
+        Ok(u64::from_le_bytes(self.data[at..at + 8].try_into().unwrap()))
     }
     fn map(&mut self) -> Result<(), String> {
         let n = self.length()?;
