@@ -4,7 +4,7 @@ silenced and what the capture got is compared with what the substitute published
 stream. Resident memory is sampled every 10 s; after the first minute it must stay flat
 (within 10 % of its size at one minute).
 
-    scripts/robotnet exec host env PYTHONPATH=build/python .venv/bin/python \\
+    scripts/lib/robotnet exec host env PYTHONPATH=build/python .venv/bin/python \\
         bench/capture_longrun.py [--minutes 10] [--json FILE]
 
 Prints one status line while it runs and a summary at the end; exits 1 when a sample is

@@ -8,7 +8,7 @@ two-arm substitute (both streams at 1 kHz) in the private network:
     (tests/js/live_client.mjs, @foxglove/ws-protocol on Node), p50 and p99: an upper bound
     of arrival-to-client, as the publish-to-arrival hop is in it.
 
-    PYTHONPATH=build/python scripts/robotnet exec host .venv/bin/python bench/live_bench.py
+    PYTHONPATH=build/python scripts/lib/robotnet exec host .venv/bin/python bench/live_bench.py
         [--seconds 20] [--json FILE]
 """
 import argparse

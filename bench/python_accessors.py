@@ -15,7 +15,7 @@ arms, both streams at 1 kHz) in the private network:
 Run it with bench/python (which builds the module and sets the paths), or from the
 repository root in the host namespace:
 
-    PYTHONPATH=build/python scripts/robotnet exec host .venv/bin/python bench/python_accessors.py
+    PYTHONPATH=build/python scripts/lib/robotnet exec host .venv/bin/python bench/python_accessors.py
 
 Each measurement runs in a process of its own, one after the other, against the one
 substitute; the CPU figures are that process's user + system time over the window.

@@ -21,7 +21,7 @@ streams at 1 kHz) in the private network:
 Run it with bench/recorder (which builds the modules and sets the paths), or from the
 repository root in the host namespace:
 
-    PYTHONPATH=build/python scripts/robotnet exec host .venv/bin/python bench/recorder_bench.py
+    PYTHONPATH=build/python scripts/lib/robotnet exec host .venv/bin/python bench/recorder_bench.py
         [--seconds 30]          short mode (default)
         [--minutes 10]          the long run (not for CI)
         [--replay-seconds 30]   how much of the recording the replay figure uses

@@ -2,7 +2,7 @@
 
 Run from the repository root, in the private network's host namespace:
 
-    scripts/robotnet exec host .venv/bin/python bench/sim_cost.py [--seconds 10] [--layout two-arm]
+    scripts/lib/robotnet exec host .venv/bin/python bench/sim_cost.py [--seconds 10] [--layout two-arm]
 
 It starts the substitute (both streams at 1 kHz) in the "robot" namespace, subscribes to
 both streams here so that every sample really travels, and reads the substitute's CPU time

@@ -18,7 +18,7 @@ endmacro()
 # kq_add_gtest(name SOURCES a.cpp ... LIBS lib ... [NETWORK [NAMESPACE ns]] [TIMEOUT s]
 #              [LABELS l ...])
 # A GoogleTest executable registered with CTest. NETWORK tests run inside a namespace of the
-# private robot networks ("host" unless NAMESPACE names another, see scripts/robotnet);
+# private robot networks ("host" unless NAMESPACE names another, see scripts/lib/robotnet);
 # every test that opens a zenoh session must be one.
 function(kq_add_gtest name)
   cmake_parse_arguments(T "NETWORK" "TIMEOUT;NAMESPACE" "SOURCES;LIBS;LABELS" ${ARGN})
@@ -31,7 +31,7 @@ function(kq_add_gtest name)
     KQ_VENV_PYTHON="${PROJECT_SOURCE_DIR}/.venv/bin/python")
   if(T_NETWORK)
     add_test(NAME ${name}
-             COMMAND ${PROJECT_SOURCE_DIR}/scripts/robotnet exec ${T_NAMESPACE} $<TARGET_FILE:${name}>)
+             COMMAND ${PROJECT_SOURCE_DIR}/scripts/lib/robotnet exec ${T_NAMESPACE} $<TARGET_FILE:${name}>)
     list(APPEND T_LABELS network)
   else()
     add_test(NAME ${name} COMMAND ${name})
@@ -47,7 +47,7 @@ function(kq_add_pytest name)
   cmake_parse_arguments(T "" "NAMESPACE;TIMEOUT" "PATH" ${ARGN})
   _kq_test_defaults()
   add_test(NAME ${name}
-           COMMAND ${PROJECT_SOURCE_DIR}/scripts/robotnet exec ${T_NAMESPACE}
+           COMMAND ${PROJECT_SOURCE_DIR}/scripts/lib/robotnet exec ${T_NAMESPACE}
                    ${PROJECT_SOURCE_DIR}/.venv/bin/python -m pytest -q -p no:cacheprovider
                    ${CMAKE_CURRENT_SOURCE_DIR}
            WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})

@@ -5,8 +5,8 @@ the sample count, each joint's mean and largest speed, and the estimated network
 
 Against the substitute controller in the private network (as scripts/demo runs it):
 
-    scripts/robotnet exec robot .venv/bin/python -m korvel_sim --serial KQ-DEMO-1 --layout two-arm &
-    scripts/robotnet exec host env PYTHONPATH=build/python .venv/bin/python examples/capture.py --serial KQ-DEMO-1
+    scripts/lib/robotnet exec robot .venv/bin/python -m korvel_sim --serial KQ-DEMO-1 --layout two-arm &
+    scripts/lib/robotnet exec host env PYTHONPATH=build/python .venv/bin/python examples/capture.py --serial KQ-DEMO-1
 """
 import argparse
 import sys

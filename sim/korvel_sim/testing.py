@@ -6,7 +6,7 @@
         sim.control().set(silent_basic=True)
     # leaving the block stops it with SIGTERM (SIGKILL if it does not stop in time)
 
-The substitute runs in the "robot" network namespace through scripts/robotnet (another
+The substitute runs in the "robot" network namespace through scripts/lib/robotnet (another
 namespace of it with `namespace=`); the test itself (and the control helper) are expected to
 run in "host". RouterProcess starts a zenoh router the same way (the routed network's
 kqr-router). Paths are found from this package's location, so a fresh clone works wherever
@@ -25,7 +25,7 @@ from pathlib import Path
 from typing import Iterable, List, Optional
 
 REPO_ROOT = Path(__file__).resolve().parents[2]
-ROBOTNET = REPO_ROOT / "scripts" / "robotnet"
+ROBOTNET = REPO_ROOT / "scripts" / "lib" / "robotnet"
 
 
 def venv_python() -> str:

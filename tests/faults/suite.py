@@ -5,7 +5,7 @@ For each fault it starts a substitute (one arm, --rate Hz) in the namespace kqf-
 three client processes in kqf-host (tests/faults/probe.py: stream reads, remote calls, and
 one that only holds a client to destroy it during the fault), waits a baseline,
 plays the fault, ends it, waits for fresh samples, then destroys the remaining clients.
-The namespaces are scripts/robotnet's `faults` pair, used by nothing else, so runs on the
+The namespaces are scripts/lib/robotnet's `faults` pair, used by nothing else, so runs on the
 direct robot/host pair go on undisturbed.
 
 Columns: stream sample age p50/p99 during the fault (wall clock minus the robot's timestamp
@@ -50,7 +50,7 @@ sys.path.insert(0, str(REPO / "sim"))
 
 from korvel_sim.testing import ReadyProcess, SimProcess, venv_python  # noqa: E402
 
-ROBOTNET = REPO / "scripts" / "robotnet"
+ROBOTNET = REPO / "scripts" / "lib" / "robotnet"
 HERE = Path(__file__).resolve().parent
 NS_ROBOT, NS_HOST = "kqf-robot", "kqf-host"
 IF_ROBOT, IF_HOST = "kqf-robot", "kqf-host"  # the veth ends, one in each namespace

@@ -36,10 +36,10 @@ g++ -o "$WORK/print_states_pc" "$ROOT/examples/cpp/print_states.cpp" \
 SERIAL=KQ-PKG-$$
 start_substitute "$SERIAL"
 for program in "$WORK/example/print_states" "$WORK/print_states_pc"; do
-  out=$("$ROOT/scripts/robotnet" exec host "$program" "$SERIAL" 0.3) || fail "$program failed: $out"
+  out=$("$ROOT/scripts/lib/robotnet" exec host "$program" "$SERIAL" 0.3) || fail "$program failed: $out"
   grep -q '^ARM_2    q \[' <<<"$out" || fail "$program printed no ARM_2 states: $out"
 done
-out=$("$ROOT/scripts/robotnet" exec host "$WORK/example/record" "$SERIAL" "$WORK/run.mcap" 0.5) \
+out=$("$ROOT/scripts/lib/robotnet" exec host "$WORK/example/record" "$SERIAL" "$WORK/run.mcap" 0.5) \
   || fail "record failed: $out"
 grep -q 'stopped by the duration' <<<"$out" || fail "record printed no summary: $out"
 out=$("$WORK/example/read_recording" "$WORK/run.mcap") || fail "read_recording failed: $out"

@@ -56,6 +56,6 @@ done
 
 SERIAL=KQ-WHEEL-$$
 start_substitute "$SERIAL"
-out=$("$ROOT/scripts/robotnet" exec host "$VPY" "$ROOT/tests/package/read_substitute.py" \
+out=$("$ROOT/scripts/lib/robotnet" exec host "$VPY" "$ROOT/tests/package/read_substitute.py" \
       "$SERIAL" "$start" 2>&1) || fail "$name could not read the substitute: $out"
 echo "check_wheel: $name: $(grep -o 'first states.*' <<<"$out")"

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # A wheel run by Debian's own CPython of another release or architecture, unpacked into a
-# root by scripts/debian-python: arm64 roots under qemu-aarch64 (scripts/debian-qemu), amd64 roots through
-# the root's own loader (so the root's older glibc is the one in use). The host's pip installs
-# the wheel and NumPy for that platform into a folder; the root's interpreter finds both
-# modules and their stubs there and reads the substitute controller in the private network.
+# root by scripts/lib/debian-python: arm64 roots under qemu-aarch64 (scripts/lib/debian-qemu),
+# amd64 roots through the root's own loader (so the root's older glibc is the one in use).
+# The host's pip installs the wheel and NumPy for that platform into a folder; the root's
+# interpreter finds both modules and their stubs there and reads the substitute controller
+# in the private network.
 #
 #   check_wheel_root.sh ROOT VERSION WHEEL
 set -euo pipefail
@@ -13,7 +14,7 @@ DEBROOT=$(cd "$1" && pwd) VERSION=$2 WHEEL=$3
 name=$(basename "$WHEEL")
 if [[ -d $DEBROOT/usr/lib/aarch64-linux-gnu ]]; then
   arch=aarch64
-  qemu=$("$ROOT/scripts/debian-qemu" "$ROOT/build-wheel/qemu") || fail "no qemu-aarch64"
+  qemu=$("$ROOT/scripts/lib/debian-qemu" "$ROOT/build-wheel/qemu") || fail "no qemu-aarch64"
   run=("$qemu" -L "$DEBROOT" "$DEBROOT/usr/bin/python$VERSION")
 else
   arch=x86_64
@@ -35,7 +36,7 @@ done
 
 SERIAL=KQ-ROOT-$$
 start_substitute "$SERIAL"
-out=$(PYTHONPATH=$site PYTHONNOUSERSITE=1 "$ROOT/scripts/robotnet" exec host "${run[@]}" \
+out=$(PYTHONPATH=$site PYTHONNOUSERSITE=1 "$ROOT/scripts/lib/robotnet" exec host "${run[@]}" \
       "$ROOT/tests/package/read_substitute.py" "$SERIAL" "$start" 2>&1) ||
   fail "$name under $(basename "$DEBROOT") ($glibc) could not read the substitute: $out"
 echo "check_wheel_root: $name: python$VERSION of $(basename "$DEBROOT") ($arch, $glibc): $(grep -o 'first states.*' <<<"$out")"

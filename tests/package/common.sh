@@ -13,7 +13,7 @@ fail() { echo "$CHECK: $*" >&2; exit 1; }
 
 # start_substitute SERIAL: a two-arm substitute in "robot" until the check exits.
 start_substitute() {
-  "$ROOT/scripts/robotnet" exec robot "$ROOT/.venv/bin/python" -m korvel_sim --serial "$1" \
+  "$ROOT/scripts/lib/robotnet" exec robot "$ROOT/.venv/bin/python" -m korvel_sim --serial "$1" \
     --layout two-arm >/dev/null 2>&1 &
   SIM_PID=$!
 }

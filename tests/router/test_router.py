@@ -1,5 +1,5 @@
 """A robot watched from another network. The client runs in kqr-host, the substitute in
-kqr-robot, and between them is only a zenoh router in kqr-router (scripts/robotnet's routed
+kqr-robot, and between them is only a zenoh router in kqr-router (scripts/lib/robotnet's routed
 network: the two namespaces share no link and the router namespace does not forward IP).
 The client keeps zenoh's default configuration and names no endpoint: it finds the router
 by multicast scouting like any peer, and everything it reads crosses the router.

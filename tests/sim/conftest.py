@@ -1,5 +1,5 @@
 """Shared helpers of the substitute's suite. Live tests run in the "host" namespace (CTest
-wraps pytest in scripts/robotnet exec host) and start the substitute in "robot"."""
+wraps pytest in scripts/lib/robotnet exec host) and start the substitute in "robot"."""
 import os
 import sys
 import time

@@ -31,8 +31,8 @@ class RobotProcess {
     // setpriv sets the parent-death signal and execs; robotnet and `ip netns exec` exec in
     // turn, so the signal stays with the program itself.
     std::vector<std::string> full = {"/usr/bin/setpriv", "--pdeathsig", "KILL",
-                                     std::string(KQ_SOURCE_DIR) + "/scripts/robotnet", "exec",
-                                     ns};
+                                     std::string(KQ_SOURCE_DIR) + "/scripts/lib/robotnet",
+                                     "exec", ns};
     full.insert(full.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : full) argv.push_back(a.data());
