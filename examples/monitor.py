@@ -175,7 +175,8 @@ def parse_args(argv):
                    help="seconds to run; 0 runs until Ctrl-C (default 10)")
     p.add_argument("--plot", metavar="FILE.png",
                    help="record the states and save a plot of joint positions, TCP wrench and "
-                        "digital I/O (needs korvelquor_tools: pip install -e tools)")
+                        "digital I/O (needs korvelquor_tools: scripts/setup's .venv or "
+                        "pip install 'korvelquor[tools]')")
     p.add_argument("--quiet", action="store_true", help="construct the client with verbose=False")
     return p.parse_args(argv)
 
