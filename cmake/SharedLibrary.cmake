@@ -1,9 +1,9 @@
-# libkorvelquor: every layer and the zenoh transport in one shared library. C++ programs link
+# libkorvelquor: every layer and the Rust library in one shared library. C++ programs link
 # it (find_package(korvelquor)), and both Python modules link the same file, so a process
 # holds one copy of the client, one zenoh runtime and one shared session.
 include(GNUInstallDirs)
 
-set(KQ_LAYERS kq_recording kq_capture kq_client kq_stream kq_rpc kq_rpc_logic kq_stream_assembly
+set(KQ_LAYERS kq_recording kq_mcap kq_capture kq_client kq_stream kq_rpc kq_rpc_logic kq_stream_assembly
               kq_middleware kq_msgs kq_vocab)
 # Every object of every layer goes in, whether the library itself calls it or not: the
 # library is the API. (CMake's WHOLE_ARCHIVE feature refuses archives that also come in as

@@ -1,5 +1,5 @@
 #pragma once
-// A flat JSON object (a recording's joint-group tables) parsed by the transport crate.
+// A flat JSON object (a recording's joint-group tables) parsed by the MCAP crate.
 
 #include <cstdint>
 #include <exception>
@@ -8,8 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "mcapfile/mcap_file.h"
-#include "zenoh/failure.hpp"
+#include "mcapfile/c_abi.hpp"
 
 namespace korvel::mcapfile {
 
@@ -39,7 +38,7 @@ inline std::vector<JsonEntry> JsonObject(std::string_view text) {
   };
   const std::int32_t got = ::kqm_json_object(text.data(), text.size(), &parsed, add);
   if (parsed.failure) std::rethrow_exception(parsed.failure);
-  if (got != 0) throw std::invalid_argument(zenoh::detail::last_error());
+  if (got != 0) throw std::invalid_argument(detail::last_error());
   return std::move(parsed.entries);
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// An MCAP file read front to back through the transport crate's reader: records handed to a
+// An MCAP file read front to back through the MCAP crate's reader: records handed to a
 // visitor as they come, chunks already decompressed, memory bounded by one chunk. A file cut
 // short or a damaged chunk ends (or skips) quietly; end() then says where and why.
 
@@ -15,9 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "mcapfile/mcap_file.h"
-#include "zenoh/failure.hpp"
-#include "zenoh/owned.hpp"
+#include "mcapfile/c_abi.hpp"
 
 namespace korvel::mcapfile {
 
@@ -39,7 +37,7 @@ class Reader {
   // Throws std::runtime_error with the reason (no such file, not an MCAP file).
   explicit Reader(const std::string& path)
       : handle_(::kqm_reader_open(path.data(), path.size())) {
-    if (!handle_) throw std::runtime_error(zenoh::detail::last_error());
+    if (!handle_) throw std::runtime_error(detail::last_error());
   }
 
   // Hands records to `visitor` until at least `min_messages` messages (and at least one
@@ -51,7 +49,7 @@ class Reader {
     const ::kqm_visitor v{&call, &OnHeader, &OnMetadata, &OnChannel, &OnMessage};
     const std::int32_t more = ::kqm_reader_read(handle_.get(), min_messages, &v);
     if (call.failure) std::rethrow_exception(call.failure);
-    if (more < 0) throw std::runtime_error(zenoh::detail::last_error());
+    if (more < 0) throw std::runtime_error(detail::last_error());
     return more != 0;
   }
 
@@ -119,7 +117,7 @@ class Reader {
     });
   }
 
-  zenoh::detail::Owned<::kqm_reader, &::kqm_reader_free> handle_;
+  detail::Handle<::kqm_reader, &::kqm_reader_free> handle_;
 };
 
 // A channel of a file's summary, with the number of messages its statistics count.
@@ -157,7 +155,7 @@ inline std::optional<std::vector<SummaryChannel>> SummaryChannels(const std::str
   };
   const std::int32_t got = ::kqm_summary_channels(path.data(), path.size(), &found, entry);
   if (found.failure) std::rethrow_exception(found.failure);
-  if (got < 0) throw std::runtime_error(zenoh::detail::last_error());
+  if (got < 0) throw std::runtime_error(detail::last_error());
   if (got == 0) return std::nullopt;
   return std::move(found.channels);
 }

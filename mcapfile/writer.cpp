@@ -3,9 +3,7 @@
 #include <utility>
 #include <vector>
 
-#include "mcapfile/mcap_writer.h"
-#include "zenoh/failure.hpp"
-#include "zenoh/owned.hpp"
+#include "mcapfile/c_abi.hpp"
 
 namespace korvel::mcapfile {
 
@@ -14,11 +12,11 @@ WriteError::WriteError(const std::string& what, int os_error)
 WriteError::~WriteError() = default;
 
 struct Writer::Handle {
-  zenoh::detail::Owned<::kqw_writer, &::kqw_free> w;
+  detail::Handle<::kqw_writer, &::kqw_free> w;
   std::int32_t os_error = 0;
 
   void Check(std::int32_t rc) const {
-    if (rc != 0) throw WriteError(zenoh::detail::last_error(), os_error);
+    if (rc != 0) throw WriteError(detail::last_error(), os_error);
   }
 };
 
@@ -44,7 +42,7 @@ Writer::Writer(const std::string& path, Compression compression, std::uint64_t c
     : h_(std::make_unique<Handle>()) {
   ::kqw_writer* w = ::kqw_open(path.data(), path.size(), static_cast<std::uint32_t>(compression),
                                chunk_bytes, &h_->os_error);
-  if (w == nullptr) throw WriteError(zenoh::detail::last_error(), h_->os_error);
+  if (w == nullptr) throw WriteError(detail::last_error(), h_->os_error);
   h_->w = decltype(h_->w)(w);
 }
 Writer::Writer(Writer&&) noexcept = default;
@@ -102,9 +100,10 @@ void Writer::Merged(std::span<const StreamSamples> streams) {
 void Writer::Flush() { h_->Check(::kqw_flush(h_->w.get(), &h_->os_error)); }
 void Writer::Finish() { h_->Check(::kqw_finish(h_->w.get(), &h_->os_error)); }
 
-bool Writer::Salvage(const Entries& end) {
+bool Writer::Salvage(std::string_view name, const Entries& end) {
   const Texts t(end);
-  return ::kqw_salvage(h_->w.get(), t.keys.size(), t.keys.data(), t.values.data()) == 1;
+  return ::kqw_salvage(h_->w.get(), Text(name), t.keys.size(), t.keys.data(), t.values.data()) ==
+         1;
 }
 
 std::uint64_t Writer::size() const { return ::kqw_size(h_->w.get()); }

@@ -1,8 +1,7 @@
 #pragma once
-// An MCAP file written through the transport crate's writer: chunked and compressed as asked,
+// An MCAP file written through the MCAP crate's writer: chunked and compressed as asked,
 // every record framed by the crate. A failed write (disk full) throws WriteError and leaves
-// the file ending on its last whole record; Salvage() then closes it readable. (Compiled into
-// the library: the transport's C ABI stays inside it.)
+// the file ending on its last whole record; Salvage() then closes it readable.
 
 #include <cstddef>
 #include <cstdint>
@@ -68,9 +67,9 @@ class Writer {
   void Flush();
   // The closing records: the file is complete and closed.
   void Finish();
-  // After a WriteError: the korvelquor.end record and the closing records if there is room;
-  // closes the file. True when they went in.
-  bool Salvage(const Entries& end);
+  // After a WriteError: a metadata record `name` of these entries and the closing records if
+  // there is room; closes the file. True when they went in.
+  bool Salvage(std::string_view name, const Entries& end);
   // Bytes in the file, all of them whole records.
   std::uint64_t size() const;
 

@@ -13,6 +13,7 @@
 #include <pybind11/stl.h>
 
 #include "mcapfile/writer.hpp"
+#include "recording/file_format.hpp"
 #include "python/capture_bindings.hpp"
 
 namespace py = pybind11;
@@ -112,7 +113,7 @@ class PyWriter {
 
   bool Salvage(const Writer::Entries& end) {
     if (!w_) return false;
-    const bool ok = w_->Salvage(end);
+    const bool ok = w_->Salvage(korvel::quor::recording_format::kMetaEnd, end);
     size_ = w_->size();
     w_.reset();
     return ok;

@@ -86,7 +86,7 @@ class Recorder::Impl {
                                        rf::kMessageEncoding, {{rf::kStreamKey, rf::kStreams[k]}});
       }
     } catch (const mcapfile::WriteError& e) {
-      writer_.Salvage({});
+      writer_.Salvage(rf::kMetaEnd, {});
       throw std::runtime_error(e.what());
     }
     begin_ = Clock::now();
@@ -179,7 +179,7 @@ class Recorder::Impl {
         s.error = e.what();
         s.seconds = Seconds();
       });
-      writer_.Salvage(EndRecord());
+      writer_.Salvage(rf::kMetaEnd, EndRecord());
       Set([&](RecordingSummary& s) { s.bytes = writer_.size(); });
     }
     capture_.reset();

@@ -75,7 +75,7 @@ ninja_file=$WORK/parent/build/build.ninja
 if grep -q 'gtest\|python_pytest\|korvelquor_capture\|pybind11' "$ninja_file"; then
   fail "add_subdirectory also set up tests or Python modules"
 fi
-grep -q -- "--manifest-path $ROOT/zenoh/Cargo.toml" "$ninja_file" ||
-  fail "cargo is not pointed at this project's crate"
-cmake --build "$WORK/parent/build" --target kq_zenoh_rust_build >/dev/null
+grep -q -- "--manifest-path $ROOT/Cargo.toml" "$ninja_file" ||
+  fail "cargo is not pointed at this project's workspace"
+cmake --build "$WORK/parent/build" --target kq_rust_build >/dev/null
 echo "check_install: version error, add_subdirectory consumer: ok"

@@ -5,7 +5,6 @@
 //! when zenoh releases the callback object: that is the moment zenoh has finished with it.
 //! No client logic lives here.
 
-use std::alloc::{GlobalAlloc, Layout, System};
 use std::borrow::Cow;
 use std::ffi::c_void;
 use std::os::raw::c_char;
@@ -17,49 +16,6 @@ use zenoh::key_expr::KeyExpr;
 use zenoh::query::ConsolidationMode;
 use zenoh::sample::Sample;
 use zenoh::Wait;
-
-mod mcap_file;
-mod mcap_write;
-
-/// zenoh's allocations go to the C library like the rest of the process, except large ones,
-/// which get pages of their own and give them back when freed. A flood of huge samples
-/// makes zenoh allocate buffers of their size; the C library would keep that memory for
-/// later allocations of the same size, and the process would stay that much larger.
-struct PagesForLargeBlocks;
-
-const LARGE_BLOCK: usize = 1 << 20;
-
-unsafe impl GlobalAlloc for PagesForLargeBlocks {
-    unsafe fn alloc(&self, layout: Layout) -> *mut u8 {
-        if layout.size() < LARGE_BLOCK || layout.align() > 4096 {
-            return System.alloc(layout);
-        }
-        let p = libc::mmap(
-            std::ptr::null_mut(),
-            layout.size(),
-            libc::PROT_READ | libc::PROT_WRITE,
-            libc::MAP_PRIVATE | libc::MAP_ANONYMOUS,
-            -1,
-            0,
-        );
-        if p == libc::MAP_FAILED {
-            std::ptr::null_mut()
-        } else {
-            p as *mut u8
-        }
-    }
-
-    unsafe fn dealloc(&self, ptr: *mut u8, layout: Layout) {
-        if layout.size() < LARGE_BLOCK || layout.align() > 4096 {
-            System.dealloc(ptr, layout);
-        } else {
-            libc::munmap(ptr as *mut libc::c_void, layout.size());
-        }
-    }
-}
-
-#[global_allocator]
-static ALLOCATOR: PagesForLargeBlocks = PagesForLargeBlocks;
 
 // Z_OK, Z_EINVAL, ... from result_codes.h, where they are declared once.
 include!(concat!(env!("OUT_DIR"), "/result_codes.rs"));

@@ -1,4 +1,4 @@
-//! Reading MCAP files for the korvelquor recording layer: a narrow C ABI over the `mcap`
+//! Reading MCAP files: a narrow C ABI over the `mcap`
 //! crate's streaming reader. The file is read front to back with memory bounded by one
 //! chunk; every record reaches C++ through a visitor, chunks already decompressed and split.
 //! A file cut short or a damaged chunk is not an error here: the reader stops (or skips the
@@ -512,28 +512,28 @@ fn channel(v: &KqmVisitor, c: &mcap::records::Channel) -> Result<(), Visit> {
     ))
 }
 
-/// The reader's failure for kz_last_error: a panic inside it, named with the file and the
+/// The reader's failure for kqm_last_error: a panic inside it, named with the file and the
 /// byte where reading stood.
 fn panicked(path: &str, at: u64, what: &str) -> i32 {
-    crate::failed(crate::Z_EGENERIC, format!("{path}: the MCAP reader failed at byte {at} ({what})"));
+    crate::failed(format!("{path}: the MCAP reader failed at byte {at} ({what})"));
     -1
 }
 
 /// Opens `path` (UTF-8, `len` bytes) and checks its magic bytes. On failure returns null and
-/// leaves the reason for kz_last_error.
+/// leaves the reason for kqm_last_error.
 #[no_mangle]
 pub unsafe extern "C" fn kqm_reader_open(path: *const c_char, len: usize) -> *mut KqmReader {
     let path = match std::str::from_utf8(std::slice::from_raw_parts(path as *const u8, len)) {
         Ok(p) => p,
         Err(e) => {
-            crate::failed(crate::Z_EINVAL, format!("path is not UTF-8: {e}"));
+            crate::failed(format!("path is not UTF-8: {e}"));
             return std::ptr::null_mut();
         }
     };
     match catch_unwind(|| KqmReader::open(path)) {
         Ok(Ok(r)) => Box::into_raw(Box::new(r)),
         Ok(Err(reason)) => {
-            crate::failed(crate::Z_EINVAL, reason);
+            crate::failed(reason);
             std::ptr::null_mut()
         }
         Err(_) => {
@@ -545,7 +545,7 @@ pub unsafe extern "C" fn kqm_reader_open(path: *const c_char, len: usize) -> *mu
 
 /// Hands records to `visitor` until at least `min_messages` messages went out (and at least
 /// one record) or the file ended. 1 while records remain, 0 at the end, -1 on a panic (the
-/// reason for kz_last_error names the file and the byte), -2 when a callback stopped it. The
+/// reason for kqm_last_error names the file and the byte), -2 when a callback stopped it. The
 /// reader is done after either failure.
 #[no_mangle]
 pub unsafe extern "C" fn kqm_reader_read(
@@ -721,9 +721,9 @@ pub unsafe extern "C" fn kqm_summary_channels(
     1
 }
 
-/// A recording's metadata values that hold a flat JSON object (joint-group tables): each
+/// Metadata values that hold a flat JSON object (a recording's tables, for one): each
 /// entry goes to `entry` as its key and its value's JSON text (strings unquoted, with
-/// `is_text`). 0, or -1 when the text is not a JSON object (the reason for kz_last_error:
+/// `is_text`). 0, or -1 when the text is not a JSON object (the reason for kqm_last_error:
 /// "not JSON (...)" or "JSON, but an array" and so on), -2 when `entry` stopped it.
 #[no_mangle]
 pub unsafe extern "C" fn kqm_json_object(
@@ -744,15 +744,15 @@ pub unsafe extern "C" fn kqm_json_object(
                 serde_json::Value::Bool(_) => "a boolean",
                 _ => "null",
             };
-            crate::failed(crate::Z_EINVAL, format!("JSON, but {kind}"));
+            crate::failed(format!("JSON, but {kind}"));
             return -1;
         }
         Ok(Err(e)) => {
-            crate::failed(crate::Z_EINVAL, format!("not JSON ({e})"));
+            crate::failed(format!("not JSON ({e})"));
             return -1;
         }
         Err(_) => {
-            crate::failed(crate::Z_EINVAL, "not JSON (the parser failed)");
+            crate::failed("not JSON (the parser failed)");
             return -1;
         }
     };

@@ -190,7 +190,7 @@ impl KqwWriter {
 
     /// After a failed write: the end metadata and the closing records (no summary) after the
     /// last whole record, if there is room. True when they went in. Closes the file.
-    fn salvage(&mut self, end: BTreeMap<String, String>) -> bool {
+    fn salvage(&mut self, name: &str, end: BTreeMap<String, String>) -> bool {
         // The crate's own writer, without chunks or summary, frames the closing records.
         let tail = (|| -> Result<Vec<u8>, McapError> {
             let mut out = io::Cursor::new(Vec::new());
@@ -206,7 +206,7 @@ impl KqwWriter {
                     .calculate_data_section_crc(false)
                     .calculate_summary_section_crc(false)
                     .create(&mut out)?;
-                w.write_metadata(&Metadata { name: META_END.into(), metadata: end })?;
+                w.write_metadata(&Metadata { name: name.into(), metadata: end })?;
                 w.finish()?;
             }
             let bytes = out.into_inner();
@@ -242,8 +242,6 @@ impl KqwWriter {
         self.file = None;
     }
 }
-
-const META_END: &str = "korvelquor.end";
 
 impl Drop for KqwWriter {
     fn drop(&mut self) {
@@ -291,7 +289,7 @@ unsafe fn text_map(
     Ok(out)
 }
 
-/// Runs `f` on the writer: 0, or -1 with the reason in kz_last_error and the OS error number
+/// Runs `f` on the writer: 0, or -1 with the reason in kqm_last_error and the OS error number
 /// (0 when not an OS error) in `*os_error`.
 unsafe fn with_writer(
     w: *mut KqwWriter,
@@ -302,7 +300,7 @@ unsafe fn with_writer(
         *os_error = 0;
     }
     if w.is_null() {
-        crate::failed(crate::Z_ENULL, "no MCAP writer");
+        crate::failed("no MCAP writer");
         return -1;
     }
     let w = &mut *w;
@@ -314,13 +312,13 @@ unsafe fn with_writer(
             if !os_error.is_null() {
                 *os_error = code;
             }
-            crate::failed(crate::Z_EGENERIC, reason);
+            crate::failed(reason);
             -1
         }
     }
 }
 
-/// Creates (or empties) the file. Null on failure: the reason in kz_last_error, the OS error
+/// Creates (or empties) the file. Null on failure: the reason in kqm_last_error, the OS error
 /// number in `*os_error`. `compression`: KQW_NONE, KQW_ZSTD or KQW_LZ4.
 #[no_mangle]
 pub unsafe extern "C" fn kqw_open(
@@ -336,7 +334,7 @@ pub unsafe extern "C" fn kqw_open(
     let path = match text(&KqwText { data: path, len: path_len }) {
         Ok(p) => p.to_owned(),
         Err(e) => {
-            crate::failed(crate::Z_EINVAL, format!("the recording's path: {e}"));
+            crate::failed(format!("the recording's path: {e}"));
             return std::ptr::null_mut();
         }
     };
@@ -345,7 +343,7 @@ pub unsafe extern "C" fn kqw_open(
         KQW_ZSTD => Some(Compression::Zstd),
         KQW_LZ4 => Some(Compression::Lz4),
         other => {
-            crate::failed(crate::Z_EINVAL, format!("no compression numbered {other}"));
+            crate::failed(format!("no compression numbered {other}"));
             return std::ptr::null_mut();
         }
     };
@@ -366,7 +364,7 @@ pub unsafe extern "C" fn kqw_open(
             if !os_error.is_null() {
                 *os_error = e.raw_os_error().unwrap_or(0);
             }
-            crate::failed(crate::Z_EGENERIC, format!("cannot write {path}: {}", os_words(&e)));
+            crate::failed(format!("cannot write {path}: {}", os_words(&e)));
             std::ptr::null_mut()
         }
     }
@@ -546,11 +544,12 @@ pub unsafe extern "C" fn kqw_finish(w: *mut KqwWriter, os_error: *mut i32) -> i3
     with_writer(w, os_error, |w| w.finish())
 }
 
-/// After a failed write: closes the file with a korvelquor.end metadata record of these
-/// entries and the closing records, if there is room. 1 when they went in, else 0.
+/// After a failed write: closes the file with a metadata record `name` of these entries and
+/// the closing records, if there is room. 1 when they went in, else 0.
 #[no_mangle]
 pub unsafe extern "C" fn kqw_salvage(
     w: *mut KqwWriter,
+    name: KqwText,
     count: usize,
     keys: *const KqwText,
     values: *const KqwText,
@@ -559,8 +558,8 @@ pub unsafe extern "C" fn kqw_salvage(
         return 0;
     }
     let w = &mut *w;
-    let Ok(end) = text_map(count, keys, values) else { return 0 };
-    catch_unwind(AssertUnwindSafe(|| w.salvage(end))).unwrap_or(false) as i32
+    let (Ok(name), Ok(end)) = (text(&name), text_map(count, keys, values)) else { return 0 };
+    catch_unwind(AssertUnwindSafe(|| w.salvage(name, end))).unwrap_or(false) as i32
 }
 
 /// Bytes in the file, all of them whole records.
