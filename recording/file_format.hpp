@@ -1,6 +1,7 @@
 #pragma once
-// The facts of a recording file that both the writer and the readers need (the full layout
-// is described beside the Python writer, korvelquor_tools.fileformat).
+// The names and constants of a recording file, stated once for the writer (recording_writer)
+// and every reader, the Python ones included (korvelquor_capture.RECORDING_FORMAT; the file's
+// full description is korvelquor_tools.fileformat's).
 
 #include <array>
 #include <cstddef>
@@ -24,6 +25,8 @@ inline constexpr const char* kMetaEnd = "korvelquor.end";
 inline constexpr const char* kMetaPlanInfo = "korvelquor.plan_info";
 inline constexpr const char* kMetaScore = "korvelquor.configuration_score";
 inline constexpr const char* kMetaPrimitives = "korvelquor.primitive_states";
+// The viewable channels' record (rate and schemas), when a file has them.
+inline constexpr const char* kMetaViewable = "korvelquor.viewable";
 // A remote call the robot refused is recorded as {kErrorKey: its error text}.
 inline constexpr const char* kErrorKey = "error";
 // Channel metadata naming the stream a raw channel carries.

@@ -13,55 +13,24 @@
 #include <vector>
 
 #include "capture/capture.hpp"
-#include "capture/robot_time.hpp"
 #include "client/client_access.hpp"
 #include "client/version.hpp"
 #include "mcapfile/writer.hpp"
-#include "recording/file_format.hpp"
 #include "recording/recording_facts.hpp"
+#include "recording/recording_writer.hpp"
 
 namespace korvel::quor {
 
 namespace {
 
-namespace rf = recording_format;
 using Entries = mcapfile::Writer::Entries;
 using Clock = std::chrono::steady_clock;
-
 
 std::int64_t WallNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
              std::chrono::system_clock::now().time_since_epoch())
       .count();
 }
-
-mcapfile::Compression CompressionOf(RecordingCompression c) {
-  switch (c) {
-    case RecordingCompression::Lz4: return mcapfile::Compression::kLz4;
-    case RecordingCompression::None: return mcapfile::Compression::kNone;
-    case RecordingCompression::Zstd: break;
-  }
-  return mcapfile::Compression::kZstd;
-}
-
-// One stream's raw samples as the writer takes them.
-struct RawColumns {
-  std::vector<std::uint64_t> log, publish;
-  std::vector<std::uint32_t> seq;
-
-  mcapfile::StreamSamples Of(std::uint16_t channel, const RawSamples& raw) {
-    const std::size_t n = raw.seq.size();
-    log.resize(n);
-    publish.resize(n);
-    seq.resize(n);
-    for (std::size_t i = 0; i < n; ++i) {
-      log[i] = static_cast<std::uint64_t>(raw.receive_time_ns[i]);
-      publish[i] = RobotTimeFileNs(raw.robot_time[2 * i], raw.robot_time[2 * i + 1]);
-      seq[i] = static_cast<std::uint32_t>(raw.seq[i]);
-    }
-    return {channel, raw.receive_mono_ns, log, publish, seq, raw.offsets, raw.data.data()};
-  }
-};
 
 }  // namespace
 
@@ -75,18 +44,13 @@ class Recorder::Impl {
     capture.keep_payloads = true;
     capture.columns = false;  // the file takes the samples as received
     capture_.emplace(client, capture);
-    const std::string serial = quor_impl::ClientAccess::Layout(client).serial;
     const quor_impl::FactRecords facts =
         quor_impl::ConnectionFacts(client, WallNs(), LibraryVersion());
     try {
-      writer_.Start(rf::kProfile, std::string("korvelquor ") + LibraryVersion());
-      for (const auto& [name, entries] : facts) writer_.Metadata(name, entries);
-      for (std::size_t k = 0; k < rf::kStreams.size(); ++k) {
-        channels_[k] = writer_.Channel(0, rf::Topic(serial, rf::kStreams[k]),
-                                       rf::kMessageEncoding, {{rf::kStreamKey, rf::kStreams[k]}});
-      }
+      writer_.Start(std::string("korvelquor ") + LibraryVersion(),
+                    quor_impl::ClientAccess::Layout(client).serial, facts);
     } catch (const mcapfile::WriteError& e) {
-      writer_.Salvage(rf::kMetaEnd, {});
+      writer_.Salvage({});
       throw std::runtime_error(e.what());
     }
     begin_ = Clock::now();
@@ -116,9 +80,9 @@ class Recorder::Impl {
   }
 
  private:
-  static mcapfile::Writer Open(const std::string& path, RecordingCompression c) {
+  static RecordingWriter Open(const std::string& path, RecordingCompression c) {
     try {
-      return mcapfile::Writer(path, CompressionOf(c), rf::kChunkBytes);
+      return RecordingWriter(path, c);
     } catch (const mcapfile::WriteError& e) {
       throw std::runtime_error(e.what());
     }
@@ -165,8 +129,7 @@ class Recorder::Impl {
         s.stopped_by = stopped_by;
         s.seconds = Seconds();
       });
-      writer_.Metadata(rf::kMetaEnd, EndRecord());
-      writer_.Finish();
+      writer_.Finish(EndRecord());
       Set([&](RecordingSummary& s) {
         s.complete = true;
         s.bytes = writer_.size();
@@ -179,19 +142,14 @@ class Recorder::Impl {
         s.error = e.what();
         s.seconds = Seconds();
       });
-      writer_.Salvage(rf::kMetaEnd, EndRecord());
+      writer_.Salvage(EndRecord());
       Set([&](RecordingSummary& s) { s.bytes = writer_.size(); });
     }
     capture_.reset();
   }
 
   void Write(const CaptureBatch& batch) {
-    std::array<mcapfile::StreamSamples, 2> streams;
-    std::size_t n = 0;
     const std::array<const StreamRows*, 2> rows = {&batch.basic, &batch.extra};
-    for (std::size_t k = 0; k < rows.size(); ++k) {
-      if (!rows[k]->raw.seq.empty()) streams[n++] = columns_[k].Of(channels_[k], rows[k]->raw);
-    }
     // Counted first: a batch whose write fails was received all the same.
     Set([&](RecordingSummary& s) {
       for (std::size_t k = 0; k < rows.size(); ++k) {
@@ -204,7 +162,7 @@ class Recorder::Impl {
       }
       s.seconds = Seconds();
     });
-    writer_.Merged({streams.data(), n});
+    writer_.Add(batch);
     Set([&](RecordingSummary& s) { s.bytes = writer_.size(); });
   }
 
@@ -221,10 +179,8 @@ class Recorder::Impl {
   }
 
   const RecorderOptions options_;
-  mcapfile::Writer writer_;
+  RecordingWriter writer_;
   std::optional<Capture> capture_;
-  std::array<std::uint16_t, 2> channels_{};
-  std::array<RawColumns, 2> columns_;
   Clock::time_point begin_;
 
   mutable std::mutex mutex_;

@@ -7,6 +7,8 @@ import os
 import resource
 import signal
 import subprocess
+import sys
+import time
 from pathlib import Path
 
 import numpy as np
@@ -14,7 +16,7 @@ import pytest
 from mcap.reader import make_reader
 from mcap.writer import MCAP0_MAGIC as MCAP_MAGIC
 
-from conftest import REPO, korvelquor_cmd
+from conftest import REPO, korvelquor_cmd, tool_env
 from korvelquor_tools import fileformat as ff
 from korvelquor_tools import read_recording
 
@@ -103,3 +105,61 @@ def test_the_cpp_recorder_writes_what_korvelquor_record_writes(two_arm_sim, tmp_
         text = meta[name][key]
         assert text == json.dumps(json.loads(text)), (name, text)
     assert meta[ff.META_END]["stopped_by"] == "the duration"
+
+
+def _start_recorder(kind, serial, path, seconds):
+    """A recorder of `kind` in the background; `seconds` 0: until a signal."""
+    if kind == "cpp":
+        command = [str(EXAMPLE), serial, str(path), str(seconds)]
+    else:
+        command = [sys.executable, "-m", "korvelquor_tools", "record", "--serial", serial,
+                   "--out", str(path), "--no-view"]
+        command += ["--duration", str(seconds)] if seconds else []
+    return subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                            env=tool_env())
+
+
+def _published(control):
+    state = control.state()
+    return {s: state[f"published_{s}"] for s in ff.STREAMS}
+
+
+@pytest.mark.parametrize("kind,stop", [("cpp", "signal"), ("python", "signal"),
+                                       ("python", "duration")])
+def test_every_sample_of_a_burst_just_before_the_stop_is_in_the_file(two_arm_sim, tmp_path,
+                                                                     kind, stop):
+    # The robot falls silent, sends a burst, falls silent again, and the recorder stops at
+    # once: every sample of the burst must be in the file, none of it left in the capture.
+    path = tmp_path / "burst.mcap"
+    control = two_arm_sim.control()
+    proc = _start_recorder(kind, two_arm_sim.serial, path, 6 if stop == "duration" else 0)
+    try:
+        deadline = time.monotonic() + 30
+        while not (path.exists() and path.stat().st_size > 200_000):
+            assert proc.poll() is None and time.monotonic() < deadline, proc.communicate()
+            time.sleep(0.05)
+        control.set(silent_basic=True, silent_extra=True)
+        time.sleep(0.3)  # what was in flight has arrived
+        before, burst_ns = _published(control), time.time_ns()
+        control.clear("silent_basic", "silent_extra")
+        time.sleep(0.3)
+        control.set(silent_basic=True, silent_extra=True)
+        after = _published(control)
+        # Long enough for the burst's tail to arrive, shorter than a drain period: the stop
+        # finds samples in the capture that only the recorder's last drain writes.
+        time.sleep(0.04)
+        if stop == "signal":
+            proc.send_signal(signal.SIGINT)
+        _, err = proc.communicate(timeout=30)
+        assert proc.returncode == 0, err
+    finally:
+        control.clear()
+        if proc.poll() is None:
+            proc.kill()
+            proc.communicate()
+    tables = read_recording(path)
+    assert tables.end.complete
+    for stream, table in (("basic", tables.basic), ("extra", tables.extra)):
+        sent = after[stream] - before[stream]
+        assert sent > 100, (stream, sent)
+        assert int((table.receive_time_ns.to_numpy() >= burst_ns).sum()) == sent, stream

@@ -14,7 +14,7 @@ from . import fileformat as ff
 from .decode import decoded_blocks
 from .errors import RecordingError
 from .outputs import refuse_the_input
-from .reader import End, Sample, open_recording
+from .reader import End, open_recording
 from .viewable import ViewEncoder
 from .writer import RecordingWriter
 
@@ -29,7 +29,7 @@ def _open_raw(path):
         raise RecordingError(str(e)) from None
 
 
-def _raw_samples(reader) -> Iterator[Sample]:
+def _raw_blocks(reader) -> Iterator[dict]:
     """Every sample of both streams in file order, exactly as the file holds it, read and
     decompressed natively a block at a time."""
     while True:
@@ -39,12 +39,7 @@ def _raw_samples(reader) -> Iterator[Sample]:
             raise RecordingError(str(e)) from None
         if raw is None:
             return
-        data, offsets = raw["data"], raw["offsets"].tolist()
-        for i, (stream, sequence, log_time, publish_time) in enumerate(zip(
-                raw["stream"].tolist(), raw["sequence"].tolist(), raw["log_time"].tolist(),
-                raw["publish_time"].tolist())):
-            yield Sample(ff.STREAMS[stream], sequence, log_time, publish_time,
-                         data[offsets[i]:offsets[i + 1]])
+        yield raw
 
 
 def to_foxglove(path, out, rate_hz: Optional[float],
@@ -59,10 +54,10 @@ def to_foxglove(path, out, rate_hz: Optional[float],
         writer.start(rec.serial, facts)
     count = 0
     reader = _open_raw(path)
-    for sample in _raw_samples(reader):
-        writer.add_sample(sample)
-        count += 1
-        if progress is not None and count % 20_000 == 0:
+    for raw in _raw_blocks(reader):
+        writer.add_raw(raw)
+        count += len(raw["sequence"])
+        if progress is not None:
             progress(count)
     end = reader.end
     end_meta = dict(reader.metadata.get(ff.META_END) or {"stopped_by": CUT_SHORT})

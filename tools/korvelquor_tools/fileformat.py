@@ -1,4 +1,6 @@
-"""What a korvelquor recording holds: an MCAP file, written by `korvelquor record`.
+"""What a korvelquor recording holds: an MCAP file, written by `korvelquor record` and the C++
+Recorder through the one native writer (recording/recording_writer.hpp), whose names and
+constants come from the client library (korvelquor_capture.RECORDING_FORMAT).
 
 Header: profile "korvelquor", library "korvelquor_tools <version>".
 
@@ -60,15 +62,16 @@ FORMAT_VERSION = _kc.RECORDING_FORMAT["format_version"]
 PROFILE = _kc.RECORDING_FORMAT["profile"]
 PROTOCOL_VERSION = _kc.RECORDING_FORMAT["protocol_version"]  # the robot protocol it speaks
 MESSAGE_ENCODING = _kc.RECORDING_FORMAT["message_encoding"]
-STREAMS = ("basic", "extra")
+STREAMS = _kc.RECORDING_FORMAT["streams"]  # ("basic", "extra")
 
-META_RECORDING = "korvelquor.recording"
-META_LAYOUT = "korvelquor.layout"
-META_PLAN_INFO = "korvelquor.plan_info"
-META_SCORE = "korvelquor.configuration_score"
-META_PRIMITIVES = "korvelquor.primitive_states"
-META_END = "korvelquor.end"
-META_VIEWABLE = "korvelquor.viewable"
+_RECORDS = _kc.RECORDING_FORMAT["records"]
+META_RECORDING = _RECORDS["recording"]
+META_LAYOUT = _RECORDS["layout"]
+META_PLAN_INFO = _RECORDS["plan_info"]
+META_SCORE = _RECORDS["configuration_score"]
+META_PRIMITIVES = _RECORDS["primitive_states"]
+META_END = _RECORDS["end"]
+META_VIEWABLE = _RECORDS["viewable"]
 
 PLAN_INFO_FIELDS = ("pt_name", "node_name", "node_path", "node_path_time_period",
                     "node_path_number", "assigned_plan_name", "velocity_scale",

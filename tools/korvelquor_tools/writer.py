@@ -1,7 +1,7 @@
-"""Writing a recording: the MCAP layout of fileformat.py, samples straight from a capture's
-drained batches (their payloads as received), and a file that stays readable when writing
-fails part way (disk full). The file is written by the native writer the C++ Recorder uses
-(korvelquor_capture.McapWriter): a drained batch goes in with one call."""
+"""Writing a recording: the native recording writer the C++ Recorder uses
+(korvelquor_capture.RecordingWriter) lays out the file; this side hands it drained batches,
+and the viewable channels through its hook for channels beyond the raw ones. A file stays
+readable when writing fails part way (disk full)."""
 from __future__ import annotations
 
 import contextlib
@@ -13,7 +13,9 @@ import numpy as np
 from . import __version__
 from . import fileformat as ff
 
-CHUNK_BYTES = 1 << 20
+
+# 0: the recording's own chunk size. Tests set it to make a chunk per message.
+CHUNK_BYTES = 0
 
 
 class WriteFailed(Exception):
@@ -22,14 +24,25 @@ class WriteFailed(Exception):
 
 def _native():
     import korvelquor_capture
-    return korvelquor_capture.McapWriter
+    return korvelquor_capture.RecordingWriter
+
+
+def _columns(channels, stamps_log, stamps_publish, sequences, payloads):
+    """The native writer's message columns from lists of equal length."""
+    offsets = np.zeros(len(payloads) + 1, np.uint64)
+    np.cumsum([len(p) for p in payloads], out=offsets[1:])
+    return dict(channel=np.asarray(channels, np.uint16),
+                log_ns=np.asarray(stamps_log, np.uint64),
+                publish_ns=np.asarray(stamps_publish, np.uint64),
+                sequence=np.asarray(sequences, np.uint64).astype(np.uint32),
+                offsets=offsets, data=np.frombuffer(b"".join(payloads), np.uint8))
 
 
 class RecordingWriter:
     """Opened before connecting, so that an unwritable output fails before anything starts.
 
         w = RecordingWriter(path)            # OSError if it cannot be created
-        w.start(facts)                       # metadata records
+        w.start(serial, facts)               # metadata records and channels
         w.add(batch)                         # each drained korvelquor_capture.Batch
         w.flush()                            # once a second: what was received is on disk
         w.finish(end)                        # closing records; the file is complete
@@ -44,7 +57,6 @@ class RecordingWriter:
             raise KeyError(compression)
         # The file is created now (OSError as open() gives it); its records from start() on.
         self._writer = _native()(self.path, compression, CHUNK_BYTES)
-        self._channels: Dict[str, int] = {}
 
     @property
     def size(self) -> int:
@@ -52,23 +64,16 @@ class RecordingWriter:
 
     def start(self, serial: str, metadata: Mapping[str, Mapping[str, str]]):
         """`metadata` maps record names to their contents; korvelquor.recording goes first."""
-        w = self._writer
+        extra = {} if self._view is None else {ff.META_VIEWABLE: self._view.metadata()}
         with self._writing():
-            w.start(ff.PROFILE, f"korvelquor_tools {__version__}")
-            w.metadata(ff.META_RECORDING, dict(metadata[ff.META_RECORDING]))
-            for name, data in metadata.items():
-                if name != ff.META_RECORDING:
-                    w.metadata(name, dict(data))
-            for stream in ff.STREAMS:
-                self._channels[stream] = w.channel(0, ff.topic(serial, stream),
-                                                   ff.MESSAGE_ENCODING, {"stream": stream})
-            if self._view is not None:
-                w.metadata(ff.META_VIEWABLE, self._view.metadata())
+            self._writer.start(f"korvelquor_tools {__version__}", serial,
+                               {name: dict(data) for name, data in metadata.items()}, extra)
 
     def add(self, batch):
         """Every sample of both streams of a drained batch, merged in order of arrival; then
         the batch's viewable messages."""
-        self.add_raw(batch)
+        with self._writing():
+            self._writer.add(batch)
         if self._view is not None:
             self.add_view(batch.basic, batch.extra)
 
@@ -81,38 +86,25 @@ class RecordingWriter:
                 messages += view.encode(stream, rows)
         with self._writing():
             for spec in view.new_channels():
-                schema = self._writer.schema(spec.schema_name, spec.schema_encoding,
-                                             spec.schema_data)
-                self._view_channels[spec.topic] = self._writer.channel(
-                    schema, spec.topic, spec.message_encoding, {})
+                self._view_channels[spec.topic] = self._writer.add_channel(
+                    spec.topic, spec.message_encoding, spec.schema_name, spec.schema_encoding,
+                    spec.schema_data)
+            if not messages:
+                return
             ids = self._view_channels
-            self._writer.messages([(ids[topic], stamp, stamp, seq & 0xFFFFFFFF, data)
-                                   for topic, stamp, seq, data in messages])
+            topics, stamps, seqs, payloads = zip(*messages)
+            self._writer.add_messages(**_columns([ids[t] for t in topics], stamps, stamps,
+                                                 [q & 0xFFFFFFFF for q in seqs], payloads))
 
-    def add_sample(self, sample):
-        """One raw sample read from a recording (reader.Sample), copied exactly."""
+    def add_raw(self, raw):
+        """A block of raw samples read from a recording (RecordingReader.next_raw), each
+        copied exactly."""
+        channels = np.asarray([self._writer.raw_channel(s) for s in ff.STREAMS], np.uint16)
         with self._writing():
-            self._writer.messages([(self._channels[sample.stream], sample.log_time,
-                                    sample.publish_time, sample.sequence, sample.data)])
-
-    def add_raw(self, batch):
-        """Every sample of both streams of a drained batch, merged in order of arrival."""
-        streams = []
-        for stream, rows in (("basic", batch.basic), ("extra", batch.extra)):
-            raw = rows.raw
-            if raw is None or len(raw) == 0:
-                continue
-            import korvelquor_capture as kc
-            publish = kc.robot_time_ns(raw.robot_time)
-            np.maximum(publish, 0, out=publish)
-            streams.append((self._channels[stream], raw.receive_mono_ns, raw.receive_time_ns,
-                            publish, np.asarray(raw.seq) & 0xFFFFFFFF, raw.offsets, raw.data))
-        if not streams:
-            return
-        # Merged by the monotonic receive time, which never steps back as the wall clock may:
-        # one stream's order is never changed.
-        with self._writing():
-            self._writer.merged(streams)
+            self._writer.add_messages(
+                channel=channels[np.asarray(raw["stream"], np.intp)], log_ns=raw["log_time"],
+                publish_ns=raw["publish_time"], sequence=raw["sequence"],
+                offsets=raw["offsets"], data=np.frombuffer(raw["data"], np.uint8))
 
     def flush(self):
         """Writes out the chunk in progress, so that a killed recorder loses at most what
@@ -123,8 +115,7 @@ class RecordingWriter:
     def finish(self, end: Mapping[str, str]):
         try:
             with self._writing():
-                self._writer.metadata(ff.META_END, dict(end))
-                self._writer.finish()
+                self._writer.finish(dict(end))
         finally:
             self._writer.close()
 
