@@ -7,11 +7,11 @@
 //
 // Link korvelquor::korvelquor (CMake: find_package(korvelquor CONFIG REQUIRED)).
 
-#include "capture/capture.hpp"        // every sample of both streams, as columns
-#include "capture/stream_status.hpp"  // freshness of the streams without a round trip
-#include "client/client.hpp"          // Client, kClientVersion
-#include "client/joint_group.hpp"     // JointGroup, kJointGroupNames
-#include "client/records.hpp"         // RobotStates, RobotActions, PrimitiveStates, PlanInfo
-#include "client/version.hpp"         // LibraryVersion()
+#include "capture/capture.hpp"             // every sample of both streams, as columns
+#include "capture/stream_status.hpp"       // freshness of the streams without a round trip
+#include "client/client.hpp"               // Client, kClientVersion
+#include "client/joint_group.hpp"          // JointGroup, kJointGroupNames
+#include "client/records.hpp"              // RobotStates, RobotActions, PrimitiveStates, PlanInfo
+#include "client/version.hpp"              // LibraryVersion()
 #include "recording/recording_reader.hpp"  // RecordingReader: recordings as capture batches
-#include "zenoh/exception.hpp"        // zenoh::ZException, thrown when zenoh itself fails
+#include "zenoh/exception.hpp"             // zenoh::ZException, thrown when zenoh itself fails

@@ -63,8 +63,8 @@ BENCHMARK(BM_AssembleRobotStates)->Repetitions(15)->ReportAggregatesOnly(true);
 void BM_AssembleRobotActions(benchmark::State& state) {
   const AllExtraStreamData msg = ExtraSample();
   for (auto _ : state) {
-    auto result =
-        Logged(AssembleRobotActions({1700000000, 42}, msg, kTwoArmNames, kTwoArmStarts, kTwoArmDofs));
+    auto result = Logged(
+        AssembleRobotActions({1700000000, 42}, msg, kTwoArmNames, kTwoArmStarts, kTwoArmDofs));
     benchmark::DoNotOptimize(result);
   }
 }

@@ -10,6 +10,7 @@ stream. Resident memory is sampled every 10 s; after the first minute it must st
 Prints one status line while it runs and a summary at the end; exits 1 when a sample is
 missing, duplicated or dropped, or when memory grows after the first minute.
 """
+
 import argparse
 import json
 import os
@@ -30,7 +31,6 @@ from korvel_sim.testing import SimProcess, rss_kib  # noqa: E402
 # batches that come larger after a stall leave spare storage and allocator pages behind,
 # bounded by the capture's capacity; a leak grows without bound.
 FLAT_SHARE = 0.10
-
 
 
 def main() -> int:
@@ -73,9 +73,14 @@ def main() -> int:
             if now >= next_rss:
                 rss.append((now - start, rss_kib()))
                 next_rss += 10.0
-                print(f"\rcapture long run: {now - start:6.0f} / {args.minutes * 60:.0f} s, "
-                      f"{counts['basic']} basic, {counts['extra']} extra, "
-                      f"RSS {rss[-1][1] / 1024:.1f} MiB", end="", file=sys.stderr, flush=True)
+                print(
+                    f"\rcapture long run: {now - start:6.0f} / {args.minutes * 60:.0f} s, "
+                    f"{counts['basic']} basic, {counts['extra']} extra, "
+                    f"RSS {rss[-1][1] / 1024:.1f} MiB",
+                    end="",
+                    file=sys.stderr,
+                    flush=True,
+                )
             if now >= end:
                 break
         control.set(silent_streams=True)
@@ -93,17 +98,29 @@ def main() -> int:
     published = {s: after[f"published_{s}"] - before[f"published_{s}"] for s in counts}
     later = [kib for t, kib in rss if t >= 60.0]
     growth = (max(later) - min(later)) if later else 0
-    result = {"minutes": args.minutes, "published": published, "captured": counts,
-              "dropped": dropped, "sequence_gaps": gaps, "rss_kib": rss,
-              "rss_growth_after_first_minute_kib": growth}
+    result = {
+        "minutes": args.minutes,
+        "published": published,
+        "captured": counts,
+        "dropped": dropped,
+        "sequence_gaps": gaps,
+        "rss_kib": rss,
+        "rss_growth_after_first_minute_kib": growth,
+    }
     for s in counts:
         print(f"{s}: published {published[s]}, captured {counts[s]}, dropped {dropped[s]}")
-    print(f"sequence gaps {gaps}; resident memory after the first minute "
-          f"{min(later, default=0) / 1024:.1f} .. {max(later, default=0) / 1024:.1f} MiB")
+    print(
+        f"sequence gaps {gaps}; resident memory after the first minute "
+        f"{min(later, default=0) / 1024:.1f} .. {max(later, default=0) / 1024:.1f} MiB"
+    )
     if args.json:
         args.json.write_text(json.dumps(result, indent=2))
-    ok = (counts == published and not any(dropped.values()) and gaps == 0
-          and growth <= FLAT_SHARE * (later[0] if later else 0))
+    ok = (
+        counts == published
+        and not any(dropped.values())
+        and gaps == 0
+        and growth <= FLAT_SHARE * (later[0] if later else 0)
+    )
     print("long run:", "ok" if ok else "FAILED")
     return 0 if ok else 1
 

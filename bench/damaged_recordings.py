@@ -13,6 +13,7 @@ memory than twice that of reading the intact file.
     PYTHONPATH=build/python .venv/bin/python bench/damaged_recordings.py
         [--cases 10000] [--flip-bytes 65536] [--jobs 2] [--seed 1] [--json FILE]
 """
+
 import argparse
 import contextlib
 import io
@@ -34,8 +35,15 @@ for folder in ("sim", "tools", "bench"):
     sys.path.insert(0, str(ROOT / folder))
 
 HANG_S = 120
-ENTRIES = ("read_recording", "read_recording", "read_recording", "export csv",
-           "export parquet", "export foxglove", "plot")
+ENTRIES = (
+    "read_recording",
+    "read_recording",
+    "read_recording",
+    "export csv",
+    "export parquet",
+    "export foxglove",
+    "plot",
+)
 
 
 def _records(data):
@@ -60,8 +68,14 @@ def damage(data: bytes, rng: random.Random):
         at = rng.randrange(len(buf))
         return kind, at, bytes(buf[:at])
     at = rng.choice(_records(data)) + 1
-    value = rng.choice((rng.randrange(2**64), rng.randrange(2**32), rng.randrange(64),
-                        struct.unpack_from("<Q", buf, at)[0] + rng.randrange(-16, 17)))
+    value = rng.choice(
+        (
+            rng.randrange(2**64),
+            rng.randrange(2**32),
+            rng.randrange(64),
+            struct.unpack_from("<Q", buf, at)[0] + rng.randrange(-16, 17),
+        )
+    )
     struct.pack_into("<Q", buf, at, value % 2**64)
     return kind, at, bytes(buf)
 
@@ -70,6 +84,7 @@ def _run_entry(entry: str, path: str, work: str) -> int:
     """In the forked child: the entry point on `path`; its exit status."""
     from korvelquor_tools import RecordingError, read_recording
     from korvelquor_tools.cli import main
+
     if entry == "read_recording":
         try:
             read_recording(path)
@@ -106,6 +121,7 @@ def in_child(entry: str, path: str, work: str):
 
     def hung(*_):
         os.kill(pid, signal.SIGKILL)
+
     signal.signal(signal.SIGALRM, hung)
     signal.alarm(HANG_S)
     with os.fdopen(read_fd) as f:
@@ -127,8 +143,9 @@ def in_child(entry: str, path: str, work: str):
 def native_sweep(path: Path, flip_bytes: int):
     tool = ROOT / "build" / "bench" / "damaged_sweep"
     t = time.perf_counter()
-    result = subprocess.run([str(tool), str(path), str(flip_bytes), str(256 * 1024)],
-                            capture_output=True, text=True)
+    result = subprocess.run(
+        [str(tool), str(path), str(flip_bytes), str(256 * 1024)], capture_output=True, text=True
+    )
     return result.returncode, result.stdout, time.perf_counter() - t
 
 
@@ -142,6 +159,7 @@ def main():
 
     # Loaded once, before the children fork: each child then pays only for its reading.
     import matplotlib
+
     matplotlib.use("Agg")
     import matplotlib.pyplot  # noqa: F401
     import pyarrow.csv  # noqa: F401
@@ -149,6 +167,7 @@ def main():
     import korvelquor_tools.cli  # noqa: F401
     from korvelquor_tools import convert, export, plot, plot_recording, viewable  # noqa: F401
     import reader_bench
+
     report = {}
     with tempfile.TemporaryDirectory() as tmp:
         tmp = Path(tmp)
@@ -156,8 +175,10 @@ def main():
         reader_bench.make_recording(ten, 10, "zstd")
         if args.flip_bytes:
             code, out, seconds = native_sweep(ten, args.flip_bytes)
-            print(f"1. every bit of the first {args.flip_bytes} bytes of a 10 s recording "
-                  f"(zstd, {ten.stat().st_size} bytes), natively: exit {code}, {seconds:.0f} s")
+            print(
+                f"1. every bit of the first {args.flip_bytes} bytes of a 10 s recording "
+                f"(zstd, {ten.stat().st_size} bytes), natively: exit {code}, {seconds:.0f} s"
+            )
             print(out)
             report["flips"] = {"exit": code, "report": out, "seconds": seconds}
 
@@ -196,19 +217,35 @@ def main():
             ratio = peak / intact[compression, entry]
             worst = max(worst, ratio)
             if outcome not in ("ok", "refused") or ratio > 2:
-                findings.append({"case": i, "compression": compression, "damage": kind,
-                                 "at": at, "entry": entry, "outcome": outcome,
-                                 "memory": round(ratio, 2), "stderr": err[-2000:]})
+                findings.append(
+                    {
+                        "case": i,
+                        "compression": compression,
+                        "damage": kind,
+                        "at": at,
+                        "entry": entry,
+                        "outcome": outcome,
+                        "memory": round(ratio, 2),
+                        "stderr": err[-2000:],
+                    }
+                )
                 (tmp.parent / f"damaged-finding-{i}.mcap").write_bytes(data)
             if i % 100 == 99:
                 rate = (i + 1) / (time.perf_counter() - started)
-                print(f"\r2. {i + 1} of {args.cases} damaged files, {rate:.1f}/s, "
-                      f"{len(findings)} findings", end="", file=sys.stderr, flush=True)
+                print(
+                    f"\r2. {i + 1} of {args.cases} damaged files, {rate:.1f}/s, "
+                    f"{len(findings)} findings",
+                    end="",
+                    file=sys.stderr,
+                    flush=True,
+                )
         print(file=sys.stderr)
-        print(f"2. {args.cases} random damages (flip, cut, length) of 2 s recordings (zstd, "
-              f"lz4, none) through {', '.join(sorted(set(ENTRIES)))}: {counts}; "
-              f"peak memory at most {worst:.2f} x the intact file's; "
-              f"{len(findings)} findings")
+        print(
+            f"2. {args.cases} random damages (flip, cut, length) of 2 s recordings (zstd, "
+            f"lz4, none) through {', '.join(sorted(set(ENTRIES)))}: {counts}; "
+            f"peak memory at most {worst:.2f} x the intact file's; "
+            f"{len(findings)} findings"
+        )
         for f in findings[:20]:
             print("   ", {k: v for k, v in f.items() if k != "stderr"}, f["stderr"][-300:])
         report["random"] = {"counts": counts, "worst_memory": worst, "findings": findings}

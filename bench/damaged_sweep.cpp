@@ -76,7 +76,8 @@ int main(int argc, char** argv) {
   spdlog::set_level(spdlog::level::off);
   std::ifstream in(argv[1], std::ios::binary);
   const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
-  const std::size_t flips = std::min<std::size_t>(std::strtoull(argv[2], nullptr, 10), bytes.size());
+  const std::size_t flips =
+      std::min<std::size_t>(std::strtoull(argv[2], nullptr, 10), bytes.size());
   const std::uint64_t stop = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : UINT64_MAX;
   const int fd = ::memfd_create("recording", 0);
   if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
@@ -103,7 +104,8 @@ int main(int argc, char** argv) {
     }
   }
   std::fprintf(stderr, "\n");
-  std::printf("intact file: %s, %zu bytes, peak %ld KiB\n", intact.c_str(), bytes.size(), intact_kib);
+  std::printf("intact file: %s, %zu bytes, peak %ld KiB\n", intact.c_str(), bytes.size(),
+              intact_kib);
   for (const auto& [what, n] : outcomes) std::printf("%8ld  %s\n", n, what.c_str());
   std::printf("flips: %zu, peak %ld KiB (%.2f x the intact read)\n", flips * 8, PeakKiB(),
               static_cast<double>(PeakKiB()) / static_cast<double>(intact_kib));

@@ -61,12 +61,18 @@ def main():
 
     if args.json:
         report = {}
-        for name, schema in (("basic", ws.BASIC), ("extra", ws.EXTRA),
-                             ("plan_info", ws.RPC_REPLY), ("pt_states", ws.RPC_REPLY)):
+        for name, schema in (
+            ("basic", ws.BASIC),
+            ("extra", ws.EXTRA),
+            ("plan_info", ws.RPC_REPLY),
+            ("pt_states", ws.RPC_REPLY),
+        ):
             with open(os.path.join(args.directory, name + ".bin"), "rb") as f:
                 times = python_times_ns(f.read(), schema, args.iterations)
-            report[name] = {"median_ns": statistics.median(times),
-                            "p99_ns": times[int(len(times) * 0.99)]}
+            report[name] = {
+                "median_ns": statistics.median(times),
+                "p99_ns": times[int(len(times) * 0.99)],
+            }
         with open(args.json, "w", encoding="utf-8") as f:
             json.dump(report, f, indent=2)
         return 0
@@ -83,20 +89,26 @@ def main():
         return 0
 
     cpp = cpp_medians_ns(args.cpp_json)
-    print(f"{'message':<8} {'python median':>15} {'C++ decode':>12} {'ratio':>8}"
-          f" {'C++ stream path':>16}")
+    print(
+        f"{'message':<8} {'python median':>15} {'C++ decode':>12} {'ratio':>8}"
+        f" {'C++ stream path':>16}"
+    )
     ok = True
     for name in ("basic", "extra"):
         label = name.capitalize()
         decode = cpp[f"BM_Decode{label}"]
         path = cpp[f"BM_StreamPath{label}"]
         ratio = python[name] / decode
-        print(f"{name:<8} {python[name] / 1000:>12.1f} us {decode:>9.0f} ns {ratio:>7.0f}x"
-              f" {path:>13.0f} ns")
+        print(
+            f"{name:<8} {python[name] / 1000:>12.1f} us {decode:>9.0f} ns {ratio:>7.0f}x"
+            f" {path:>13.0f} ns"
+        )
         ok &= ratio >= MIN_SPEEDUP
     ok &= cpp["BM_DecodeBasic"] < MAX_BASIC_NS
-    print(f"targets: C++ at least {MIN_SPEEDUP:.0f}x faster than Python, basic decode under"
-          f" {MAX_BASIC_NS / 1000:.0f} us: {'met' if ok else 'MISSED'}")
+    print(
+        f"targets: C++ at least {MIN_SPEEDUP:.0f}x faster than Python, basic decode under"
+        f" {MAX_BASIC_NS / 1000:.0f} us: {'met' if ok else 'MISSED'}"
+    )
     return 0 if ok else 1
 
 

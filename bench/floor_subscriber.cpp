@@ -49,7 +49,8 @@ int main(int argc, char** argv) {
   const double cpu0 = CpuSeconds();
   const auto start = std::chrono::steady_clock::now();
   std::this_thread::sleep_for(std::chrono::duration<double>(window));
-  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double wall =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const double cpu = CpuSeconds() - cpu0;
   std::printf("{\"cpu_s\": %.4f, \"wall_s\": %.4f, \"basic_per_s\": %.1f, \"extra_per_s\": %.1f}\n",
               cpu, wall, (basic - basic0) / wall, (extra - extra0) / wall);

@@ -52,7 +52,8 @@ std::pair<double, double> Measure(const std::function<void()>& call, int calls =
   for (int i = 0; i < calls; ++i) {
     const auto start = std::chrono::steady_clock::now();
     call();
-    ns[i] = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
+    ns[i] =
+        std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
   }
   std::sort(ns.begin(), ns.end());
   return {ns[ns.size() / 2], ns[static_cast<std::size_t>(0.99 * (ns.size() - 1))]};
@@ -89,13 +90,23 @@ int main() {
   };
   const Row rows[] = {
       {"decode_basic",
-       [&] { sink<std::size_t> = zenoh::ext::deserialize<AllBasicStreamData>(basic_view).joint_data.q.size(); }},
+       [&] {
+         sink<std::size_t> =
+             zenoh::ext::deserialize<AllBasicStreamData>(basic_view).joint_data.q.size();
+       }},
       {"decode_extra",
-       [&] { sink<std::size_t> = zenoh::ext::deserialize<AllExtraStreamData>(extra_view).joint_data.q_d.size(); }},
+       [&] {
+         sink<std::size_t> =
+             zenoh::ext::deserialize<AllExtraStreamData>(extra_view).joint_data.q_d.size();
+       }},
       {"decode_plan_info",
-       [&] { sink<std::size_t> = zenoh::ext::deserialize<RPCReply>(plan_view).string_container.size(); }},
+       [&] {
+         sink<std::size_t> = zenoh::ext::deserialize<RPCReply>(plan_view).string_container.size();
+       }},
       {"decode_pt_states",
-       [&] { sink<std::size_t> = zenoh::ext::deserialize<RPCReply>(pt_view).string_container.size(); }},
+       [&] {
+         sink<std::size_t> = zenoh::ext::deserialize<RPCReply>(pt_view).string_container.size();
+       }},
       {"stream_path_basic", [&] { handler(sample); }},
       {"get_robot_states",
        [&] {
@@ -112,7 +123,8 @@ int main() {
          }
          std::lock_guard<std::mutex> lock(mutex);
          sink<std::size_t> =
-             Logged(AssembleRobotActions(stamp, extra, kTwoArmNames, kTwoArmStarts, kTwoArmDofs)).size();
+             Logged(AssembleRobotActions(stamp, extra, kTwoArmNames, kTwoArmStarts, kTwoArmDofs))
+                 .size();
        }},
   };
   std::printf("{");

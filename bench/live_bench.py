@@ -11,6 +11,7 @@ two-arm substitute (both streams at 1 kHz) in the private network:
     PYTHONPATH=build/python scripts/lib/robotnet exec host .venv/bin/python bench/live_bench.py
         [--seconds 20] [--json FILE]
 """
+
 import argparse
 import json
 import os
@@ -42,11 +43,27 @@ def cpu_seconds(pid: int) -> float:
 
 def run(serial, rate, seconds):
     env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join([str(ROOT / "tools")] +
-                                        [p for p in (env.get("PYTHONPATH"),) if p])
-    proc = subprocess.Popen([sys.executable, "-m", "korvelquor_tools", "live", "--serial",
-                             serial, "--port", "0", "--rate", rate],
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env)
+    env["PYTHONPATH"] = os.pathsep.join(
+        [str(ROOT / "tools")] + [p for p in (env.get("PYTHONPATH"),) if p]
+    )
+    proc = subprocess.Popen(
+        [
+            sys.executable,
+            "-m",
+            "korvelquor_tools",
+            "live",
+            "--serial",
+            serial,
+            "--port",
+            "0",
+            "--rate",
+            rate,
+        ],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+        env=env,
+    )
     try:
         for _ in range(20):  # the client's own log lines come first
             line = proc.stdout.readline()
@@ -55,9 +72,22 @@ def run(serial, rate, seconds):
         if " at ws://" not in line:
             sys.exit(f"live did not start: {line}{proc.communicate(timeout=30)}")
         url = line.split(" at ", 1)[1].split(": in Foxglove")[0]
-        client = subprocess.Popen(["node", "live_client.mjs", url, "--per", "10000000",
-                                   "--seconds", str(seconds + 2), "--no-data"], cwd=JS,
-                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        client = subprocess.Popen(
+            [
+                "node",
+                "live_client.mjs",
+                url,
+                "--per",
+                "10000000",
+                "--seconds",
+                str(seconds + 2),
+                "--no-data",
+            ],
+            cwd=JS,
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+            text=True,
+        )
         time.sleep(2.0)  # connected and subscribed; the window starts after it
         c0, w0 = cpu_seconds(proc.pid), time.monotonic()
         time.sleep(seconds)
@@ -69,13 +99,20 @@ def run(serial, rate, seconds):
         proc.send_signal(signal.SIGINT)
         proc.communicate(timeout=60)
     seen = json.loads(out)["messages"]
-    late = [int(m["wallNs"]) - int(m["logTime"])
-            for topic, msgs in seen.items() if topic.endswith(STAMPED) for m in msgs]
+    late = [
+        int(m["wallNs"]) - int(m["logTime"])
+        for topic, msgs in seen.items()
+        if topic.endswith(STAMPED)
+        for m in msgs
+    ]
     late = np.array(late, np.float64) / 1e6
-    return {"rate": "every sample" if rate == "full" else f"{rate}/s",
-            "cpu_share": (c1 - c0) / (w1 - w0), "messages": int(late.size),
-            "latency_p50_ms": float(np.percentile(late, 50)),
-            "latency_p99_ms": float(np.percentile(late, 99))}
+    return {
+        "rate": "every sample" if rate == "full" else f"{rate}/s",
+        "cpu_share": (c1 - c0) / (w1 - w0),
+        "messages": int(late.size),
+        "latency_p50_ms": float(np.percentile(late, 50)),
+        "latency_p99_ms": float(np.percentile(late, 99)),
+    }
 
 
 def main():
@@ -91,9 +128,11 @@ def main():
             print(f"live bridge, {rate} ...", file=sys.stderr, flush=True)
             runs.append(run(sim.serial, rate, args.seconds))
     for r in runs:
-        print(f"live, {r['rate']:>12} out: CPU {100 * r['cpu_share']:.1f} % of one core, "
-              f"latency p50 {r['latency_p50_ms']:.2f} ms p99 {r['latency_p99_ms']:.2f} ms "
-              f"({r['messages']} messages)")
+        print(
+            f"live, {r['rate']:>12} out: CPU {100 * r['cpu_share']:.1f} % of one core, "
+            f"latency p50 {r['latency_p50_ms']:.2f} ms p99 {r['latency_p99_ms']:.2f} ms "
+            f"({r['messages']} messages)"
+        )
     if args.json:
         args.json.parent.mkdir(parents=True, exist_ok=True)
         args.json.write_text(json.dumps({"runs": runs}, indent=2) + "\n")

@@ -20,6 +20,7 @@ repository root in the host namespace:
 Each measurement runs in a process of its own, one after the other, against the one
 substitute; the CPU figures are that process's user + system time over the window.
 """
+
 import argparse
 import json
 import os
@@ -53,8 +54,10 @@ def cpu_now():
 
 # --- children -----------------------------------------------------------------------------
 
+
 def child_accessors(serial, calls):
     import korvelquor
+
     client = korvelquor.Client(serial, verbose=False)
     time.sleep(0.5)
     result = {}
@@ -70,14 +73,17 @@ def child_accessors(serial, calls):
             fn()
             times.append(perf() - t)
         times.sort()
-        result[name] = {"median_us": statistics.median(times) / 1e3,
-                        "p90_us": times[int(len(times) * 0.9)] / 1e3,
-                        "p99_us": times[int(len(times) * 0.99)] / 1e3}
+        result[name] = {
+            "median_us": statistics.median(times) / 1e3,
+            "p90_us": times[int(len(times) * 0.9)] / 1e3,
+            "p99_us": times[int(len(times) * 0.99)] / 1e3,
+        }
     return result
 
 
 def child_cpu_korvelquor(serial, seconds):
     import korvelquor
+
     client = korvelquor.Client(serial, verbose=False)
     time.sleep(1.0)  # discovery and the first samples
     first = client.states()
@@ -117,11 +123,14 @@ def child_cpu_zenoh(serial, seconds, keep_every=False):
                 else:
                     kept[name] = [value]
                 counts[name] += 1
+
         return on_sample
 
     session = zenoh.open(zenoh.Config())
-    subs = [session.declare_subscriber(f"{key}/basic_stream_data", handler("basic", basic_type)),
-            session.declare_subscriber(f"{key}/extra_stream_data", handler("extra", extra_type))]
+    subs = [
+        session.declare_subscriber(f"{key}/basic_stream_data", handler("basic", basic_type)),
+        session.declare_subscriber(f"{key}/extra_stream_data", handler("extra", extra_type)),
+    ]
     time.sleep(1.0)
     with lock:
         before = dict(counts)
@@ -141,6 +150,7 @@ def child_cpu_capture(serial, seconds):
     """The client with a capture drained every 100 ms, as a logging program runs it."""
     import korvelquor
     import korvelquor_capture
+
     client = korvelquor.Client(serial, verbose=False)
     capture = korvelquor_capture.Capture(client)
     time.sleep(1.0)
@@ -152,8 +162,13 @@ def child_cpu_capture(serial, seconds):
         if time.monotonic() - start >= seconds:
             break
     cpu, wall = cpu_now() - start_cpu, time.monotonic() - start
-    return {"cpu_s": cpu, "wall_s": wall, "rows_per_s": rows / wall,
-            "dropped": capture.dropped, "rss_kib": rss_kib()}
+    return {
+        "cpu_s": cpu,
+        "wall_s": wall,
+        "rows_per_s": rows / wall,
+        "dropped": capture.dropped,
+        "rss_kib": rss_kib(),
+    }
 
 
 def child_cpu_zenoh_lists(serial, seconds):
@@ -164,6 +179,7 @@ def child_drain(serial, rounds):
     """drain() of 100 ms of both streams (about 100 + 100 samples), timed call by call."""
     import korvelquor
     import korvelquor_capture
+
     client = korvelquor.Client(serial, verbose=False)
     capture = korvelquor_capture.Capture(client)
     time.sleep(0.5)
@@ -176,8 +192,11 @@ def child_drain(serial, rounds):
         times.append(time.perf_counter_ns() - t)
         rows.append(batch.basic.rows + batch.extra.rows)
     times.sort()
-    return {"median_us": statistics.median(times) / 1e3,
-            "p99_us": times[int(len(times) * 0.99)] / 1e3, "median_rows": statistics.median(rows)}
+    return {
+        "median_us": statistics.median(times) / 1e3,
+        "p99_us": times[int(len(times) * 0.99)] / 1e3,
+        "median_rows": statistics.median(rows),
+    }
 
 
 def run_floor(serial, seconds):
@@ -185,24 +204,36 @@ def run_floor(serial, seconds):
     if not floor:
         return None
     from korvel_sim.serial import normalize_serial
-    out = subprocess.run([floor, normalize_serial(serial), str(seconds)], capture_output=True,
-                         text=True, timeout=120)
+
+    out = subprocess.run(
+        [floor, normalize_serial(serial), str(seconds)], capture_output=True, text=True, timeout=120
+    )
     if out.returncode != 0:
         raise SystemExit(f"floor subscriber failed:\n{out.stderr}")
     return json.loads(out.stdout.strip().splitlines()[-1])
 
 
-CHILDREN = {"accessors": child_accessors, "cpu-korvelquor": child_cpu_korvelquor,
-            "cpu-zenoh": child_cpu_zenoh, "cpu-capture": child_cpu_capture,
-            "cpu-zenoh-lists": child_cpu_zenoh_lists, "drain": child_drain}
+CHILDREN = {
+    "accessors": child_accessors,
+    "cpu-korvelquor": child_cpu_korvelquor,
+    "cpu-zenoh": child_cpu_zenoh,
+    "cpu-capture": child_cpu_capture,
+    "cpu-zenoh-lists": child_cpu_zenoh_lists,
+    "drain": child_drain,
+}
 
 
 # --- parent -------------------------------------------------------------------------------
 
+
 def run_child(kind, serial, amount):
-    out = subprocess.run([sys.executable, __file__, "--child", kind, "--serial", serial,
-                          "--amount", str(amount)], capture_output=True, text=True,
-                         timeout=600, env=dict(os.environ))
+    out = subprocess.run(
+        [sys.executable, __file__, "--child", kind, "--serial", serial, "--amount", str(amount)],
+        capture_output=True,
+        text=True,
+        timeout=600,
+        env=dict(os.environ),
+    )
     if out.returncode != 0:
         raise SystemExit(f"{kind} failed:\n{out.stdout}\n{out.stderr}")
     return json.loads(out.stdout.strip().splitlines()[-1])
@@ -225,11 +256,17 @@ def main():
         return 0
 
     from korvel_sim.testing import SimProcess
+
     with SimProcess(args.serial, layout="two-arm", rate=1000):
         accessors = run_child("accessors", args.serial, args.calls)
         drain = run_child("drain", args.serial, 200)
-        cpu = {"cpu-korvelquor": [], "cpu-zenoh": [], "cpu-capture": [], "cpu-zenoh-lists": [],
-               "cpu-floor": []}
+        cpu = {
+            "cpu-korvelquor": [],
+            "cpu-zenoh": [],
+            "cpu-capture": [],
+            "cpu-zenoh-lists": [],
+            "cpu-floor": [],
+        }
         for _ in range(args.rounds):
             for kind in cpu:  # alternating, so that drift in the machine's load hits all
                 if kind == "cpu-floor":
@@ -239,35 +276,62 @@ def main():
                 else:
                     cpu[kind].append(run_child(kind, args.serial, args.seconds))
 
-    print("korvelquor from Python, substitute two-arm at 1 kHz "
-          f"(median of {args.calls} calls each)")
+    print(
+        f"korvelquor from Python, substitute two-arm at 1 kHz (median of {args.calls} calls each)"
+    )
     print(f"  {'accessor':<10} {'median':>10} {'p90':>10}")
     for name, r in accessors.items():
         print(f"  {name + '()':<10} {r['median_us']:>8.2f}us {r['p90_us']:>8.2f}us")
-    share = {k: statistics.median(r["cpu_s"] / r["wall_s"] for r in runs)
-             for k, runs in cpu.items() if runs}
-    print(f"\nCPU receiving both streams at 1 kHz ({args.rounds} x {args.seconds:.0f} s windows, "
-          "median share of one core)")
+    share = {
+        k: statistics.median(r["cpu_s"] / r["wall_s"] for r in runs)
+        for k, runs in cpu.items()
+        if runs
+    }
+    print(
+        f"\nCPU receiving both streams at 1 kHz ({args.rounds} x {args.seconds:.0f} s windows, "
+        "median share of one core)"
+    )
     print(f"  korvelquor.Client                      {share['cpu-korvelquor'] * 100:6.1f} %")
     zrates = cpu["cpu-zenoh"][-1]["samples_per_s"]
-    print(f"  eclipse-zenoh + z_deserialize (Python) {share['cpu-zenoh'] * 100:6.1f} %"
-          f"   ({zrates['basic']:.0f} basic/s, {zrates['extra']:.0f} extra/s decoded)")
-    ratio = share["cpu-zenoh"] / share["cpu-korvelquor"] if share["cpu-korvelquor"] else float("inf")
+    print(
+        f"  eclipse-zenoh + z_deserialize (Python) {share['cpu-zenoh'] * 100:6.1f} %"
+        f"   ({zrates['basic']:.0f} basic/s, {zrates['extra']:.0f} extra/s decoded)"
+    )
+    ratio = (
+        share["cpu-zenoh"] / share["cpu-korvelquor"] if share["cpu-korvelquor"] else float("inf")
+    )
     print(f"  ratio plain Python / korvelquor         {ratio:6.1f} x")
     advanced = cpu["cpu-korvelquor"][-1]["stream_advanced_s"]
     print(f"  (korvelquor's cached stamp advanced {advanced:.2f} s over the last window)")
 
-    print(f"  korvelquor.Client + Capture, drained every 100 ms {share['cpu-capture'] * 100:6.1f} %")
-    print(f"  eclipse-zenoh + z_deserialize, every sample kept  {share['cpu-zenoh-lists'] * 100:6.1f} %")
+    print(
+        f"  korvelquor.Client + Capture, drained every 100 ms {share['cpu-capture'] * 100:6.1f} %"
+    )
+    print(
+        f"  eclipse-zenoh + z_deserialize, every sample kept  {share['cpu-zenoh-lists'] * 100:6.1f} %"
+    )
     if "cpu-floor" in share:
-        print(f"  bare subscriber on the transport (floor)          {share['cpu-floor'] * 100:6.1f} %")
-    print(f"\ndrain() of 100 ms of both streams: median {drain['median_us']:.0f} us, "
-          f"p99 {drain['p99_us']:.0f} us ({drain['median_rows']:.0f} rows)")
+        print(
+            f"  bare subscriber on the transport (floor)          {share['cpu-floor'] * 100:6.1f} %"
+        )
+    print(
+        f"\ndrain() of 100 ms of both streams: median {drain['median_us']:.0f} us, "
+        f"p99 {drain['p99_us']:.0f} us ({drain['median_rows']:.0f} rows)"
+    )
 
     args.out.mkdir(parents=True, exist_ok=True)
-    (args.out / "python_accessors.json").write_text(json.dumps(
-        {"accessors": accessors, "cpu": cpu, "cpu_share": share, "cpu_ratio": ratio,
-         "drain": drain}, indent=2))
+    (args.out / "python_accessors.json").write_text(
+        json.dumps(
+            {
+                "accessors": accessors,
+                "cpu": cpu,
+                "cpu_share": share,
+                "cpu_ratio": ratio,
+                "drain": drain,
+            },
+            indent=2,
+        )
+    )
     ok = accessors["states"]["median_us"] < STATES_TARGET_US
     print(f"\nstates() median {'meets' if ok else 'MISSES'} the {STATES_TARGET_US:.0f} us target")
     return 0 if ok else 1

@@ -4,6 +4,7 @@ tool's Python reader, one Python object per sample, payloads joined in Python, t
 korvelquor_capture.decode_recording), and the tables built as they were then (one copied
 array per column, a DataFrame per block, pandas concatenating them). Kept here only to be
 measured against; the decoder's column builder behind decode_recording is today's."""
+
 from __future__ import annotations
 
 from typing import Callable, Iterator, Optional, Tuple
@@ -47,13 +48,15 @@ class _Pending:
         sizes = np.fromiter((len(p) for p in self.payloads), np.uint64, len(self.payloads))
         offsets = np.zeros(len(sizes) + 1, np.uint64)
         np.cumsum(sizes, out=offsets[1:])
-        block = dict(data=np.frombuffer(b"".join(self.payloads), np.uint8), offsets=offsets,
-                     seq=np.array(self.seq, np.uint64),
-                     receive_time_ns=np.array(self.log_time, np.int64))
+        block = dict(
+            data=np.frombuffer(b"".join(self.payloads), np.uint8),
+            offsets=offsets,
+            seq=np.array(self.seq, np.uint64),
+            receive_time_ns=np.array(self.log_time, np.int64),
+        )
         if robot_time is not None:
             block["robot_time"] = robot_time
-        self.payloads, self.seq, self.log_time, self.publish, self.basic_before = \
-            [], [], [], [], []
+        self.payloads, self.seq, self.log_time, self.publish, self.basic_before = [], [], [], [], []
         return block
 
 
@@ -94,9 +97,12 @@ class _BasicStamps:
             self.seq, self.stamp = self.seq[:0], self.stamp[:0]
 
 
-def decoded_blocks(rec: Recording, streams=ff.STREAMS, block_rows: int = BLOCK_ROWS,
-                   progress: Optional[Callable[[int], None]] = None
-                   ) -> Iterator[Tuple[str, object, dict]]:
+def decoded_blocks(
+    rec: Recording,
+    streams=ff.STREAMS,
+    block_rows: int = BLOCK_ROWS,
+    progress: Optional[Callable[[int], None]] = None,
+) -> Iterator[Tuple[str, object, dict]]:
     """(stream, batch, block) for every block of samples, in file order per stream (at least
     one block per stream, empty if it has no samples); block is the arrays the batch was
     decoded from (seq, receive_time_ns, ...). `progress` is called with the number of samples
@@ -160,6 +166,7 @@ def decoded_blocks(rec: Recording, streams=ff.STREAMS, block_rows: int = BLOCK_R
 def _columns(stream: str, batch, buffer=None):
     """A batch's table as the tools built it before: one copied 1-D array per column."""
     from korvelquor_tools import tables as tb
+
     out = {}
     stamp = batch.robot_time
     out["seq"] = np.array(batch.seq)
@@ -196,8 +203,10 @@ def read_recording(path, streams=ff.STREAMS):
         for stream, batch, block in decoded_blocks(rec, streams):
             parts[stream].append(frame(_columns(stream, batch)))
             bad.append(frame(undecodable_columns(stream, batch, block)))
-        return {s: pd.concat(parts[s], ignore_index=True) if len(parts[s]) > 1 else parts[s][0]
-                for s in streams}
+        return {
+            s: pd.concat(parts[s], ignore_index=True) if len(parts[s]) > 1 else parts[s][0]
+            for s in streams
+        }
 
 
 def patch_export(ex):
@@ -208,4 +217,5 @@ def patch_export(ex):
 
     def restore():
         ex.decoded_blocks, ex.columns = saved
+
     return restore

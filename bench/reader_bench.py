@@ -14,6 +14,7 @@ so no namespace is needed:
         [--repeat 3]          runs of each reading; the median is reported
         [--json FILE]         also write the figures as JSON
 """
+
 import argparse
 import json
 import statistics
@@ -42,12 +43,16 @@ class _Raw(SimpleNamespace):
 
 def _layout():
     from korvel_sim.layouts import LAYOUTS
+
     lay = LAYOUTS["two-arm"]
     names = {0: "ALL", 2: "ARMS", 3: "ARM_1", 4: "ARM_2", 5: "EXT_AXIS"}
-    return {"serial": "KQ-BENCH-1", "joint_count": lay.joints,
-            "group_names": {g.index: names[g.index] for g in lay.groups},
-            "start_ids": {g.index: g.start for g in lay.groups},
-            "dofs": {g.index: g.dof for g in lay.groups}}
+    return {
+        "serial": "KQ-BENCH-1",
+        "joint_count": lay.joints,
+        "group_names": {g.index: names[g.index] for g in lay.groups},
+        "start_ids": {g.index: g.start for g in lay.groups},
+        "dofs": {g.index: g.dof for g in lay.groups},
+    }
 
 
 def make_recording(path: Path, seconds: float, compression: str = "zstd"):
@@ -60,15 +65,24 @@ def make_recording(path: Path, seconds: float, compression: str = "zstd"):
 
     model = RobotModel(LAYOUTS["two-arm"])
     t0 = 1_700_000_000_000_000_000
-    pairs = [model.messages(k / 1000, (1_700_000_000 + k // 1000, (k % 1000) * 1_000_000))
-             for k in range(DISTINCT)]
+    pairs = [
+        model.messages(k / 1000, (1_700_000_000 + k // 1000, (k % 1000) * 1_000_000))
+        for k in range(DISTINCT)
+    ]
     payloads = {"basic": [encode(b) for b, _ in pairs], "extra": [encode(e) for _, e in pairs]}
     layout = _layout()
     w = RecordingWriter(path, compression=compression)
-    w.start(layout["serial"], {
-        ff.META_RECORDING: {"format_version": ff.FORMAT_VERSION,
-                            "protocol_version": ff.PROTOCOL_VERSION, "serial": layout["serial"]},
-        ff.META_LAYOUT: ff.layout_to_metadata(layout)})
+    w.start(
+        layout["serial"],
+        {
+            ff.META_RECORDING: {
+                "format_version": ff.FORMAT_VERSION,
+                "protocol_version": ff.PROTOCOL_VERSION,
+                "serial": layout["serial"],
+            },
+            ff.META_LAYOUT: ff.layout_to_metadata(layout),
+        },
+    )
     total, step = int(seconds * 1000), 10_000
     for first in range(0, total, step):
         ks = np.arange(first, min(total, first + step))
@@ -79,10 +93,17 @@ def make_recording(path: Path, seconds: float, compression: str = "zstd"):
             np.cumsum([len(p) for p in chosen], out=offsets[1:])
             receive = t0 + ks.astype(np.int64) * 1_000_000 + shift
             stamp = np.stack([1_700_000_000 + ks // 1000, (ks % 1000) * 1_000_000], 1)
-            return SimpleNamespace(raw=_Raw(
-                seq=ks.astype(np.uint64), receive_time_ns=receive, receive_mono_ns=receive,
-                offsets=offsets, robot_time=stamp.astype(np.int32),
-                data=np.frombuffer(b"".join(chosen), np.uint8)))
+            return SimpleNamespace(
+                raw=_Raw(
+                    seq=ks.astype(np.uint64),
+                    receive_time_ns=receive,
+                    receive_mono_ns=receive,
+                    offsets=offsets,
+                    robot_time=stamp.astype(np.int32),
+                    data=np.frombuffer(b"".join(chosen), np.uint8),
+                )
+            )
+
         w.add(SimpleNamespace(basic=rows("basic", 0), extra=rows("extra", 300_000)))
         w.flush()
     w.finish({"stopped_by": "bench"})
@@ -99,8 +120,8 @@ def speeds(path: Path, samples: int, work: Path, anchor: bool, repeat: int):
     """read_recording and export to Parquet, samples per second (median of `repeat` runs)."""
     import korvelquor_tools.export as ex
     import python_reader_anchor
-    read = python_reader_anchor.read_recording if anchor else (
-        lambda p: vars(ex.read_recording(p)))
+
+    read = python_reader_anchor.read_recording if anchor else (lambda p: vars(ex.read_recording(p)))
     frames, parquet = [], []
     for _ in range(repeat):
         tables, dt = _timed(lambda: read(path))
@@ -115,9 +136,12 @@ def speeds(path: Path, samples: int, work: Path, anchor: bool, repeat: int):
     finally:
         restore()
     # The median of the runs: on a machine shared with other work single runs scatter widely.
-    return {"dataframes_samples_per_s": statistics.median(frames),
-            "parquet_samples_per_s": statistics.median(parquet),
-            "dataframes_runs": frames, "parquet_runs": parquet}
+    return {
+        "dataframes_samples_per_s": statistics.median(frames),
+        "parquet_samples_per_s": statistics.median(parquet),
+        "dataframes_runs": frames,
+        "parquet_runs": parquet,
+    }
 
 
 PEAK = """
@@ -136,9 +160,12 @@ print(rows, peak * 1024)
 
 
 def read_peak(path: Path):
-    out = subprocess.run([sys.executable, "-c", PEAK.format(tools=str(ROOT / "tools"),
-                                                               path=str(path))],
-                         capture_output=True, text=True, check=True).stdout.split()
+    out = subprocess.run(
+        [sys.executable, "-c", PEAK.format(tools=str(ROOT / "tools"), path=str(path))],
+        capture_output=True,
+        text=True,
+        check=True,
+    ).stdout.split()
     return int(out[0]), int(out[1])
 
 
@@ -167,16 +194,21 @@ def main():
             n = make_recording(long, seconds)
             rows, peak = read_peak(long)
             assert rows == n, (rows, n)
-            figures["memory"].append({"seconds": seconds, "samples": n,
-                                      "bytes": long.stat().st_size, "peak_rss": peak})
+            figures["memory"].append(
+                {"seconds": seconds, "samples": n, "bytes": long.stat().st_size, "peak_rss": peak}
+            )
             long.unlink()
     for name in ("python", "native"):
         f = figures[name]
-        print(f"{name:7s} read_recording {f['dataframes_samples_per_s']:>10.0f} samples/s   "
-              f"export parquet {f['parquet_samples_per_s']:>10.0f} samples/s")
+        print(
+            f"{name:7s} read_recording {f['dataframes_samples_per_s']:>10.0f} samples/s   "
+            f"export parquet {f['parquet_samples_per_s']:>10.0f} samples/s"
+        )
     for m in figures["memory"]:
-        print(f"native read of {m['seconds']:.0f} s ({m['samples']} samples, "
-              f"{m['bytes'] / 1e6:.0f} MB): peak RSS {m['peak_rss'] / 2**20:.0f} MiB")
+        print(
+            f"native read of {m['seconds']:.0f} s ({m['samples']} samples, "
+            f"{m['bytes'] / 1e6:.0f} MB): peak RSS {m['peak_rss'] / 2**20:.0f} MiB"
+        )
     if args.json:
         args.json.write_text(json.dumps(figures, indent=1))
 

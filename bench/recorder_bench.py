@@ -29,6 +29,7 @@ repository root in the host namespace:
 
 Files go to a temporary folder that is removed at the end (--keep DIR keeps them there).
 """
+
 import argparse
 import json
 import os
@@ -59,13 +60,15 @@ def cpu_seconds(pid: int) -> float:
 
 def env():
     e = dict(os.environ)
-    e["PYTHONPATH"] = os.pathsep.join([str(ROOT / "tools")] +
-                                      [p for p in (e.get("PYTHONPATH"),) if p])
+    e["PYTHONPATH"] = os.pathsep.join(
+        [str(ROOT / "tools")] + [p for p in (e.get("PYTHONPATH"),) if p]
+    )
     return e
 
 
-CPP_RECORDER = Path(os.environ.get("KQ_RECORD_EXAMPLE",
-                                    ROOT / "build/tests/tools/kq_example_record"))
+CPP_RECORDER = Path(
+    os.environ.get("KQ_RECORD_EXAMPLE", ROOT / "build/tests/tools/kq_example_record")
+)
 # A process that captures as the recorder does and writes nothing: the recorder's floor.
 CAPTURE_ONLY = """
 import signal, sys, time
@@ -85,10 +88,20 @@ def start_recorder(serial, out, extra=()):
     if extra and extra[0] == "cpp":
         command = [str(CPP_RECORDER), serial, str(out)]
     else:
-        command = [sys.executable, "-m", "korvelquor_tools", "record", "--serial", serial,
-                   "--out", str(out), *extra]
-    return subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                            env=env())
+        command = [
+            sys.executable,
+            "-m",
+            "korvelquor_tools",
+            "record",
+            "--serial",
+            serial,
+            "--out",
+            str(out),
+            *extra,
+        ]
+    return subprocess.Popen(
+        command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env()
+    )
 
 
 def wait_started(proc):
@@ -115,8 +128,13 @@ def published(control):
 
 def capture_window(serial, control, seconds):
     """CPU share of a process that only captures, over `seconds` of both streams."""
-    proc = subprocess.Popen([sys.executable, "-c", CAPTURE_ONLY, serial],
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env())
+    proc = subprocess.Popen(
+        [sys.executable, "-c", CAPTURE_ONLY, serial],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+        env=env(),
+    )
     wait_started(proc)
     time.sleep(2.0)  # warm-up, as for the recorder
     c0, w0 = cpu_seconds(proc.pid), time.monotonic()
@@ -183,6 +201,7 @@ def writer_cost(path, work):
     recording's raw samples in drained-batch shape: 100 samples per stream per call, a
     flush every 10 calls, as the recorder writes at 1 kHz."""
     import korvelquor_capture as kc
+
     samples, _ = file_samples(path)
     payloads = {"basic": [], "extra": []}
     with open_recording(path) as rec:
@@ -196,10 +215,16 @@ def writer_cost(path, work):
         data, times = payloads[stream], np.asarray(samples[stream][0], np.int64)
         parts = []
         for i in range(0, len(data), 100):
-            chunk = data[i:i + 100]
-            t = times[i:i + 100]
-            parts.append((np.full(len(chunk), channel, np.uint16), t.astype(np.uint64),
-                          np.arange(len(chunk), dtype=np.uint32), chunk))
+            chunk = data[i : i + 100]
+            t = times[i : i + 100]
+            parts.append(
+                (
+                    np.full(len(chunk), channel, np.uint16),
+                    t.astype(np.uint64),
+                    np.arange(len(chunk), dtype=np.uint32),
+                    chunk,
+                )
+            )
         batches.append(parts)
     # Each drained pair merged by time beforehand, as the recorder's writer merges it.
     calls = []
@@ -212,9 +237,16 @@ def writer_cost(path, work):
         chunk = [chunk[i] for i in order]
         offsets = np.zeros(len(chunk) + 1, np.uint64)
         np.cumsum([len(d) for d in chunk], out=offsets[1:])
-        calls.append(dict(channel=channel[order], log_ns=t[order], publish_ns=t[order],
-                          sequence=seq[order], offsets=offsets,
-                          data=np.frombuffer(b"".join(chunk), np.uint8)))
+        calls.append(
+            dict(
+                channel=channel[order],
+                log_ns=t[order],
+                publish_ns=t[order],
+                sequence=seq[order],
+                offsets=offsets,
+                data=np.frombuffer(b"".join(chunk), np.uint8),
+            )
+        )
     n = sum(len(p) for p in payloads.values())
     t0 = time.process_time()
     for k, columns in enumerate(calls):
@@ -228,6 +260,7 @@ def writer_cost(path, work):
 
 def export_speed(path, work, in_memory):
     from korvelquor_tools.export import export, read_recording
+
     out = {}
     t = time.perf_counter()
     result = export(path, "parquet", work / "export")
@@ -266,9 +299,13 @@ def replay_timing(path, work, seconds, original):
         # Consecutive samples of the original that both came through the replay.
         errors.append(np.diff(a[:, 1]) - np.diff(a[:, 0]))
     err = np.abs(np.concatenate(errors)) / 1e3
-    return {"intervals": int(err.size), "p50_us": float(np.percentile(err, 50)),
-            "p99_us": float(np.percentile(err, 99)), "max_us": float(err.max()),
-            "at_publisher": at_publisher}
+    return {
+        "intervals": int(err.size),
+        "p50_us": float(np.percentile(err, 50)),
+        "p99_us": float(np.percentile(err, 99)),
+        "max_us": float(err.max()),
+        "at_publisher": at_publisher,
+    }
 
 
 def main():
@@ -291,20 +328,23 @@ def main():
     try:
         # Lossless: the substitute blocks rather than drop a sample on a congested link, so
         # that a sample missing from the file is the recorder's loss, not the publisher's.
-        with SimProcess(f"KQ BENCHREC-{os.getpid()}", layout="two-arm", rate=1000,
-                        args=["--lossless"]) as sim:
+        with SimProcess(
+            f"KQ BENCHREC-{os.getpid()}", layout="two-arm", rate=1000, args=["--lossless"]
+        ) as sim:
             report(f"recording {seconds:.0f} s of the two-arm substitute at 1 kHz ...")
             rec, samples = record_window(sim.serial, sim.control(), path, seconds, report)
             report(f"recording {seconds:.0f} s again without the decoded channels ...")
-            raw, _ = record_window(sim.serial, sim.control(), work / "raw.mcap", seconds,
-                                   report, ["--no-view"])
+            raw, _ = record_window(
+                sim.serial, sim.control(), work / "raw.mcap", seconds, report, ["--no-view"]
+            )
             report(f"capturing {seconds:.0f} s without writing ...")
             cap = capture_window(sim.serial, sim.control(), seconds)
             cpp = None
             if CPP_RECORDER.exists():
                 report(f"recording {seconds:.0f} s with the C++ Recorder ...")
-                cpp, _ = record_window(sim.serial, sim.control(), work / "cpp.mcap", seconds,
-                                       report, ["cpp"])
+                cpp, _ = record_window(
+                    sim.serial, sim.control(), work / "cpp.mcap", seconds, report, ["cpp"]
+                )
         report("the writer alone ...")
         wcost = writer_cost(work / "raw.mcap", work)
         report("export ...")
@@ -315,36 +355,56 @@ def main():
         if args.keep is None:
             shutil.rmtree(work, ignore_errors=True)
 
-    figures = {"record": rec, "record_raw": raw, "capture": cap, "writer": wcost,
-               "export": exp, "replay": rep}
+    figures = {
+        "record": rec,
+        "record_raw": raw,
+        "capture": cap,
+        "writer": wcost,
+        "export": exp,
+        "replay": rep,
+    }
     if cpp is not None:
         figures["record_cpp"] = cpp
     print(f"recorder, two-arm substitute, both streams at 1 kHz, {rec['seconds']:.0f} s:")
     print(f"  CPU of the recorder process   {100 * rec['cpu_share']:.1f} % of one core")
     print(f"  on disk                       {rec['bytes_per_minute'] / 1e6:.1f} MB per minute")
-    print(f"  without the decoded channels  {100 * raw['cpu_share']:.1f} % of one core, "
-          f"{raw['bytes_per_minute'] / 1e6:.1f} MB per minute")
-    print(f"  capture alone (no writing)    {100 * cap['cpu_share']:.1f} % of one core: "
-          f"--no-view costs {100 * (raw['cpu_share'] - cap['cpu_share']):+.1f} points "
-          f"(target +1.0 at most)")
+    print(
+        f"  without the decoded channels  {100 * raw['cpu_share']:.1f} % of one core, "
+        f"{raw['bytes_per_minute'] / 1e6:.1f} MB per minute"
+    )
+    print(
+        f"  capture alone (no writing)    {100 * cap['cpu_share']:.1f} % of one core: "
+        f"--no-view costs {100 * (raw['cpu_share'] - cap['cpu_share']):+.1f} points "
+        f"(target +1.0 at most)"
+    )
     if cpp is not None:
-        print(f"  C++ Recorder (example)        {100 * cpp['cpu_share']:.1f} % of one core "
-              f"({100 * (cpp['cpu_share'] - cap['cpu_share']):+.1f} points), "
-              f"{cpp['bytes_per_minute'] / 1e6:.1f} MB per minute")
-    print(f"  the native writer alone       {wcost['us_per_sample']:.2f} us a sample: "
-          f"{100 * wcost['cpu_share_2khz']:.2f} % of one core at both streams' 2000 samples/s")
+        print(
+            f"  C++ Recorder (example)        {100 * cpp['cpu_share']:.1f} % of one core "
+            f"({100 * (cpp['cpu_share'] - cap['cpu_share']):+.1f} points), "
+            f"{cpp['bytes_per_minute'] / 1e6:.1f} MB per minute"
+        )
+    print(
+        f"  the native writer alone       {wcost['us_per_sample']:.2f} us a sample: "
+        f"{100 * wcost['cpu_share_2khz']:.2f} % of one core at both streams' 2000 samples/s"
+    )
     for s in ("basic", "extra"):
-        print(f"  {s:5} published {rec['published'][s]:8d}  in the file {rec['recorded'][s]:8d}"
-              f"  lost {rec['lost'][s]}  dropped by the buffer {rec['dropped'][s]}")
+        print(
+            f"  {s:5} published {rec['published'][s]:8d}  in the file {rec['recorded'][s]:8d}"
+            f"  lost {rec['lost'][s]}  dropped by the buffer {rec['dropped'][s]}"
+        )
     print(f"export of {exp['samples']} samples:")
     print(f"  to Parquet                    {exp['parquet_samples_per_s']:.0f} samples/s")
     if "dataframes_samples_per_s" in exp:
         print(f"  into DataFrames               {exp['dataframes_samples_per_s']:.0f} samples/s")
-    print(f"replay timing over {rep['intervals']} intervals: |interval error| "
-          f"p50 {rep['p50_us']:.0f} us, p99 {rep['p99_us']:.0f} us, max {rep['max_us']:.0f} us")
+    print(
+        f"replay timing over {rep['intervals']} intervals: |interval error| "
+        f"p50 {rep['p50_us']:.0f} us, p99 {rep['p99_us']:.0f} us, max {rep['max_us']:.0f} us"
+    )
     pub = rep["at_publisher"]
-    print(f"  at the replaying substitute (before the network): p50 {pub['p50']:.0f} us, "
-          f"p99 {pub['p99']:.0f} us over {pub['intervals']} intervals")
+    print(
+        f"  at the replaying substitute (before the network): p50 {pub['p50']:.0f} us, "
+        f"p99 {pub['p99']:.0f} us over {pub['intervals']} intervals"
+    )
     if args.json:
         args.json.parent.mkdir(parents=True, exist_ok=True)
         args.json.write_text(json.dumps(figures, indent=2) + "\n")

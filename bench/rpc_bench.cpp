@@ -61,8 +61,11 @@ int main(int argc, char** argv) {
     us.push_back(std::chrono::duration<double, std::micro>(end - start).count());
   }
   std::sort(us.begin(), us.end());
-  auto pct = [&](double p) { return us.empty() ? 0.0 : us[static_cast<std::size_t>(p * (us.size() - 1))]; };
-  std::printf("{\"calls\": %zu, \"failures\": %d, \"p50_us\": %.1f, \"p99_us\": %.1f, \"max_us\": %.1f}\n",
-              us.size(), failures, pct(0.50), pct(0.99), us.empty() ? 0.0 : us.back());
+  auto pct = [&](double p) {
+    return us.empty() ? 0.0 : us[static_cast<std::size_t>(p * (us.size() - 1))];
+  };
+  std::printf(
+      "{\"calls\": %zu, \"failures\": %d, \"p50_us\": %.1f, \"p99_us\": %.1f, \"max_us\": %.1f}\n",
+      us.size(), failures, pct(0.50), pct(0.99), us.empty() ? 0.0 : us.back());
   return failures == 0 ? 0 : 1;
 }

@@ -3,6 +3,7 @@ against the same robot, p50/p99 over N calls, printed as one JSON object.
 
     rpc_py.py SERIAL [CALLS]
 """
+
 import json
 import sys
 import time
@@ -19,9 +20,11 @@ def main() -> int:
     key = f"korvel/robot/{serial}/rpc"
     payload = wire.encode(RPCRequest(request_id=1, joint_groups=[]))
     with zenoh.open(zenoh.Config()) as session:
+
         def call() -> bool:
-            replies = session.get(key, payload=payload, timeout=2.0,
-                                  encoding=zenoh.Encoding.ZENOH_SERIALIZED)
+            replies = session.get(
+                key, payload=payload, timeout=2.0, encoding=zenoh.Encoding.ZENOH_SERIALIZED
+            )
             got = [r for r in replies if r.ok is not None]
             return bool(got) and len(got[0].ok.payload.to_bytes()) > 0
 
@@ -45,8 +48,17 @@ def main() -> int:
                 failures += 1
     times.sort()
     pct = lambda p: times[int(p * (len(times) - 1))] if times else 0.0
-    print(json.dumps({"calls": len(times), "failures": failures, "p50_us": round(pct(0.5), 1),
-                      "p99_us": round(pct(0.99), 1), "max_us": round(times[-1], 1) if times else 0}))
+    print(
+        json.dumps(
+            {
+                "calls": len(times),
+                "failures": failures,
+                "p50_us": round(pct(0.5), 1),
+                "p99_us": round(pct(0.99), 1),
+                "max_us": round(times[-1], 1) if times else 0,
+            }
+        )
+    )
     return 0 if failures == 0 else 1
 
 

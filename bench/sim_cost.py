@@ -10,6 +10,7 @@ from /proc over the measuring window. The target is under half of one core. It a
 the median time to build and encode one message of each stream, beside the same encoding
 done by zenoh.ext.z_serialize as the anchor.
 """
+
 import argparse
 import os
 import statistics
@@ -49,14 +50,36 @@ def typed_basic(m):
     F, U16 = ze.Float32, ze.UInt16
     fl = lambda vs: [F(v) for v in vs]  # noqa: E731
     j = m.joint_data
-    joint = tuple(fl(getattr(j, n)) for n in ("q", "theta", "dq", "dtheta", "tau", "tau_dot",
-                                               "tau_ext", "tau_interact", "temperature"))
+    joint = tuple(
+        fl(getattr(j, n))
+        for n in (
+            "q",
+            "theta",
+            "dq",
+            "dtheta",
+            "tau",
+            "tau_dot",
+            "tau_ext",
+            "tau_interact",
+            "temperature",
+        )
+    )
     joint += ([fl(v) for v in j.contact_forces], [fl(v) for v in j.contact_positions])
     carts = [tuple(fl(v) for v in vars(c).values()) for c in m.cartesian_data]
-    return (U16(m.system_state), ze.Int16(m.safety_board_state), m.estop_released,
-            m.enabling_device_on, m.safety_inputs, m.digital_inputs, m.digital_outputs,
-            [U16(g) for g in m.joint_group_indices], joint, carts, ze.Int32(m.timestamp[0]),
-            ze.UInt32(m.timestamp[1]))
+    return (
+        U16(m.system_state),
+        ze.Int16(m.safety_board_state),
+        m.estop_released,
+        m.enabling_device_on,
+        m.safety_inputs,
+        m.digital_inputs,
+        m.digital_outputs,
+        [U16(g) for g in m.joint_group_indices],
+        joint,
+        carts,
+        ze.Int32(m.timestamp[0]),
+        ze.UInt32(m.timestamp[1]),
+    )
 
 
 def main():
@@ -71,9 +94,13 @@ def main():
     tb = typed_basic(basic)
     print(f"per message, median of 2000 ({args.layout}):")
     print(f"  build both messages        {median_us(lambda: model.messages(1.0, (0, 0))):8.1f} us")
-    print(f"  encode basic ({len(encode(basic))} B)     {median_us(lambda: encode(basic)):8.1f} us"
-          f"   anchor z_serialize {median_us(lambda: ze.z_serialize(tb), 300):8.1f} us")
-    print(f"  encode extra ({len(encode(extra))} B)      {median_us(lambda: encode(extra)):8.1f} us")
+    print(
+        f"  encode basic ({len(encode(basic))} B)     {median_us(lambda: encode(basic)):8.1f} us"
+        f"   anchor z_serialize {median_us(lambda: ze.z_serialize(tb), 300):8.1f} us"
+    )
+    print(
+        f"  encode extra ({len(encode(extra))} B)      {median_us(lambda: encode(extra)):8.1f} us"
+    )
 
     serial = f"KQ BENCH-{os.getpid()}"
     key = f"korvel/robot/{normalize_serial(serial)}/"
@@ -83,10 +110,13 @@ def main():
     def counter(name):
         def on_sample(_sample):
             counts[name] += 1
+
         return on_sample
 
-    subs = [session.declare_subscriber(key + "basic_stream_data", counter("basic")),
-            session.declare_subscriber(key + "extra_stream_data", counter("extra"))]
+    subs = [
+        session.declare_subscriber(key + "basic_stream_data", counter("basic")),
+        session.declare_subscriber(key + "extra_stream_data", counter("extra")),
+    ]
     with SimProcess(serial, layout=args.layout, rate=args.rate) as sim:
         time.sleep(2.0)  # discovery and warm-up
         c0, w0, n0 = cpu_seconds(sim.pid), time.monotonic(), dict(counts)
@@ -99,8 +129,10 @@ def main():
     share = (c1 - c0) / wall
     print(f"substitute, {args.layout}, {args.rate:g} Hz, both streams, over {wall:.1f} s:")
     print(f"  CPU {c1 - c0:.2f} s = {100 * share:.1f} % of one core (target < 50 %)")
-    print(f"  received basic {(n1['basic'] - n0['basic']) / wall:.0f}/s, "
-          f"extra {(n1['extra'] - n0['extra']) / wall:.0f}/s")
+    print(
+        f"  received basic {(n1['basic'] - n0['basic']) / wall:.0f}/s, "
+        f"extra {(n1['extra'] - n0['extra']) / wall:.0f}/s"
+    )
     return 0 if share < 0.5 else 1
 
 

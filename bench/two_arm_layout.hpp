@@ -8,9 +8,11 @@ namespace korvel::bench {
 
 using korvel::quor::JointGroup;
 
-inline const quor_impl::GroupNames kTwoArmNames{
-    {JointGroup::ALL, "ALL"},     {JointGroup::ARMS, "ARMS"},         {JointGroup::ARM_1, "ARM_1"},
-    {JointGroup::ARM_2, "ARM_2"}, {JointGroup::EXT_AXIS, "EXT_AXIS"}};
+inline const quor_impl::GroupNames kTwoArmNames{{JointGroup::ALL, "ALL"},
+                                                {JointGroup::ARMS, "ARMS"},
+                                                {JointGroup::ARM_1, "ARM_1"},
+                                                {JointGroup::ARM_2, "ARM_2"},
+                                                {JointGroup::EXT_AXIS, "EXT_AXIS"}};
 inline const quor_impl::StartIds kTwoArmStarts{{JointGroup::ALL, 0},
                                                {JointGroup::ARMS, 0},
                                                {JointGroup::ARM_1, 0},

@@ -20,7 +20,8 @@ void GiveBackHuge(CapturedSample<Message>& s) {
   if (s.payload.capacity() > zenoh_msgs::quor_msg::kKeptStorageBytes) s.payload = {};
 }
 
-constexpr const char* kClientGone = "[korvel::quor::Capture] The client of this capture has been destroyed";
+constexpr const char* kClientGone =
+    "[korvel::quor::Capture] The client of this capture has been destroyed";
 constexpr const char* kClosed = "[korvel::quor::Capture] The capture is closed";
 }  // namespace
 
@@ -128,7 +129,13 @@ quor::CaptureBatch CaptureCore::Drain() {
     // Only what is there now: a stream that keeps delivering cannot keep the reader here.
     RingTake basic_take(basic.ring, basic.taken);
     RingTake extra_take(extra.ring, extra.taken);
-    TakeInChunks(kChunk, [&] { lock.unlock(); lock.lock(); }, basic_take, extra_take);
+    TakeInChunks(
+        kChunk,
+        [&] {
+          lock.unlock();
+          lock.lock();
+        },
+        basic_take, extra_take);
     basic.used = basic_take.used();
     extra.used = extra_take.used();
     layout_.extra_joint_count = extra_joint_count_;
@@ -160,7 +167,8 @@ namespace korvel::quor {
 
 Capture::Capture(const Client& client, CaptureOptions options) : options_(options) {
   if (options_.capacity == 0) {
-    throw std::invalid_argument("[korvel::quor::Capture] capacity must be at least 1 sample, got 0");
+    throw std::invalid_argument(
+        "[korvel::quor::Capture] capacity must be at least 1 sample, got 0");
   }
   if (options_.max_bytes == 0) {
     throw std::invalid_argument("[korvel::quor::Capture] max_bytes must be at least 1, got 0");

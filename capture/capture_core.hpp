@@ -22,8 +22,8 @@ namespace korvel::quor_impl {
 class CaptureCore : public StreamSink {
  public:
   // `columns` false: drains give only the raw samples (CaptureOptions::columns).
-  CaptureCore(ClientLayout layout, std::size_t capacity, bool keep_payloads,
-              std::size_t max_bytes, bool columns = true);
+  CaptureCore(ClientLayout layout, std::size_t capacity, bool keep_payloads, std::size_t max_bytes,
+              bool columns = true);
 
   void OnSample(const SampleTime& time, zenoh::ByteView payload,
                 const MessageOf<Stream::Basic>* decoded) noexcept override;
@@ -57,8 +57,8 @@ class CaptureCore : public StreamSink {
     SampleRing<MessageOf<S>> ring;
     std::uint64_t dropped_seen = 0;  // ring.dropped() at the previous drain
     std::vector<CapturedSample<MessageOf<S>>> taken;
-    std::size_t used = 0;        // samples in `taken` from the current drain
-    std::uint64_t dropped = 0;   // dropped since the previous drain, as of the current one
+    std::size_t used = 0;       // samples in `taken` from the current drain
+    std::uint64_t dropped = 0;  // dropped since the previous drain, as of the current one
   };
 
   template <Stream S>

@@ -17,10 +17,10 @@ struct CapturedSample {
   SampleTime time;
   std::pair<std::int32_t, std::int32_t> robot_time{0, 0};
   bool decoded = false;
-  std::uint32_t size = 0;  // payload bytes
-  Message message{};       // valid when decoded
+  std::uint32_t size = 0;             // payload bytes
+  Message message{};                  // valid when decoded
   std::vector<std::uint8_t> payload;  // kept only when the capture keeps payloads
-  std::string reason;      // why it did not decode; set only when decoding a recording
+  std::string reason;                 // why it did not decode; set only when decoding a recording
 };
 
 }  // namespace korvel::quor_impl

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <limits>
-#include <utility>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
+#include <utility>
 
 #include "stream/assembly.hpp"
 #include "stream/record_fields.hpp"
@@ -71,9 +71,9 @@ void AppendFlags(std::vector<std::uint8_t>& column, const std::array<bool, N>& f
 
 template <class Message>
 std::size_t CountDecoded(const std::vector<CapturedSample<Message>>& samples, std::size_t n) {
-  return static_cast<std::size_t>(
-      std::count_if(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(n),
-                    [](const auto& s) { return s.decoded; }));
+  return static_cast<std::size_t>(std::count_if(samples.begin(),
+                                                samples.begin() + static_cast<std::ptrdiff_t>(n),
+                                                [](const auto& s) { return s.decoded; }));
 }
 
 // The basic stream's own columns: system state, safety and I/O flags.
@@ -182,8 +182,9 @@ void Append(const std::vector<CapturedSample<MessageOf<S>>>& samples, std::size_
       const auto& indices = m.joint_group_indices;
       for (std::size_t i = 0; i < indices.size(); ++i) {
         const auto g = static_cast<JointGroup>(indices[i]);
-        const bool seen = std::find(indices.begin(), indices.begin() + static_cast<std::ptrdiff_t>(i),
-                                    indices[i]) != indices.begin() + static_cast<std::ptrdiff_t>(i);
+        const bool seen =
+            std::find(indices.begin(), indices.begin() + static_cast<std::ptrdiff_t>(i),
+                      indices[i]) != indices.begin() + static_cast<std::ptrdiff_t>(i);
         if (!seen && !layout.group_names.contains(g)) PutGroup<S>(m, g, 0, row, open(g));
       }
     }

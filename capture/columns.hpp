@@ -21,17 +21,17 @@ struct StateColumns {
   std::size_t dof = 0;
   std::vector<double> q, theta, dq, dtheta, tau, tau_dot, tau_ext, tau_interact, temperature;
   std::vector<double> flange_pose, tcp_pose;
-  std::vector<double> tcp_twist, tcp_wrench, tcp_wrench_local, raw_tcp_wrench,
-      raw_tcp_wrench_local, raw_ft_sensor;
+  std::vector<double> tcp_twist, tcp_wrench, tcp_wrench_local, raw_tcp_wrench, raw_tcp_wrench_local,
+      raw_ft_sensor;
 
   // The column of each RobotStates field, in the order of its field table
   // (stream/record_fields.hpp), which gives their names and widths.
   static constexpr auto Fields() {
     using C = StateColumns;
-    return std::make_tuple(&C::q, &C::theta, &C::dq, &C::dtheta, &C::tau, &C::tau_dot,
-                           &C::tau_ext, &C::tau_interact, &C::temperature, &C::flange_pose,
-                           &C::tcp_pose, &C::tcp_twist, &C::tcp_wrench, &C::tcp_wrench_local,
-                           &C::raw_tcp_wrench, &C::raw_tcp_wrench_local, &C::raw_ft_sensor);
+    return std::make_tuple(&C::q, &C::theta, &C::dq, &C::dtheta, &C::tau, &C::tau_dot, &C::tau_ext,
+                           &C::tau_interact, &C::temperature, &C::flange_pose, &C::tcp_pose,
+                           &C::tcp_twist, &C::tcp_wrench, &C::tcp_wrench_local, &C::raw_tcp_wrench,
+                           &C::raw_tcp_wrench_local, &C::raw_ft_sensor);
   }
 };
 

@@ -57,11 +57,13 @@ void CheckColumnsFit(const RecordedStream& r, const ClientLayout& layout, std::s
   const std::uint64_t rows = r.seq.size();
   // width < 6 * 2^32 and fields <= 9, so the product below cannot wrap before the division.
   if (rows != 0 && width * fields * sizeof(double) > budget / rows) {
-    throw std::invalid_argument(
-        "recorded layout: joint groups of " + std::to_string(width) + " joints in all make "
-        "columns far larger than the " + std::to_string(rows) + " recorded samples (" +
-        std::to_string(r.data.size()) + " bytes) could fill; the layout does not belong to "
-        "these samples");
+    throw std::invalid_argument("recorded layout: joint groups of " + std::to_string(width) +
+                                " joints in all make "
+                                "columns far larger than the " +
+                                std::to_string(rows) + " recorded samples (" +
+                                std::to_string(r.data.size()) +
+                                " bytes) could fill; the layout does not belong to "
+                                "these samples");
   }
 }
 
@@ -92,15 +94,13 @@ BatchOf<S> RecordingDecoder<S>::Decode(const RecordedStream& r, const ClientLayo
     for (std::size_t k = 0; k < count; ++k) {
       const std::size_t i = first + k;
       CapturedSample<Message>& s = chunk[k];
-      const zenoh::ByteView payload =
-          r.data.subspan(r.offsets[i], r.offsets[i + 1] - r.offsets[i]);
+      const zenoh::ByteView payload = r.data.subspan(r.offsets[i], r.offsets[i + 1] - r.offsets[i]);
       s.seq = r.seq[i];
       s.time = {r.receive_time_ns[i], r.receive_mono_ns.empty() ? 0 : r.receive_mono_ns[i]};
       s.size = static_cast<std::uint32_t>(payload.size());
-      s.robot_time = r.robot_time.empty()
-                         ? std::pair<std::int32_t, std::int32_t>{0, 0}
-                         : std::pair<std::int32_t, std::int32_t>{r.robot_time[2 * i],
-                                                                 r.robot_time[2 * i + 1]};
+      s.robot_time = r.robot_time.empty() ? std::pair<std::int32_t, std::int32_t>{0, 0}
+                                          : std::pair<std::int32_t, std::int32_t>{
+                                                r.robot_time[2 * i], r.robot_time[2 * i + 1]};
       s.reason.clear();
       try {
         zenoh::ext::deserialize_into(payload, s.message);
@@ -149,8 +149,8 @@ void CheckRecordedLayout(const ClientLayout& layout) {
     if (start == layout.start_ids.end() || dof == layout.dofs.end()) continue;
     // Both below 2^32: the sum cannot wrap.
     if (std::uint64_t{start->second} + dof->second > layout.joint_count) {
-      fail("joint group " + group(g) + " starts at " + std::to_string(start->second) +
-           " with " + std::to_string(dof->second) + " joints, beyond the joint count " +
+      fail("joint group " + group(g) + " starts at " + std::to_string(start->second) + " with " +
+           std::to_string(dof->second) + " joints, beyond the joint count " +
            std::to_string(layout.joint_count));
     }
   }

@@ -28,8 +28,11 @@ class SampleRing {
   // whether its sample decoded, not the decoded message.
   SampleRing(std::size_t capacity, bool keep_payloads, std::size_t max_bytes,
              bool keep_messages = true)
-      : slots_(capacity), held_(capacity, 0), keep_payloads_(keep_payloads),
-        keep_messages_(keep_messages), max_bytes_(max_bytes) {}
+      : slots_(capacity),
+        held_(capacity, 0),
+        keep_payloads_(keep_payloads),
+        keep_messages_(keep_messages),
+        max_bytes_(max_bytes) {}
 
   std::size_t capacity() const noexcept { return slots_.size(); }
   std::size_t size() const noexcept { return count_; }
@@ -105,7 +108,7 @@ class SampleRing {
   bool keep_payloads_;
   bool keep_messages_;
   std::size_t max_bytes_;
-  std::size_t head_ = 0;   // oldest sample
+  std::size_t head_ = 0;  // oldest sample
   std::size_t count_ = 0;
   std::uint64_t next_seq_ = 0;
   std::uint64_t dropped_ = 0;

@@ -16,8 +16,8 @@ StreamStatus FromCounters(const quor_impl::StreamCounters& c, std::int64_t now_n
   s.age_s = c.last_steady_ns < 0 ? std::numeric_limits<double>::infinity()
                                  : static_cast<double>(now_ns - c.last_steady_ns) * 1e-9;
   s.rate_hz = c.rate_hz;
-  s.layout_changed = learnt_joint_count != 0 && c.received > c.undecodable &&
-                     c.joint_count != learnt_joint_count;
+  s.layout_changed =
+      learnt_joint_count != 0 && c.received > c.undecodable && c.joint_count != learnt_joint_count;
   return s;
 }
 

@@ -6,8 +6,8 @@ namespace korvel::quor_impl {
 
 ClientLayout ClientAccess::Layout(const quor::Client& client) {
   const quor::Client::Impl& impl = *client.impl;
-  return {impl.serial, impl.group_names, impl.start_ids, impl.dofs, impl.joint_count,
-          impl.quor_client->data_stream.GetExtraJointCount()};
+  return {impl.serial, impl.group_names, impl.start_ids,
+          impl.dofs,   impl.joint_count, impl.quor_client->data_stream.GetExtraJointCount()};
 }
 
 std::optional<std::size_t> ClientAccess::ExtraJointCount(const quor::Client& client) {

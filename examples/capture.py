@@ -8,6 +8,7 @@ Against the substitute controller in the private network (as scripts/demo runs i
     scripts/lib/robotnet exec robot .venv/bin/python -m korvel_sim --serial KQ-DEMO-1 --layout two-arm &
     scripts/lib/robotnet exec host env PYTHONPATH=build/python .venv/bin/python examples/capture.py --serial KQ-DEMO-1
 """
+
 import argparse
 import sys
 import time
@@ -33,8 +34,9 @@ def estimated_loss(robot_time: np.ndarray) -> tuple:
 
 
 def main(argv=None) -> int:
-    p = argparse.ArgumentParser(description=__doc__,
-                                formatter_class=argparse.RawDescriptionHelpFormatter)
+    p = argparse.ArgumentParser(
+        description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter
+    )
     p.add_argument("--serial", required=True, help="the robot's serial number")
     p.add_argument("--seconds", type=float, default=10.0, help="how long to capture (default 10)")
     args = p.parse_args(argv)
@@ -66,8 +68,10 @@ def main(argv=None) -> int:
         for j in range(dq.shape[1]):
             print(f"  joint {j}: mean |dq| {dq[:, j].mean():.4f}, max |dq| {dq[:, j].max():.4f}")
     rate = 1.0 / period if period > 0 else 0.0
-    print(f"basic stream: {len(robot_time)} samples at {rate:.0f} Hz; "
-          f"estimated lost on the network: {missing}; dropped by the buffer: {dropped}")
+    print(
+        f"basic stream: {len(robot_time)} samples at {rate:.0f} Hz; "
+        f"estimated lost on the network: {missing}; dropped by the buffer: {dropped}"
+    )
     return 0
 
 

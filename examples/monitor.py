@@ -13,6 +13,7 @@ when stdout is not a terminal one frame a second is printed instead.
 The remote calls (plan info, primitive states, configuration score) are made twice a second;
 when the robot refuses one, its error text is shown in place of the values.
 """
+
 import argparse
 import signal
 import sys
@@ -21,8 +22,10 @@ import time
 try:
     import korvelquor
 except ImportError as e:  # pragma: no cover - a hint for a module that is not on the path
-    sys.exit(f"monitor: cannot import korvelquor ({e}); build it (scripts/setup) and put its "
-             "folder (build/python) on PYTHONPATH, or pip install the project")
+    sys.exit(
+        f"monitor: cannot import korvelquor ({e}); build it (scripts/setup) and put its "
+        "folder (build/python) on PYTHONPATH, or pip install the project"
+    )
 
 DEFAULT_SERIAL = "KQ DEMO-000001"  # the substitute controller that scripts/demo starts
 REFRESH_HZ = 10
@@ -65,8 +68,10 @@ class Monitor:
         if self.frame % RPC_EVERY == 0 or not self.remote:
             self.refresh_remote()
         self.frame += 1
-        lines = [f"korvelquor monitor  robot [{serial}]  t = {elapsed:6.1f} s"
-                 "   (Ctrl-C to stop)", ""]
+        lines = [
+            f"korvelquor monitor  robot [{serial}]  t = {elapsed:6.1f} s   (Ctrl-C to stop)",
+            "",
+        ]
         scores = self.remote["scores"]
         states = call(c.states)
         if isinstance(states, Exception):
@@ -81,20 +86,28 @@ class Monitor:
                 score = "  configuration score {:.1f} / {:.1f}".format(*scores[group])
             lines.append(f"[{group.name}]  DoF {len(s.q)}  stamp {sec}.{nsec % 10**9:09d}{score}")
             for i in range(0, max(len(s.q), 1), Q_PER_LINE):  # keeps lines terminal-wide
-                lines.append(f"  {'q' if i == 0 else '':<6} {fmt(s.q[i:i + Q_PER_LINE])}")
+                lines.append(f"  {'q' if i == 0 else '':<6} {fmt(s.q[i : i + Q_PER_LINE])}")
             lines.append(f"  pose   xyz {fmt(s.tcp_pose[:3])}   quat wxyz {fmt(s.tcp_pose[3:])}")
             lines.append(f"  wrench F   {fmt(s.tcp_wrench[:3])}   T        {fmt(s.tcp_wrench[3:])}")
         lines.append("")
-        lines.append(f"e-stop released: {'yes' if c.estop_released() else 'NO '}   "
-                     f"enabling device: {'on ' if c.enabling_device_on() else 'off'}")
+        lines.append(
+            f"e-stop released: {'yes' if c.estop_released() else 'NO '}   "
+            f"enabling device: {'on ' if c.enabling_device_on() else 'off'}"
+        )
         lines.append(f"digital inputs : {bits(c.digital_inputs())}")
         lines.append(f"digital outputs: {bits(c.digital_outputs())}")
         lines.append("")
-        for title, render in (("plan info", self.plan_lines), ("primitive states", self.prim_lines)):
+        for title, render in (
+            ("plan info", self.plan_lines),
+            ("primitive states", self.prim_lines),
+        ):
             result = self.remote[title]
             try:
-                lines += render(result) if not isinstance(result, Exception) else [
-                    f"{title}: error: {result}"]
+                lines += (
+                    render(result)
+                    if not isinstance(result, Exception)
+                    else [f"{title}: error: {result}"]
+                )
             except UnicodeDecodeError as e:  # the robot's text is not UTF-8
                 lines.append(f"{title}: error: {e}")
         if isinstance(scores, Exception):
@@ -103,18 +116,22 @@ class Monitor:
 
     @staticmethod
     def plan_lines(plan):
-        return [f"plan info: plan '{plan.assigned_plan_name}'  primitive '{plan.pt_name}'"
-                f"  node '{plan.node_name}'  path '{plan.node_path}'",
-                f"           velocity scale {plan.velocity_scale:.2f}"
-                f"  waiting for step: {'yes' if plan.waiting_for_step else 'no'}"
-                f"  period {plan.node_path_time_period}  number {plan.node_path_number}"]
+        return [
+            f"plan info: plan '{plan.assigned_plan_name}'  primitive '{plan.pt_name}'"
+            f"  node '{plan.node_name}'  path '{plan.node_path}'",
+            f"           velocity scale {plan.velocity_scale:.2f}"
+            f"  waiting for step: {'yes' if plan.waiting_for_step else 'no'}"
+            f"  period {plan.node_path_time_period}  number {plan.node_path_number}",
+        ]
 
     @staticmethod
     def prim_lines(prims):
         lines = ["primitive states:" + ("" if prims else " none")]
         for group, p in prims.items():
-            values = "  ".join(f"{k}={v:.3f}" if isinstance(v, float) else f"{k}={v}"
-                               for k, v in p.names_and_values.items())
+            values = "  ".join(
+                f"{k}={v:.3f}" if isinstance(v, float) else f"{k}={v}"
+                for k, v in p.names_and_values.items()
+            )
             lines.append(f"  [{group.name}] {p.pt_name}: {values}")
         return lines
 
@@ -156,11 +173,15 @@ class Recorder:
         from korvelquor_tools.plot import StatesSeries, save_states_plot
 
         t = np.array(self.t)
-        series = StatesSeries(t=t, q={g: np.array(v) for g, v in self.q.items()},
-                              wrench={g: np.array(v) for g, v in self.wrench.items()},
-                              io_t=t, inputs=np.array(self.inputs, bool).reshape(-1, 20),
-                              outputs=np.array(self.outputs, bool).reshape(-1, 20),
-                              title=f"{serial}  (monitor)")
+        series = StatesSeries(
+            t=t,
+            q={g: np.array(v) for g, v in self.q.items()},
+            wrench={g: np.array(v) for g, v in self.wrench.items()},
+            io_t=t,
+            inputs=np.array(self.inputs, bool).reshape(-1, 20),
+            outputs=np.array(self.outputs, bool).reshape(-1, 20),
+            title=f"{serial}  (monitor)",
+        )
         if not save_states_plot(series, path):
             print("monitor: nothing recorded, no plot written", file=sys.stderr)
             return False
@@ -169,14 +190,24 @@ class Recorder:
 
 def parse_args(argv):
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    p.add_argument("--serial", default=DEFAULT_SERIAL,
-                   help=f"robot serial number (default: the demo substitute, {DEFAULT_SERIAL!r})")
-    p.add_argument("--duration", type=float, default=10.0,
-                   help="seconds to run; 0 runs until Ctrl-C (default 10)")
-    p.add_argument("--plot", metavar="FILE.png",
-                   help="record the states and save a plot of joint positions, TCP wrench and "
-                        "digital I/O (needs korvelquor_tools: scripts/setup's .venv or "
-                        "pip install 'korvelquor[tools]')")
+    p.add_argument(
+        "--serial",
+        default=DEFAULT_SERIAL,
+        help=f"robot serial number (default: the demo substitute, {DEFAULT_SERIAL!r})",
+    )
+    p.add_argument(
+        "--duration",
+        type=float,
+        default=10.0,
+        help="seconds to run; 0 runs until Ctrl-C (default 10)",
+    )
+    p.add_argument(
+        "--plot",
+        metavar="FILE.png",
+        help="record the states and save a plot of joint positions, TCP wrench and "
+        "digital I/O (needs korvelquor_tools: scripts/setup's .venv or "
+        "pip install 'korvelquor[tools]')",
+    )
     p.add_argument("--quiet", action="store_true", help="construct the client with verbose=False")
     return p.parse_args(argv)
 

@@ -96,13 +96,13 @@ typedef struct {
 enum { KQW_NONE = 0, KQW_ZSTD = 1, KQW_LZ4 = 2 };
 
 /* Creates (or empties) the file; null on failure ("cannot write PATH: ..."). */
-kqw_writer* kqw_open(const char* path, size_t path_len, uint32_t compression,
-                     uint64_t chunk_bytes, int32_t* os_error);
+kqw_writer* kqw_open(const char* path, size_t path_len, uint32_t compression, uint64_t chunk_bytes,
+                     int32_t* os_error);
 int32_t kqw_start(kqw_writer* w, kqw_text profile, kqw_text library, int32_t* os_error);
 int32_t kqw_metadata(kqw_writer* w, kqw_text name, size_t count, const kqw_text* keys,
                      const kqw_text* values, int32_t* os_error);
-int32_t kqw_schema(kqw_writer* w, kqw_text name, kqw_text encoding, const uint8_t* data,
-                   size_t len, uint16_t* id, int32_t* os_error);
+int32_t kqw_schema(kqw_writer* w, kqw_text name, kqw_text encoding, const uint8_t* data, size_t len,
+                   uint16_t* id, int32_t* os_error);
 int32_t kqw_channel(kqw_writer* w, uint16_t schema, kqw_text topic, kqw_text message_encoding,
                     size_t count, const kqw_text* keys, const kqw_text* values, uint16_t* id,
                     int32_t* os_error);

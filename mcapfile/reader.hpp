@@ -35,8 +35,7 @@ class Visitor {
 class Reader {
  public:
   // Throws std::runtime_error with the reason (no such file, not an MCAP file).
-  explicit Reader(const std::string& path)
-      : handle_(::kqm_reader_open(path.data(), path.size())) {
+  explicit Reader(const std::string& path) : handle_(::kqm_reader_open(path.data(), path.size())) {
     if (!handle_) throw std::runtime_error(detail::last_error());
   }
 
@@ -107,14 +106,14 @@ class Reader {
   static std::int32_t OnChannel(void* c, std::uint16_t id, ::kqm_str topic, ::kqm_str encoding,
                                 std::size_t n, const ::kqm_str* k,
                                 const ::kqm_str* values) noexcept {
-    return Guarded(c, [&](Visitor& v) { v.Channel(id, Text(topic), Text(encoding), Map(n, k, values)); });
+    return Guarded(
+        c, [&](Visitor& v) { v.Channel(id, Text(topic), Text(encoding), Map(n, k, values)); });
   }
   static std::int32_t OnMessage(void* c, std::uint16_t channel, std::uint32_t sequence,
                                 std::uint64_t log_time, std::uint64_t publish_time,
                                 const std::uint8_t* data, std::size_t len) noexcept {
-    return Guarded(c, [&](Visitor& v) {
-      v.Message(channel, sequence, log_time, publish_time, {data, len});
-    });
+    return Guarded(
+        c, [&](Visitor& v) { v.Message(channel, sequence, log_time, publish_time, {data, len}); });
   }
 
   detail::Handle<::kqm_reader, &::kqm_reader_free> handle_;

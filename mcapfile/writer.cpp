@@ -55,8 +55,8 @@ void Writer::Start(std::string_view profile, std::string_view library) {
 
 void Writer::Metadata(std::string_view name, const Entries& entries) {
   const Texts t(entries);
-  h_->Check(::kqw_metadata(h_->w.get(), Text(name), t.keys.size(), t.keys.data(),
-                           t.values.data(), &h_->os_error));
+  h_->Check(::kqw_metadata(h_->w.get(), Text(name), t.keys.size(), t.keys.data(), t.values.data(),
+                           &h_->os_error));
 }
 
 std::uint16_t Writer::Schema(std::string_view name, std::string_view encoding,
@@ -71,8 +71,8 @@ std::uint16_t Writer::Channel(std::uint16_t schema, std::string_view topic,
                               std::string_view message_encoding, const Entries& metadata) {
   const Texts t(metadata);
   std::uint16_t id = 0;
-  h_->Check(::kqw_channel(h_->w.get(), schema, Text(topic), Text(message_encoding),
-                          t.keys.size(), t.keys.data(), t.values.data(), &id, &h_->os_error));
+  h_->Check(::kqw_channel(h_->w.get(), schema, Text(topic), Text(message_encoding), t.keys.size(),
+                          t.keys.data(), t.values.data(), &id, &h_->os_error));
   return id;
 }
 
@@ -102,8 +102,7 @@ void Writer::Finish() { h_->Check(::kqw_finish(h_->w.get(), &h_->os_error)); }
 
 bool Writer::Salvage(std::string_view name, const Entries& end) {
   const Texts t(end);
-  return ::kqw_salvage(h_->w.get(), Text(name), t.keys.size(), t.keys.data(), t.values.data()) ==
-         1;
+  return ::kqw_salvage(h_->w.get(), Text(name), t.keys.size(), t.keys.data(), t.values.data()) == 1;
 }
 
 std::uint64_t Writer::size() const { return ::kqw_size(h_->w.get()); }

@@ -12,7 +12,6 @@
 #include <string>
 #include <string_view>
 
-
 namespace korvel::mcapfile {
 
 enum class Compression : std::uint32_t { kNone = 0, kZstd = 1, kLz4 = 2 };

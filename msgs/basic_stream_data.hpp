@@ -29,8 +29,8 @@ struct BasicJointData {
   // Every field in wire order: what the decoder reads and what holds storage.
   static constexpr auto Fields() {
     using T = BasicJointData;
-    return std::make_tuple(&T::q, &T::theta, &T::dq, &T::dtheta, &T::tau, &T::tau_dot,
-                           &T::tau_ext, &T::tau_interact, &T::temperature, &T::contact_forces,
+    return std::make_tuple(&T::q, &T::theta, &T::dq, &T::dtheta, &T::tau, &T::tau_dot, &T::tau_ext,
+                           &T::tau_interact, &T::temperature, &T::contact_forces,
                            &T::contact_positions);
   }
 };
@@ -88,8 +88,8 @@ bool __zenoh_deserialize_with_deserializer(zenoh::ext::Deserializer& deserialize
 namespace zenoh::ext {
 template <>
 struct MinEncodedSize<korvel::zenoh_msgs::quor_msg::BasicCartesianData> {
-  static constexpr std::size_t value = 2 * min_encoded_size_v<std::array<float, 7>> +
-                                       5 * min_encoded_size_v<std::array<float, 6>>;
+  static constexpr std::size_t value =
+      2 * min_encoded_size_v<std::array<float, 7>> + 5 * min_encoded_size_v<std::array<float, 6>>;
 };
 static_assert(min_encoded_size_v<korvel::zenoh_msgs::quor_msg::BasicCartesianData> == 183);
 }  // namespace zenoh::ext

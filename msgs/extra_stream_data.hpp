@@ -60,8 +60,8 @@ bool __zenoh_deserialize_with_deserializer(zenoh::ext::Deserializer& deserialize
 namespace zenoh::ext {
 template <>
 struct MinEncodedSize<korvel::zenoh_msgs::quor_msg::ExtraCartesianData> {
-  static constexpr std::size_t value = min_encoded_size_v<std::array<float, 7>> +
-                                       2 * min_encoded_size_v<std::array<float, 6>>;
+  static constexpr std::size_t value =
+      min_encoded_size_v<std::array<float, 7>> + 2 * min_encoded_size_v<std::array<float, 6>>;
 };
 static_assert(min_encoded_size_v<korvel::zenoh_msgs::quor_msg::ExtraCartesianData> == 79);
 }  // namespace zenoh::ext

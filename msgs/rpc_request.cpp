@@ -4,8 +4,8 @@
 
 namespace korvel::zenoh_msgs::quor_msg {
 
-void __zenoh_serialize_with_serializer(zenoh::ext::Serializer& serializer, const RPCRequest& request,
-                                       zenoh::ZResult* err) {
+void __zenoh_serialize_with_serializer(zenoh::ext::Serializer& serializer,
+                                       const RPCRequest& request, zenoh::ZResult* err) {
   using zenoh::ext::__zenoh_serialize_with_serializer;
   __zenoh_serialize_with_serializer(serializer, request.request_id, err);
   __zenoh_serialize_with_serializer(serializer, request.joint_groups, err);

@@ -14,8 +14,8 @@ struct RPCRequest {
   std::vector<std::uint16_t> joint_groups;
 };
 
-void __zenoh_serialize_with_serializer(zenoh::ext::Serializer& serializer, const RPCRequest& request,
-                                       zenoh::ZResult* err);
+void __zenoh_serialize_with_serializer(zenoh::ext::Serializer& serializer,
+                                       const RPCRequest& request, zenoh::ZResult* err);
 
 // The whole payload of one request.
 zenoh::Bytes Encode(const RPCRequest& request);

@@ -33,7 +33,7 @@ using quor::StreamRows;
 // A property of `Owner` viewing `member` as an array `width` wide.
 // (`Base` is Owner or a base of it, such as StreamRows.)
 template <class Owner, class Base, class T>
-auto Column(std::vector<T> Base::*member, std::size_t width = 0) {
+auto Column(std::vector<T> Base::* member, std::size_t width = 0) {
   return [member, width](py::object self) {
     const Base& owner = self.cast<const Owner&>();
     return View(owner.*member, self, width);
@@ -41,7 +41,7 @@ auto Column(std::vector<T> Base::*member, std::size_t width = 0) {
 }
 
 template <class Owner, class Base>
-auto Flags(std::vector<std::uint8_t> Base::*member, std::size_t width = 0) {
+auto Flags(std::vector<std::uint8_t> Base::* member, std::size_t width = 0) {
   return [member, width](py::object self) {
     const Base& owner = self.cast<const Owner&>();
     return FlagView(owner.*member, self, width);
@@ -60,7 +60,7 @@ void BindColumns(py::module_& m, const char* name, const char* doc) {
   const auto& table = quor_impl::FieldsOf<Record>();
   constexpr auto kColumns = Columns::Fields();
   // A 7-wide pose: every record has one.
-  std::vector<double> Columns::*pose = nullptr;
+  std::vector<double> Columns::* pose = nullptr;
   quor_impl::ForEachPair(table, kColumns, [&](const auto& field, auto column) {
     if (pose == nullptr && field.Width(0) == 7) pose = column;
   });
@@ -99,7 +99,8 @@ void BindStreamRows(py::class_<Batch>& cls) {
 }
 
 template <class Columns>
-std::map<quor::JointGroup, const Columns*> Groups(const std::map<quor::JointGroup, Columns>& groups) {
+std::map<quor::JointGroup, const Columns*> Groups(
+    const std::map<quor::JointGroup, Columns>& groups) {
   std::map<quor::JointGroup, const Columns*> result;
   for (const auto& [g, columns] : groups) result.emplace(g, &columns);
   return result;
@@ -135,17 +136,20 @@ void BindBatches(py::module_& m) {
       .def_property_readonly("decoded", Flags<RawSamples>(&RawSamples::decoded))
       .def_property_readonly("offsets", Column<RawSamples>(&RawSamples::offsets))
       .def_property_readonly("data", Column<RawSamples>(&RawSamples::data))
-      .def("payload",
-           [](const RawSamples& r, std::size_t i) {
-             if (i + 1 >= r.offsets.size()) throw py::index_error("payload index out of range");
-             return py::bytes(reinterpret_cast<const char*>(r.data.data()) + r.offsets[i],
-                              r.offsets[i + 1] - r.offsets[i]);
-           },
-           py::arg("i"))
+      .def(
+          "payload",
+          [](const RawSamples& r, std::size_t i) {
+            if (i + 1 >= r.offsets.size()) throw py::index_error("payload index out of range");
+            return py::bytes(reinterpret_cast<const char*>(r.data.data()) + r.offsets[i],
+                             r.offsets[i + 1] - r.offsets[i]);
+          },
+          py::arg("i"))
       .def("__len__", [](const RawSamples& r) { return r.seq.size(); });
 
-  BindColumns<StateColumns>(m, "StateColumns", "One joint group's measured states, row per sample.");
-  BindColumns<ActionColumns>(m, "ActionColumns", "One joint group's desired values, row per sample.");
+  BindColumns<StateColumns>(m, "StateColumns",
+                            "One joint group's measured states, row per sample.");
+  BindColumns<ActionColumns>(m, "ActionColumns",
+                             "One joint group's desired values, row per sample.");
 
   py::class_<BasicBatch> basic(m, "BasicBatch",
                                "Basic stream samples (measured states), row per decoded sample.");

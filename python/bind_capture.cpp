@@ -43,13 +43,15 @@ std::string Text(double value) {
 // A duration in seconds that must be a positive, finite number.
 std::chrono::nanoseconds Seconds(double value, const char* name, bool zero_allowed) {
   if (!std::isfinite(value) || value < 0.0 || (!zero_allowed && value == 0.0)) {
-    throw py::value_error(std::string(name) + " must be a " + (zero_allowed ? "non-negative" : "positive") +
+    throw py::value_error(std::string(name) + " must be a " +
+                          (zero_allowed ? "non-negative" : "positive") +
                           " number of seconds, got " + Text(value));
   }
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(value));
 }
 
-std::size_t Capacity(const quor::Client& client, const std::optional<std::variant<long long, double>>& capacity,
+std::size_t Capacity(const quor::Client& client,
+                     const std::optional<std::variant<long long, double>>& capacity,
                      const std::optional<double>& seconds) {
   if (capacity && seconds) {
     throw py::value_error("give capacity (samples) or seconds, not both");
@@ -64,7 +66,8 @@ std::size_t Capacity(const quor::Client& client, const std::optional<std::varian
   }
   if (!capacity) return quor::CaptureOptions{}.capacity;
   if (const double* d = std::get_if<double>(&*capacity)) {
-    throw py::value_error("capacity must be a whole number of samples of at least 1, got " + Text(*d));
+    throw py::value_error("capacity must be a whole number of samples of at least 1, got " +
+                          Text(*d));
   }
   const long long n = std::get<long long>(*capacity);
   if (n < 1 || n > 1'000'000'000LL) {
@@ -157,19 +160,21 @@ void BindCapture(py::module_& m) {
       .def("drain", &Capture::Drain, py::call_guard<py::gil_scoped_release>(),
            "Everything received since the previous drain. Raises RuntimeError once the client "
            "is gone (or the capture closed) and nothing is left.")
-      .def("wait",
-           [](Capture& c, double timeout) {
-             return WaitInterruptibly(c, Seconds(timeout, "timeout", true));
-           },
-           py::arg("timeout"),
-           "Waits up to timeout seconds for a sample to drain; False at the timeout or when "
-           "the capture no longer receives. Other threads and signals are served meanwhile.")
-      .def("batches",
-           [](py::object self, double period) {
-             const auto step = Seconds(period, "period", false);
-             return Batches{self, &self.cast<Capture&>(), step, Clock::now() + step};
-           },
-           py::arg("period"), "Iterator yielding drain() every period seconds.")
+      .def(
+          "wait",
+          [](Capture& c, double timeout) {
+            return WaitInterruptibly(c, Seconds(timeout, "timeout", true));
+          },
+          py::arg("timeout"),
+          "Waits up to timeout seconds for a sample to drain; False at the timeout or when "
+          "the capture no longer receives. Other threads and signals are served meanwhile.")
+      .def(
+          "batches",
+          [](py::object self, double period) {
+            const auto step = Seconds(period, "period", false);
+            return Batches{self, &self.cast<Capture&>(), step, Clock::now() + step};
+          },
+          py::arg("period"), "Iterator yielding drain() every period seconds.")
       .def("close", &Capture::Close, "Stops receiving; what was received can still be drained.")
       .def_property_readonly("capacity", &Capture::capacity)
       .def_property_readonly("keeps_payloads", &Capture::keeps_payloads)

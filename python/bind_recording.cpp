@@ -99,8 +99,8 @@ ClientLayout LayoutFrom(const py::dict& d) {
     layout.joint_count = static_cast<std::size_t>(Whole(d["joint_count"], "joint_count", kLimit));
   }
   if (d.contains("extra_joint_count") && !d["extra_joint_count"].is_none()) {
-    layout.extra_joint_count = static_cast<std::size_t>(
-        Whole(d["extra_joint_count"], "extra_joint_count", kLimit));
+    layout.extra_joint_count =
+        static_cast<std::size_t>(Whole(d["extra_joint_count"], "extra_joint_count", kLimit));
   }
   // Its values are checked where every decode begins (quor_impl::CheckRecordedLayout).
   return layout;
@@ -118,7 +118,9 @@ std::span<const T> Span(const py::array_t<T, py::array::c_style | py::array::for
 void BindRecording(py::module_& m) {
   m.def(
       "client_layout",
-      [](const quor::Client& client) { return LayoutDict(quor_impl::ClientAccess::Layout(client)); },
+      [](const quor::Client& client) {
+        return LayoutDict(quor_impl::ClientAccess::Layout(client));
+      },
       py::arg("client"),
       "The layout the client learnt when it connected: serial, group_names, start_ids and "
       "dofs (keyed by joint-group value), joint_count (full joint lists' length; 0 if "
@@ -132,8 +134,10 @@ void BindRecording(py::module_& m) {
          py::array_t<std::uint64_t, py::array::c_style | py::array::forcecast> offsets,
          py::array_t<std::uint64_t, py::array::c_style | py::array::forcecast> seq,
          py::array_t<std::int64_t, py::array::c_style | py::array::forcecast> receive_time_ns,
-         std::optional<py::array_t<std::int32_t, py::array::c_style | py::array::forcecast>> robot_time,
-         std::optional<py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>> receive_mono_ns,
+         std::optional<py::array_t<std::int32_t, py::array::c_style | py::array::forcecast>>
+             robot_time,
+         std::optional<py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>>
+             receive_mono_ns,
          const py::dict& layout) -> py::object {
         if (stream != "basic" && stream != "extra") {
           throw py::value_error("stream must be \"basic\" or \"extra\", got \"" + stream + "\"");

@@ -41,8 +41,8 @@ py::array_t<T> Copy(std::span<const T> values) {
 template <class Batch>
 py::array GroupValues(const Batch& batch, std::optional<py::array> out) {
   using Columns = typename decltype(batch.groups)::mapped_type;
-  using Record = std::conditional_t<std::is_same_v<Columns, quor::StateColumns>,
-                                    quor::RobotStates, quor::RobotActions>;
+  using Record = std::conditional_t<std::is_same_v<Columns, quor::StateColumns>, quor::RobotStates,
+                                    quor::RobotActions>;
   const auto& table = quor_impl::FieldsOf<Record>();
   constexpr auto kColumns = Columns::Fields();
   const std::size_t rows = batch.rows;
@@ -62,8 +62,8 @@ py::array GroupValues(const Batch& batch, std::optional<py::array> out) {
     return "(" + std::to_string(a) + ", " + std::to_string(b) + ")";
   };
   if (!out) {
-    out.emplace(py::array_t<double>(std::vector<py::ssize_t>{static_cast<py::ssize_t>(width),
-                                                             static_cast<py::ssize_t>(rows)}));
+    out.emplace(py::array_t<double>(
+        std::vector<py::ssize_t>{static_cast<py::ssize_t>(width), static_cast<py::ssize_t>(rows)}));
   } else if (!out->dtype().is(py::dtype::of<double>()) || out->ndim() != 2 ||
              static_cast<std::size_t>(out->shape(0)) != width ||
              static_cast<std::size_t>(out->shape(1)) != rows || !out->writeable() ||
@@ -74,7 +74,8 @@ py::array GroupValues(const Batch& batch, std::optional<py::array> out) {
     throw py::value_error("out must be a writeable float64 array of shape " + shape(width, rows) +
                           " with contiguous columns");
   }
-  const std::size_t stride = width > 1 ? static_cast<std::size_t>(out->strides(0)) / sizeof(double) : 0;
+  const std::size_t stride =
+      width > 1 ? static_cast<std::size_t>(out->strides(0)) / sizeof(double) : 0;
   double* to = static_cast<double*>(out->mutable_data());
   {
     py::gil_scoped_release release;
@@ -199,7 +200,8 @@ void BindRecordingReader(py::module_& m) {
             out["log_time"] = Copy<std::int64_t>(raw.log_time);
             out["publish_time"] = Copy<std::int64_t>(raw.publish_time);
             out["offsets"] = Copy<std::uint64_t>(raw.offsets);
-            out["data"] = py::bytes(reinterpret_cast<const char*>(raw.data.data()), raw.data.size());
+            out["data"] =
+                py::bytes(reinterpret_cast<const char*>(raw.data.data()), raw.data.size());
             return out;
           },
           "The next samples of both streams in file order, undecoded (a reader from "

@@ -128,7 +128,7 @@ class PyRecordingWriter {
   void AddMessages(const Column<std::uint16_t>& channel, const Column<std::uint64_t>& log_ns,
                    const Column<std::uint64_t>& publish_ns, const Column<std::uint32_t>& sequence,
                    const Column<std::uint64_t>& offsets, const Column<std::uint8_t>& data) {
-    const quor::MessageColumns m{View(channel), View(log_ns),  View(publish_ns),
+    const quor::MessageColumns m{View(channel),  View(log_ns),  View(publish_ns),
                                  View(sequence), View(offsets), View(data)};
     Do([&](RecordingWriter& w) { w.AddMessages(m); });  // std::invalid_argument: ValueError
   }
@@ -168,57 +168,63 @@ void BindRecordingWriter(py::module_& m) {
            py::arg("compression") = "zstd", py::arg("chunk_bytes") = 0,
            "Creates (or empties) the file; OSError as open() gives it if it cannot. "
            "chunk_bytes 0: the recording's own chunk size.")
-      .def("start",
-           [](PyRecordingWriter& s, const std::string& library, const std::string& serial,
-              const py::dict& facts, const py::dict& extra) {
-             const FactRecords f = Records(facts), x = Records(extra);
-             s.Do([&](RecordingWriter& w) { w.Start(library, serial, f, x); });
-           },
-           py::arg("library"), py::arg("serial"), py::arg("facts"), py::arg("extra") = py::dict(),
-           "The header, the fact records (korvelquor.recording first, then in the dict's "
-           "order), the raw channels of the robot `serial`, then the `extra` records.")
-      .def("add",
-           [](PyRecordingWriter& s, const py::object& batch) {
-             if (py::isinstance<quor::CaptureBatch>(batch)) {
-               const auto& drained = batch.cast<const quor::CaptureBatch&>();
-               s.Do([&](RecordingWriter& w) { w.Add(drained); });
-             } else {
-               const quor::CaptureBatch made = BatchOf(batch);
-               s.Do([&](RecordingWriter& w) { w.Add(made); });
-             }
-           },
-           py::arg("batch"),
-           "Every raw sample of both streams of a drained Batch (or an object with its "
-           ".basic.raw and .extra.raw columns), merged in order of arrival.")
+      .def(
+          "start",
+          [](PyRecordingWriter& s, const std::string& library, const std::string& serial,
+             const py::dict& facts, const py::dict& extra) {
+            const FactRecords f = Records(facts), x = Records(extra);
+            s.Do([&](RecordingWriter& w) { w.Start(library, serial, f, x); });
+          },
+          py::arg("library"), py::arg("serial"), py::arg("facts"), py::arg("extra") = py::dict(),
+          "The header, the fact records (korvelquor.recording first, then in the dict's "
+          "order), the raw channels of the robot `serial`, then the `extra` records.")
+      .def(
+          "add",
+          [](PyRecordingWriter& s, const py::object& batch) {
+            if (py::isinstance<quor::CaptureBatch>(batch)) {
+              const auto& drained = batch.cast<const quor::CaptureBatch&>();
+              s.Do([&](RecordingWriter& w) { w.Add(drained); });
+            } else {
+              const quor::CaptureBatch made = BatchOf(batch);
+              s.Do([&](RecordingWriter& w) { w.Add(made); });
+            }
+          },
+          py::arg("batch"),
+          "Every raw sample of both streams of a drained Batch (or an object with its "
+          ".basic.raw and .extra.raw columns), merged in order of arrival.")
       .def("raw_channel", &PyRecordingWriter::RawChannel, py::arg("stream"),
            "The id of the raw channel of 'basic' or 'extra' (for samples copied with "
            "add_messages).")
-      .def("add_channel",
-           [](PyRecordingWriter& s, const std::string& topic, const std::string& message_encoding,
-              const std::string& schema_name, const std::string& schema_encoding,
-              const py::bytes& schema_data) {
-             const std::string_view d = schema_data;
-             const quor::ChannelSpec spec{topic, message_encoding, schema_name, schema_encoding,
-                                          {d.begin(), d.end()}};
-             return s.Do([&](RecordingWriter& w) { return w.AddChannel(spec); });
-           },
-           py::arg("topic"), py::arg("message_encoding"), py::arg("schema_name") = "",
-           py::arg("schema_encoding") = "", py::arg("schema_data") = py::bytes(),
-           "A channel beyond the raw ones (and its schema, unless schema_name is empty); its id.")
+      .def(
+          "add_channel",
+          [](PyRecordingWriter& s, const std::string& topic, const std::string& message_encoding,
+             const std::string& schema_name, const std::string& schema_encoding,
+             const py::bytes& schema_data) {
+            const std::string_view d = schema_data;
+            const quor::ChannelSpec spec{
+                topic, message_encoding, schema_name, schema_encoding, {d.begin(), d.end()}};
+            return s.Do([&](RecordingWriter& w) { return w.AddChannel(spec); });
+          },
+          py::arg("topic"), py::arg("message_encoding"), py::arg("schema_name") = "",
+          py::arg("schema_encoding") = "", py::arg("schema_data") = py::bytes(),
+          "A channel beyond the raw ones (and its schema, unless schema_name is empty); its id.")
       .def("add_messages", &PyRecordingWriter::AddMessages, py::arg("channel"), py::arg("log_ns"),
            py::arg("publish_ns"), py::arg("sequence"), py::arg("offsets"), py::arg("data"),
            "Messages in file order, as columns of equal length (uint16 channel ids, uint64 "
            "log and publish times, uint32 sequence); payload i is "
            "data[offsets[i]:offsets[i + 1]].")
-      .def("flush", [](PyRecordingWriter& s) { s.Do([](RecordingWriter& w) { w.Flush(); }); },
-           "Ends the chunk in progress and writes it out.")
-      .def("finish",
-           [](PyRecordingWriter& s, const RecordingWriter::Entries& end) {
-             s.Do([&](RecordingWriter& w) { w.Finish(end); });
-             s.Close();
-           },
-           py::arg("end"), "The end record of `end` and the closing records; the file is "
-           "complete and closed.")
+      .def(
+          "flush", [](PyRecordingWriter& s) { s.Do([](RecordingWriter& w) { w.Flush(); }); },
+          "Ends the chunk in progress and writes it out.")
+      .def(
+          "finish",
+          [](PyRecordingWriter& s, const RecordingWriter::Entries& end) {
+            s.Do([&](RecordingWriter& w) { w.Finish(end); });
+            s.Close();
+          },
+          py::arg("end"),
+          "The end record of `end` and the closing records; the file is "
+          "complete and closed.")
       .def("salvage", &PyRecordingWriter::Salvage, py::arg("end"),
            "After a failed write: the end record of `end` and the closing records, if there "
            "is room; closes the file. True when they went in.")

@@ -23,7 +23,8 @@ pybind11::array View(const std::vector<T>& column, pybind11::handle owner, std::
   if (width == 0 && rows < 0) {
     shape = {n};
   } else {
-    shape = {rows >= 0 ? rows : n / static_cast<py::ssize_t>(width), static_cast<py::ssize_t>(width)};
+    shape = {rows >= 0 ? rows : n / static_cast<py::ssize_t>(width),
+             static_cast<py::ssize_t>(width)};
   }
   // An empty vector may have no storage; NumPy still wants a valid pointer.
   static const T kNone{};
@@ -36,9 +37,10 @@ inline pybind11::array FlagView(const std::vector<std::uint8_t>& column, pybind1
                                 std::size_t width = 0) {
   namespace py = pybind11;
   const auto n = static_cast<py::ssize_t>(column.size());
-  std::vector<py::ssize_t> shape = width == 0 ? std::vector<py::ssize_t>{n}
-                                              : std::vector<py::ssize_t>{n / static_cast<py::ssize_t>(width),
-                                                                         static_cast<py::ssize_t>(width)};
+  std::vector<py::ssize_t> shape =
+      width == 0 ? std::vector<py::ssize_t>{n}
+                 : std::vector<py::ssize_t>{n / static_cast<py::ssize_t>(width),
+                                            static_cast<py::ssize_t>(width)};
   static const std::uint8_t kNone = 0;
   const std::uint8_t* data = column.empty() ? &kNone : column.data();
   return py::array(py::dtype::of<bool>(), shape, data, owner);

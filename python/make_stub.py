@@ -6,6 +6,7 @@ pybind11-stubgen spells the fixed-size marker as its own helper class; the stub 
 plain text metadata instead, so that reading the stub needs nothing but the standard library
 (and NumPy, for the capture's arrays).
 """
+
 import os
 import re
 import subprocess
@@ -21,8 +22,11 @@ def main() -> int:
     env = dict(os.environ)
     env["PYTHONPATH"] = os.pathsep.join(p for p in (module_dir, env.get("PYTHONPATH")) if p)
     with tempfile.TemporaryDirectory() as tmp:
-        subprocess.run([sys.executable, "-m", "pybind11_stubgen", module, "--exit-code",
-                        "-o", tmp], check=True, env=env)
+        subprocess.run(
+            [sys.executable, "-m", "pybind11_stubgen", module, "--exit-code", "-o", tmp],
+            check=True,
+            env=env,
+        )
         text = (Path(tmp) / f"{module}.pyi").read_text(encoding="utf-8")
     text = re.sub(r"pybind11_stubgen\.typing_ext\.FixedSize\((\d+)\)", r'"FixedSize(\1)"', text)
     text = text.replace("import pybind11_stubgen.typing_ext\n", "")

@@ -12,7 +12,8 @@ namespace korvel::python {
 // "MAJOR.MINOR" of the Python headers the module is compiled against.
 #define KQ_PY_STR2(x) #x
 #define KQ_PY_STR(x) KQ_PY_STR2(x)
-inline constexpr const char* kBuiltForPython = KQ_PY_STR(PY_MAJOR_VERSION) "." KQ_PY_STR(PY_MINOR_VERSION);
+inline constexpr const char* kBuiltForPython =
+    KQ_PY_STR(PY_MAJOR_VERSION) "." KQ_PY_STR(PY_MINOR_VERSION);
 #undef KQ_PY_STR
 #undef KQ_PY_STR2
 

@@ -17,9 +17,9 @@ namespace {
 
 std::uint64_t Whole(const mcapfile::JsonEntry& e, const std::string& what) {
   constexpr std::uint64_t kLimit = std::uint64_t{1} << 32;
-  const bool digits = !e.is_text && !e.value.empty() &&
-                      std::all_of(e.value.begin(), e.value.end(),
-                                  [](char c) { return c >= '0' && c <= '9'; });
+  const bool digits =
+      !e.is_text && !e.value.empty() &&
+      std::all_of(e.value.begin(), e.value.end(), [](char c) { return c >= '0' && c <= '9'; });
   if (!digits || e.value.size() > 10 || std::stoull(e.value) >= kLimit) {
     throw std::invalid_argument(what + " must be a whole number from 0 to " +
                                 std::to_string(kLimit - 1) + ", got " +
@@ -29,9 +29,9 @@ std::uint64_t Whole(const mcapfile::JsonEntry& e, const std::string& what) {
 }
 
 JointGroup GroupOf(const std::string& key, const std::string& table) {
-  const bool digits = !key.empty() && key.size() < 4 &&
-                      std::all_of(key.begin(), key.end(),
-                                  [](char c) { return c >= '0' && c <= '9'; });
+  const bool digits =
+      !key.empty() && key.size() < 4 &&
+      std::all_of(key.begin(), key.end(), [](char c) { return c >= '0' && c <= '9'; });
   if (!digits || std::stoi(key) > 255) {
     throw std::invalid_argument("'" + table + "' is keyed by joint-group values, got '" + key +
                                 "'");

@@ -168,9 +168,7 @@ class Recorder::Impl {
 
   Entries EndRecord() const { return quor_impl::EndRecord(summary(), WallNs()); }
 
-  double Seconds() const {
-    return std::chrono::duration<double>(Clock::now() - begin_).count();
-  }
+  double Seconds() const { return std::chrono::duration<double>(Clock::now() - begin_).count(); }
 
   template <class F>
   void Set(F f) {

@@ -112,8 +112,7 @@ std::optional<std::pair<std::size_t, const char*>> Utf8Fault(std::string_view s)
 const std::string& Checked(const std::string& s) {
   if (const auto fault = Utf8Fault(s)) {
     char text[160];
-    std::snprintf(text, sizeof text,
-                  "'utf-8' codec can't decode byte 0x%02x in position %zu: %s",
+    std::snprintf(text, sizeof text, "'utf-8' codec can't decode byte 0x%02x in position %zu: %s",
                   static_cast<unsigned char>(s[fault->first]), fault->first, fault->second);
     throw std::runtime_error(text);
   }
@@ -143,14 +142,29 @@ std::string JsonString(const std::string& utf8) {
     for (std::size_t k = 1; k < len; ++k) cp = (cp << 6) | (s[i + k] & 0x3F);
     i += len;
     switch (cp) {
-      case '"': out += "\\\""; continue;
-      case '\\': out += "\\\\"; continue;
-      case '\n': out += "\\n"; continue;
-      case '\r': out += "\\r"; continue;
-      case '\t': out += "\\t"; continue;
-      case '\b': out += "\\b"; continue;
-      case '\f': out += "\\f"; continue;
-      default: break;
+      case '"':
+        out += "\\\"";
+        continue;
+      case '\\':
+        out += "\\\\";
+        continue;
+      case '\n':
+        out += "\\n";
+        continue;
+      case '\r':
+        out += "\\r";
+        continue;
+      case '\t':
+        out += "\\t";
+        continue;
+      case '\b':
+        out += "\\b";
+        continue;
+      case '\f':
+        out += "\\f";
+        continue;
+      default:
+        break;
     }
     if (cp >= 0x20 && cp <= 0x7E) {
       out += static_cast<char>(cp);
@@ -198,13 +212,11 @@ FactRecord FactOrError(Call call, Convert convert) {
 }  // namespace
 
 FactRecord LayoutRecord(const ClientLayout& l) {
-  FactRecord out{
-      {"group_names", KeyedByGroup(l.group_names, [](const std::string& n) {
-         return JsonString(n);
-       })},
-      {"start_ids", KeyedByGroup(l.start_ids, [](auto v) { return std::to_string(v); })},
-      {"dofs", KeyedByGroup(l.dofs, [](auto v) { return std::to_string(v); })},
-      {"joint_count", std::to_string(l.joint_count)}};
+  FactRecord out{{"group_names",
+                  KeyedByGroup(l.group_names, [](const std::string& n) { return JsonString(n); })},
+                 {"start_ids", KeyedByGroup(l.start_ids, [](auto v) { return std::to_string(v); })},
+                 {"dofs", KeyedByGroup(l.dofs, [](auto v) { return std::to_string(v); })},
+                 {"joint_count", std::to_string(l.joint_count)}};
   if (l.extra_joint_count) out["extra_joint_count"] = std::to_string(*l.extra_joint_count);
   return out;
 }
@@ -238,8 +250,8 @@ FactRecord PrimitivesRecord(const std::map<JointGroup, PrimitiveStates>& states)
              for (const auto& [name, value] : p.names_and_values) {
                values.emplace_back(name, JsonValue(value));
              }
-             return JsonObject({{"pt_name", JsonString(p.pt_name)},
-                                {"values", JsonObject(values)}});
+             return JsonObject(
+                 {{"pt_name", JsonString(p.pt_name)}, {"values", JsonObject(values)}});
            })}};
 }
 
@@ -261,13 +273,12 @@ FactRecords ConnectionFacts(const quor::Client& client, std::int64_t started_ns,
                             const std::string& tools_version) {
   const ClientLayout layout = ClientAccess::Layout(client);
   FactRecords facts;
-  facts.emplace_back(rf::kMetaRecording,
-                     FactRecord{{"format_version", rf::kFormatVersion},
-                                {"protocol_version", rf::kProtocolVersion},
-                                {"serial", layout.serial},
-                                {"client_version", quor::LibraryVersion()},
-                                {"tools_version", tools_version},
-                                {"started_ns", std::to_string(started_ns)}});
+  facts.emplace_back(rf::kMetaRecording, FactRecord{{"format_version", rf::kFormatVersion},
+                                                    {"protocol_version", rf::kProtocolVersion},
+                                                    {"serial", layout.serial},
+                                                    {"client_version", quor::LibraryVersion()},
+                                                    {"tools_version", tools_version},
+                                                    {"started_ns", std::to_string(started_ns)}});
   facts.emplace_back(rf::kMetaLayout, LayoutRecord(layout));
   facts.emplace_back(rf::kMetaPlanInfo,
                      FactOrError([&] { return client.plan_info(); }, PlanInfoRecord));

@@ -204,12 +204,15 @@ struct RecordingReader::Impl final : mcapfile::Visitor {
     } catch (const std::runtime_error& e) {  // the reader's own failure names the file
       throw RecordingError(e.what());
     }
-    for (const mcapfile::SummaryChannel& c : summary.value_or(std::vector<mcapfile::SummaryChannel>{})) {
+    for (const mcapfile::SummaryChannel& c :
+         summary.value_or(std::vector<mcapfile::SummaryChannel>{})) {
       Channel(c.id, c.topic, c.encoding, c.metadata);
     }
     ReadRecord();
     if (!header) {
-      Fail(std::string(more ? "an MCAP file without its header" : "the file ends before its MCAP header") + expected);
+      Fail(std::string(more ? "an MCAP file without its header"
+                            : "the file ends before its MCAP header") +
+           expected);
     }
     if (header->first != rf::kProfile) {
       Fail("an MCAP file of profile '" + header->first + "' (written by '" + header->second +
@@ -238,8 +241,8 @@ struct RecordingReader::Impl final : mcapfile::Visitor {
     if (raw) return;
     const auto meta = metadata.find(rf::kMetaLayout);
     if (meta == metadata.end()) {
-      Fail(std::string("the recording holds no joint-group layout (metadata '") +
-           rf::kMetaLayout + "')" + expected);
+      Fail(std::string("the recording holds no joint-group layout (metadata '") + rf::kMetaLayout +
+           "')" + expected);
     }
     try {
       layout = quor_impl::LayoutFromRecord(meta->second, value("serial"));
@@ -276,8 +279,7 @@ struct RecordingReader::Impl final : mcapfile::Visitor {
     }
     const bool want_basic = options.basic || options.extra;
     if (want_basic && (basic.size() != 0 || (final && !basic.yielded))) {
-      BasicBatch batch =
-          Decode<BasicBatch>(basic.View(), RecordingDecoder<Stream::Basic>::Decode);
+      BasicBatch batch = Decode<BasicBatch>(basic.View(), RecordingDecoder<Stream::Basic>::Decode);
       stamp_seq = batch.seq;
       stamps = batch.robot_time;
       basic.Clear();
@@ -362,8 +364,8 @@ namespace korvel::quor_impl {
 
 quor::RecordingReader RecordingReaderAccess::OpenRaw(const std::string& path,
                                                      std::size_t block_rows) {
-  auto impl = std::make_unique<quor::RecordingReader::Impl>(path,
-                                                            quor::RecordingReaderOptions{block_rows});
+  auto impl =
+      std::make_unique<quor::RecordingReader::Impl>(path, quor::RecordingReaderOptions{block_rows});
   impl->raw = true;
   impl->Open();
   return quor::RecordingReader(std::move(impl));

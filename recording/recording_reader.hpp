@@ -33,11 +33,11 @@ class RecordingError : public std::runtime_error {
 
 // How a file ended, known once Next() has returned false.
 struct RecordingEnd {
-  bool complete = false;          // the closing records are there
-  bool read_error = false;        // reading stopped at an I/O error (problem says where)
-  std::uint64_t size = 0;         // bytes in the file
-  std::uint64_t good_bytes = 0;   // up to the end of the last complete record
-  std::string problem;            // why reading stopped early, if it did
+  bool complete = false;         // the closing records are there
+  bool read_error = false;       // reading stopped at an I/O error (problem says where)
+  std::uint64_t size = 0;        // bytes in the file
+  std::uint64_t good_bytes = 0;  // up to the end of the last complete record
+  std::string problem;           // why reading stopped early, if it did
   std::vector<std::pair<std::uint64_t, std::string>> skipped;  // damaged records: (byte, why)
 
   bool clean() const { return complete && skipped.empty(); }

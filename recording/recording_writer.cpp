@@ -14,9 +14,12 @@ namespace rf = recording_format;
 
 mcapfile::Compression CompressionOf(RecordingCompression c) {
   switch (c) {
-    case RecordingCompression::Lz4: return mcapfile::Compression::kLz4;
-    case RecordingCompression::None: return mcapfile::Compression::kNone;
-    case RecordingCompression::Zstd: break;
+    case RecordingCompression::Lz4:
+      return mcapfile::Compression::kLz4;
+    case RecordingCompression::None:
+      return mcapfile::Compression::kNone;
+    case RecordingCompression::Zstd:
+      break;
   }
   return mcapfile::Compression::kZstd;
 }
@@ -56,8 +59,7 @@ void RecordingWriter::Start(std::string_view library, const std::string& serial,
     return record.first == rf::kMetaRecording;
   });
   if (recording == facts.end()) {
-    throw std::invalid_argument(std::string("the facts hold no ") + rf::kMetaRecording +
-                                " record");
+    throw std::invalid_argument(std::string("the facts hold no ") + rf::kMetaRecording + " record");
   }
   writer_.Start(rf::kProfile, library);
   writer_.Metadata(recording->first, recording->second);
@@ -65,8 +67,8 @@ void RecordingWriter::Start(std::string_view library, const std::string& serial,
     if (name != rf::kMetaRecording) writer_.Metadata(name, entries);
   }
   for (std::size_t k = 0; k < rf::kStreams.size(); ++k) {
-    raw_channels_[k] = writer_.Channel(0, rf::Topic(serial, rf::kStreams[k]),
-                                       rf::kMessageEncoding, {{rf::kStreamKey, rf::kStreams[k]}});
+    raw_channels_[k] = writer_.Channel(0, rf::Topic(serial, rf::kStreams[k]), rf::kMessageEncoding,
+                                       {{rf::kStreamKey, rf::kStreams[k]}});
   }
   for (const auto& [name, entries] : extra) writer_.Metadata(name, entries);
 }

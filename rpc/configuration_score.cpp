@@ -32,9 +32,9 @@ double SecondConfigurationScore(double v) { return Score(v, 0.3, 0.45, 0.2199999
 ConfigurationScoreMap ConfigurationScores(const ManipulabilityMap& manipulability) {
   ConfigurationScoreMap scores;
   for (const auto& [group, values] : manipulability) {
-    scores.emplace_hint(scores.end(), group,
-                        std::pair{FirstConfigurationScore(values[2]),
-                                  SecondConfigurationScore(values[5])});
+    scores.emplace_hint(
+        scores.end(), group,
+        std::pair{FirstConfigurationScore(values[2]), SecondConfigurationScore(values[5])});
   }
   return scores;
 }

@@ -65,10 +65,12 @@ bool DataRpc::WaitForServer(double timeout) {
 RmxState DataRpc::RequestStringList(std::uint16_t id, std::vector<std::string>& out) {
   RPCReply reply;
   if (!Call(MakeRequest(id), reply, kRequestTimeout)) return _MakeRmxState(FAULT);
-  spdlog::debug("[korvel::quor::DataRpc] RPC reply request_id={} success={} string_container_size={}",
-                reply.request_id, reply.success, reply.string_container.size());
+  spdlog::debug(
+      "[korvel::quor::DataRpc] RPC reply request_id={} success={} string_container_size={}",
+      reply.request_id, reply.success, reply.string_container.size());
   for (std::size_t i = 0; i < reply.string_container.size(); ++i) {
-    spdlog::debug("[korvel::quor::DataRpc] string_container[{}] = {}", i, reply.string_container[i]);
+    spdlog::debug("[korvel::quor::DataRpc] string_container[{}] = {}", i,
+                  reply.string_container[i]);
   }
   out = std::move(reply.string_container);
   return _MakeRmxState(OK);

@@ -34,7 +34,8 @@ inline constexpr double kRequestTimeout = 2.0;
 
 class DataRpc {
  public:
-  using Rpc = zenoh_mdw::RpcClient<zenoh_msgs::quor_msg::RPCRequest, zenoh_msgs::quor_msg::RPCReply>;
+  using Rpc =
+      zenoh_mdw::RpcClient<zenoh_msgs::quor_msg::RPCRequest, zenoh_msgs::quor_msg::RPCReply>;
 
   DataRpc() = default;
   virtual ~DataRpc() = default;

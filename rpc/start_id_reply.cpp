@@ -19,8 +19,9 @@ RmxState ReadStartIdAndDoF(const zenoh_msgs::quor_msg::RPCReply& reply, StartIds
                            Dofs& dofs) {
   const std::size_t n = reply.int_container.size();
   if (reply.joint_groups.size() != n || reply.float_container.size() != n) {
-    spdlog::error("Malformed start ID reply: size mismatch between joint_groups, int_container, "
-                  "and float_container");
+    spdlog::error(
+        "Malformed start ID reply: size mismatch between joint_groups, int_container, "
+        "and float_container");
     return _MakeRmxState(FAULT);
   }
   for (std::size_t i = 0; i < n; ++i) {

@@ -220,16 +220,15 @@ std::pair<std::int32_t, std::int32_t> StampFromWire(
 Assembled<std::map<JointGroup, quor::RobotStates>> AssembleRobotStates(
     const AllBasicStreamData& msg, const GroupNames& group_names, const StartIds& start_ids,
     const Dofs& dofs, std::size_t joint_count) {
-  return AssembleGroups<Stream::Basic>(msg, StampFromWire(msg.timestamp), group_names,
-                                       start_ids, dofs, joint_count);
+  return AssembleGroups<Stream::Basic>(msg, StampFromWire(msg.timestamp), group_names, start_ids,
+                                       dofs, joint_count);
 }
 
 Assembled<std::map<JointGroup, quor::RobotActions>> AssembleRobotActions(
     std::pair<std::int32_t, std::int32_t> timestamp, const AllExtraStreamData& msg,
     const GroupNames& group_names, const StartIds& start_ids, const Dofs& dofs,
     std::size_t joint_count) {
-  return AssembleGroups<Stream::Extra>(msg, timestamp, group_names, start_ids, dofs,
-                                       joint_count);
+  return AssembleGroups<Stream::Extra>(msg, timestamp, group_names, start_ids, dofs, joint_count);
 }
 
 std::string AssemblyError(const AllBasicStreamData& msg, const GroupNames& group_names,
@@ -248,14 +247,13 @@ Assembled<MultiContactMap> AssembleMultiContactPositions(const AllBasicStreamDat
                                                          const GroupNames& group_names,
                                                          const StartIds& start_ids,
                                                          const Dofs& dofs) {
-  return AssembleMultiContact(msg.joint_data.contact_positions, "positions", group_names,
-                              start_ids, dofs);
+  return AssembleMultiContact(msg.joint_data.contact_positions, "positions", group_names, start_ids,
+                              dofs);
 }
 
 Assembled<MultiContactMap> AssembleMultiContactForces(const AllBasicStreamData& msg,
                                                       const GroupNames& group_names,
-                                                      const StartIds& start_ids,
-                                                      const Dofs& dofs) {
+                                                      const StartIds& start_ids, const Dofs& dofs) {
   return AssembleMultiContact(msg.joint_data.contact_forces, "forces", group_names, start_ids,
                               dofs);
 }

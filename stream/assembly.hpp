@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include <Eigen/Core>
 #include <spdlog/spdlog.h>
+#include <Eigen/Core>
 
 #include "client/group_layout.hpp"
 #include "client/joint_group.hpp"

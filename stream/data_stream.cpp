@@ -13,7 +13,9 @@ DataStream::~DataStream() {
   basic_subscriber.reset();
   extra_subscriber.reset();
   // A callback that was copying a message when its subscription went away finishes first.
-  { std::scoped_lock barrier(basic_mutex, extra_mutex); }
+  {
+    std::scoped_lock barrier(basic_mutex, extra_mutex);
+  }
   monitor->Shutdown();
 }
 

@@ -69,8 +69,8 @@ class DataStream {
                                                                const StartIds& start_ids,
                                                                const Dofs& dofs,
                                                                std::size_t joint_count = 0);
-  MultiContactMap GetMultiContactPositions(const GroupNames& group_names,
-                                           const StartIds& start_ids, const Dofs& dofs);
+  MultiContactMap GetMultiContactPositions(const GroupNames& group_names, const StartIds& start_ids,
+                                           const Dofs& dofs);
   MultiContactMap GetMultiContactForces(const GroupNames& group_names, const StartIds& start_ids,
                                         const Dofs& dofs);
   void SetExtWrenchInWorld(quor::RobotStates& states);
@@ -99,7 +99,7 @@ class DataStream {
   GroupNames JointGroups();
   // One field of the basic cache, copied under its lock.
   template <class T>
-  T ReadBasic(T Basic::*field) {
+  T ReadBasic(T Basic::* field) {
     std::lock_guard<std::mutex> lock(basic_mutex);
     return basic_latest.*field;
   }

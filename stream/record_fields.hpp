@@ -28,8 +28,8 @@ template <class Record, class JointData>
 struct Joint {
   static constexpr FieldKind kKind = FieldKind::kJoint;
   const char* name;
-  std::vector<double> Record::*member;
-  std::vector<float> JointData::*wire;
+  std::vector<double> Record::* member;
+  std::vector<float> JointData::* wire;
   std::size_t Width(std::size_t dof) const { return dof; }
 };
 
@@ -37,8 +37,8 @@ template <class Record, class Entry, std::size_t N>
 struct Cartesian {
   static constexpr FieldKind kKind = FieldKind::kCartesian;
   const char* name;
-  std::array<double, N> Record::*member;
-  std::array<float, N> Entry::*wire;
+  std::array<double, N> Record::* member;
+  std::array<float, N> Entry::* wire;
   std::size_t Width(std::size_t /*dof*/) const { return N; }
 };
 
@@ -46,7 +46,7 @@ template <class Record, std::size_t N>
 struct Derived {
   static constexpr FieldKind kKind = FieldKind::kDerived;
   const char* name;
-  std::array<double, N> Record::*member;
+  std::array<double, N> Record::* member;
   std::size_t Width(std::size_t /*dof*/) const { return N; }
 };
 

@@ -42,8 +42,8 @@ class StreamSink {
 
 // What one stream has delivered so far.
 struct StreamCounters {
-  std::uint64_t received = 0;     // every sample, decodable or not
-  std::uint64_t undecodable = 0;  // samples whose payload did not decode
+  std::uint64_t received = 0;        // every sample, decodable or not
+  std::uint64_t undecodable = 0;     // samples whose payload did not decode
   std::int64_t last_steady_ns = -1;  // arrival of the latest sample; -1 before the first
   double rate_hz = 0.0;              // samples that arrived in the second before `now`
   std::size_t joint_count = 0;       // full joint lists' length in the latest decoded sample

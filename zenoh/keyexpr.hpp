@@ -22,7 +22,8 @@ class KeyExpr {
     if (code == Z_OK && !autocanonize && len != text_.size()) code = Z_EINVAL;
     if (code != Z_OK) {
       text_.clear();
-      detail::report_failure(code, "Failed to construct KeyExpr from: " + std::string(key_expr), err);
+      detail::report_failure(code, "Failed to construct KeyExpr from: " + std::string(key_expr),
+                             err);
       return;
     }
     text_.resize(len);

@@ -88,8 +88,7 @@ class Session {
   // `on_sample` runs on zenoh's threads, never two at once for one subscription.
   Subscriber<void> declare_subscriber(const KeyExpr& key_expr,
                                       std::function<void(const Sample&)> on_sample,
-                                      std::function<void()> on_drop,
-                                      ZResult* err = nullptr) const {
+                                      std::function<void()> on_drop, ZResult* err = nullptr) const {
     auto context = std::make_shared<detail::SubscriberContext>();
     context->on_sample = std::move(on_sample);
     context->on_drop = std::move(on_drop);

@@ -30,7 +30,8 @@ struct SubscriberContext {
 // What the Rust side holds: one shared reference, released by the drop notification.
 using SubscriberContextRef = std::shared_ptr<SubscriberContext>;
 
-inline void subscriber_on_sample(void* context, const std::uint8_t* data, std::size_t len) noexcept {
+inline void subscriber_on_sample(void* context, const std::uint8_t* data,
+                                 std::size_t len) noexcept {
   taken_over(context);
   auto& ctx = **static_cast<SubscriberContextRef*>(context);
   {

@@ -62,8 +62,8 @@ int main(int argc, char** argv) {
       stopped_by = s == SIGINT ? "Ctrl-C" : "SIGTERM";
       break;
     }
-    if (seconds > 0 && std::chrono::steady_clock::now() - begin >=
-                           std::chrono::duration<double>(seconds)) {
+    if (seconds > 0 &&
+        std::chrono::steady_clock::now() - begin >= std::chrono::duration<double>(seconds)) {
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -107,10 +107,13 @@ fn os_words(e: &std::io::Error) -> String {
 
 impl KqmReader {
     fn open(path: &str) -> Result<Self, String> {
-        let mut file = File::open(path).map_err(|e| format!("cannot open {path}: {}", os_words(&e)))?;
-        let size = file.metadata().map_err(|e| format!("cannot read {path}: {}", os_words(&e)))?.len();
+        let mut file =
+            File::open(path).map_err(|e| format!("cannot open {path}: {}", os_words(&e)))?;
+        let size =
+            file.metadata().map_err(|e| format!("cannot read {path}: {}", os_words(&e)))?.len();
         let mut magic = [0u8; 8];
-        let n = read_full(&mut file, &mut magic).map_err(|e| format!("cannot read {path}: {}", os_words(&e)))?;
+        let n = read_full(&mut file, &mut magic)
+            .map_err(|e| format!("cannot read {path}: {}", os_words(&e)))?;
         if n < magic.len() || magic != *mcap::MAGIC {
             return Err("not an MCAP file (it does not begin with the MCAP magic bytes)".into());
         }
@@ -159,7 +162,8 @@ impl KqmReader {
             match event {
                 LinearReadEvent::ReadRequest(need) => {
                     // No more than the file holds: the crate zero-fills what it is given.
-                    let left = usize::try_from(self.size.saturating_sub(self.fed)).unwrap_or(usize::MAX);
+                    let left =
+                        usize::try_from(self.size.saturating_sub(self.fed)).unwrap_or(usize::MAX);
                     let want = need.clamp(1, READ_BLOCK).min(left.max(4096));
                     let buf = self.reader.insert(want);
                     let n = loop {
@@ -195,7 +199,16 @@ impl KqmReader {
                     match outcome {
                         Ok(()) => {
                             for (ch, seq, log, publish, bytes) in self.pending.drain(..) {
-                                if (v.message)(v.context, ch, seq, log, publish, bytes.as_ptr(), bytes.len()) != 0 {
+                                if (v.message)(
+                                    v.context,
+                                    ch,
+                                    seq,
+                                    log,
+                                    publish,
+                                    bytes.as_ptr(),
+                                    bytes.len(),
+                                ) != 0
+                                {
                                     self.done = true;
                                     return Err(Stopped);
                                 }
@@ -234,7 +247,9 @@ impl KqmReader {
                 return format!("the file ends inside a record header at byte {}", self.size);
             }
             let mut head = [0u8; RECORD_HEAD as usize];
-            if let Err(e) = self.file.seek(SeekFrom::Start(at)).and_then(|_| self.file.read_exact(&mut head)) {
+            if let Err(e) =
+                self.file.seek(SeekFrom::Start(at)).and_then(|_| self.file.read_exact(&mut head))
+            {
                 self.read_error = true;
                 return format!("cannot read from byte {at}: {}", os_words(&e));
             }
@@ -303,10 +318,18 @@ fn visit(
     }
     check_fields(opcode, data).map_err(Visit::Damaged)?;
     match mcap::parse_record(opcode, data).map_err(damaged)? {
-        Record::Header(h) => stop_if((v.header)(v.context, KqmStr::of(&h.profile), KqmStr::of(&h.library))),
+        Record::Header(h) => {
+            stop_if((v.header)(v.context, KqmStr::of(&h.profile), KqmStr::of(&h.library)))
+        }
         Record::Metadata(m) => {
             let (keys, values) = kv(&m.metadata);
-            stop_if((v.metadata)(v.context, KqmStr::of(&m.name), keys.len(), keys.as_ptr(), values.as_ptr()))
+            stop_if((v.metadata)(
+                v.context,
+                KqmStr::of(&m.name),
+                keys.len(),
+                keys.as_ptr(),
+                values.as_ptr(),
+            ))
         }
         _ => Ok(()),
     }
@@ -352,7 +375,9 @@ impl Chunks {
         }
         let left = (data.len() - f.at) as u64;
         if compressed > left {
-            return Err(format!("a chunk that announces {compressed} compressed bytes where it holds {left}"));
+            return Err(format!(
+                "a chunk that announces {compressed} compressed bytes where it holds {left}"
+            ));
         }
         let (size, packed) = (uncompressed as usize, &data[f.at..f.at + compressed as usize]);
         let out: &[u8] = match name {
@@ -362,7 +387,9 @@ impl Chunks {
                 self.records.reserve(size);
                 let zstd = match &mut self.zstd {
                     Some(z) => z,
-                    none => none.insert(zstd::bulk::Decompressor::new().map_err(|e| e.to_string())?),
+                    none => {
+                        none.insert(zstd::bulk::Decompressor::new().map_err(|e| e.to_string())?)
+                    }
                 };
                 zstd.decompress_to_buffer(packed, &mut self.records)
                     .map_err(|e| format!("a zstd chunk that does not decompress ({e})"))?;
@@ -371,7 +398,8 @@ impl Chunks {
             b"lz4" => {
                 self.records.clear();
                 self.records.reserve(size);
-                let decoder = lz4::Decoder::new(packed).map_err(|e| format!("an lz4 chunk that does not decompress ({e})"))?;
+                let decoder = lz4::Decoder::new(packed)
+                    .map_err(|e| format!("an lz4 chunk that does not decompress ({e})"))?;
                 // One byte more than announced tells a chunk that holds more.
                 decoder
                     .take(uncompressed + 1)
@@ -380,16 +408,24 @@ impl Chunks {
                 &self.records
             }
             other => {
-                return Err(format!("a chunk of unknown compression '{}'", String::from_utf8_lossy(other)));
+                return Err(format!(
+                    "a chunk of unknown compression '{}'",
+                    String::from_utf8_lossy(other)
+                ));
             }
         };
         if out.len() != size {
-            return Err(format!("a chunk that announces {size} uncompressed bytes and holds {}", out.len()));
+            return Err(format!(
+                "a chunk that announces {size} uncompressed bytes and holds {}",
+                out.len()
+            ));
         }
         if crc != 0 {
             let got = crc32fast::hash(out);
             if got != crc {
-                return Err(format!("a chunk whose records fail its CRC (expected {crc:08X}, got {got:08X})"));
+                return Err(format!(
+                    "a chunk whose records fail its CRC (expected {crc:08X}, got {got:08X})"
+                ));
             }
         }
         Ok(out)
@@ -397,11 +433,19 @@ impl Chunks {
 }
 
 /// A chunk's channels and messages; no record may run past the chunk's records.
-fn chunk(chunks: &mut Chunks, data: &[u8], v: &KqmVisitor, pending: &mut Vec<Pending>) -> Result<(), Visit> {
+fn chunk(
+    chunks: &mut Chunks,
+    data: &[u8],
+    v: &KqmVisitor,
+    pending: &mut Vec<Pending>,
+) -> Result<(), Visit> {
     let mut rest = chunks.records(data).map_err(Visit::Damaged)?;
     while !rest.is_empty() {
         if rest.len() < RECORD_HEAD as usize {
-            return Err(Visit::Damaged(format!("a chunk that ends inside a record header, {} bytes", rest.len())));
+            return Err(Visit::Damaged(format!(
+                "a chunk that ends inside a record header, {} bytes",
+                rest.len()
+            )));
         }
         let opcode = rest[0];
         let length = u64::from_le_bytes(rest[1..9].try_into().unwrap());
@@ -609,8 +653,16 @@ pub unsafe extern "C" fn kqm_reader_free(reader: *mut KqmReader) {
 
 /// One channel of a summary: id, topic, message encoding, metadata keys and values, and the
 /// number of messages the summary's statistics count for it.
-pub type KqmSummaryChannel =
-    extern "C" fn(*mut c_void, u16, KqmStr, KqmStr, usize, *const KqmStr, *const KqmStr, u64) -> i32;
+pub type KqmSummaryChannel = extern "C" fn(
+    *mut c_void,
+    u16,
+    KqmStr,
+    KqmStr,
+    usize,
+    *const KqmStr,
+    *const KqmStr,
+    u64,
+) -> i32;
 
 /// Footer record (opcode, length, summary start, summary offset start, CRC) and end magic.
 const FOOTER_AND_MAGIC: u64 = 9 + 20 + 8;
@@ -678,10 +730,15 @@ fn summary_channels(path: &str) -> Option<Vec<(mcap::records::Channel, u64)>> {
         }
     }
     let counts = stats?.channel_message_counts;
-    Some(channels.into_iter().map(|c| {
-        let n = counts.get(&c.id).copied().unwrap_or(0);
-        (c, n)
-    }).collect())
+    Some(
+        channels
+            .into_iter()
+            .map(|c| {
+                let n = counts.get(&c.id).copied().unwrap_or(0);
+                (c, n)
+            })
+            .collect(),
+    )
 }
 
 /// Hands each channel of the file's summary to `entry` with its message count. 1 when the

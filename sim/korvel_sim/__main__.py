@@ -1,4 +1,5 @@
 """Command line of the substitute robot controller."""
+
 from __future__ import annotations
 
 import argparse
@@ -30,27 +31,55 @@ answered until SIGTERM."""
 
 def _parser() -> argparse.ArgumentParser:
     p = argparse.ArgumentParser(
-        prog="korvel-sim", description=DESCRIPTION, epilog=help_text(),
-        formatter_class=argparse.RawDescriptionHelpFormatter)
-    p.add_argument("--serial",
-                   help='robot serial number, normalized like the client does ("AB 4s-012345" '
-                        'serves AB-4s-012345); required unless --replay gives it')
-    p.add_argument("--layout", choices=sorted(LAYOUTS), default="one-arm",
-                   help="one-arm: groups ALL, ARM_1 over 7 joints; two-arm: ALL, ARMS, ARM_1, "
-                        "ARM_2, EXT_AXIS over 21 joints (default one-arm)")
-    p.add_argument("--rate", type=float, default=1000.0,
-                   help="samples per second on each stream (default 1000)")
-    p.add_argument("--fault", action="append", default=[], metavar="NAME[=VALUE][@IDS]",
-                   help="switch a fault on at start; repeatable (list below)")
-    p.add_argument("--lossless", action="store_true",
-                   help="publish with zenoh's congestion control 'block' instead of 'drop', so "
-                        "that no sample is dropped when the link is congested (for counting a "
-                        "client's loss against published_basic / published_extra)")
+        prog="korvel-sim",
+        description=DESCRIPTION,
+        epilog=help_text(),
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    p.add_argument(
+        "--serial",
+        help='robot serial number, normalized like the client does ("AB 4s-012345" '
+        'serves AB-4s-012345); required unless --replay gives it',
+    )
+    p.add_argument(
+        "--layout",
+        choices=sorted(LAYOUTS),
+        default="one-arm",
+        help="one-arm: groups ALL, ARM_1 over 7 joints; two-arm: ALL, ARMS, ARM_1, "
+        "ARM_2, EXT_AXIS over 21 joints (default one-arm)",
+    )
+    p.add_argument(
+        "--rate",
+        type=float,
+        default=1000.0,
+        help="samples per second on each stream (default 1000)",
+    )
+    p.add_argument(
+        "--fault",
+        action="append",
+        default=[],
+        metavar="NAME[=VALUE][@IDS]",
+        help="switch a fault on at start; repeatable (list below)",
+    )
+    p.add_argument(
+        "--lossless",
+        action="store_true",
+        help="publish with zenoh's congestion control 'block' instead of 'drop', so "
+        "that no sample is dropped when the link is congested (for counting a "
+        "client's loss against published_basic / published_extra)",
+    )
     p.add_argument("--verbose", action="store_true", help="log every RPC detail to stderr")
-    p.add_argument("--replay", metavar="FILE.mcap",
-                   help="publish a recording (korvelquor record) instead of the moving model")
-    p.add_argument("--speed", type=float, default=1.0,
-                   help="replay speed factor (default 1: the recorded timing)")
+    p.add_argument(
+        "--replay",
+        metavar="FILE.mcap",
+        help="publish a recording (korvelquor record) instead of the moving model",
+    )
+    p.add_argument(
+        "--speed",
+        type=float,
+        default=1.0,
+        help="replay speed factor (default 1: the recorded timing)",
+    )
     p.add_argument("--loop", action="store_true", help="replay the recording over and over")
     return p
 
@@ -64,12 +93,16 @@ def _exit_after(seconds: float):
 
 def main(argv=None) -> int:
     args = _parser().parse_args(argv)
-    logging.basicConfig(level=logging.DEBUG if args.verbose else logging.INFO,
-                        format="korvel-sim %(levelname)s %(message)s", stream=sys.stderr)
+    logging.basicConfig(
+        level=logging.DEBUG if args.verbose else logging.INFO,
+        format="korvel-sim %(levelname)s %(message)s",
+        stream=sys.stderr,
+    )
     parser = _parser()
     replay = None
     if args.replay is not None:
         from .replay import Replay, ReplayError
+
         try:
             replay = Replay(args.replay, speed=args.speed, loop=args.loop)
         except ReplayError as e:
@@ -107,8 +140,15 @@ def main(argv=None) -> int:
     from .server import Simulator  # zenoh is only needed once the arguments are good
 
     if replay is not None:
-        sim = Simulator(serial, replay.robot.layout, args.rate, faults, model=replay.robot,
-                        replay=replay, lossless=args.lossless)
+        sim = Simulator(
+            serial,
+            replay.robot.layout,
+            args.rate,
+            faults,
+            model=replay.robot,
+            replay=replay,
+            lossless=args.lossless,
+        )
     else:
         sim = Simulator(serial, LAYOUTS[args.layout], args.rate, faults, lossless=args.lossless)
     try:
@@ -117,9 +157,13 @@ def main(argv=None) -> int:
         print(f"korvel-sim: cannot serve robot {serial!r}: {e}", file=sys.stderr)
         return 1
     logging.getLogger("korvel_sim").info(
-        "serving korvel/robot/%s (%s), faults %s", serial,
+        "serving korvel/robot/%s (%s), faults %s",
+        serial,
         f"replay of {args.replay} at speed {args.speed:g}{', looping' if args.loop else ''}"
-        if replay is not None else f"{args.layout}, {args.rate:g} Hz", faults.snapshot()["faults"])
+        if replay is not None
+        else f"{args.layout}, {args.rate:g} Hz",
+        faults.snapshot()["faults"],
+    )
     print("READY", flush=True)
     sim.run(stop)
     _exit_after(0.8)

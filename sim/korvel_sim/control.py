@@ -8,6 +8,7 @@
 
 Open it in the same network namespace as the client under test ("host").
 """
+
 from __future__ import annotations
 
 import json
@@ -25,8 +26,7 @@ class ControlError(RuntimeError):
 
 
 class SimControl:
-    def __init__(self, serial: str, session: Optional[zenoh.Session] = None,
-                 timeout: float = 10.0):
+    def __init__(self, serial: str, session: Optional[zenoh.Session] = None, timeout: float = 10.0):
         self.serial = normalize_serial(serial)
         self.key = control_key(self.serial)
         self.timeout = timeout
@@ -39,8 +39,9 @@ class SimControl:
         payload = json.dumps(message)
         deadline = time.monotonic() + self.timeout
         while True:
-            for reply in self._session.get(self.key, payload=payload, timeout=2.0,
-                                           encoding=zenoh.Encoding.APPLICATION_JSON):
+            for reply in self._session.get(
+                self.key, payload=payload, timeout=2.0, encoding=zenoh.Encoding.APPLICATION_JSON
+            ):
                 if reply.ok is not None:
                     return json.loads(reply.ok.payload.to_bytes())
                 raise ControlError(reply.err.payload.to_bytes().decode(errors="replace"))

@@ -1,6 +1,7 @@
 """Switchable faults: their table (the one source for --help, the README and the parser),
 the parsing of NAME[=VALUE][@IDS] and of JSON control messages, and the live fault state
 shared by the RPC handler and the stream publisher."""
+
 from __future__ import annotations
 
 import json
@@ -24,59 +25,101 @@ STREAM_FAULTS = [
     FaultSwitch("silent_basic", "flag", "publish no basic stream samples"),
     FaultSwitch("silent_extra", "flag", "publish no extra stream samples"),
     FaultSwitch("silent_streams", "flag", "publish neither stream"),
-    FaultSwitch("stream_trailing_byte", "stream",
-              "append one 0x00 byte to every sample of the stream(s) basic|extra|both",
-              bare="both"),
-    FaultSwitch("digital_inputs_size", "int",
-              "send digital_inputs with N elements (and announce N) instead of 20", bare=None),
-    FaultSwitch("tcp_pose_size", "int",
-              "send every basic tcp_pose with N elements (and announce N) instead of 7",
-              bare=None),
-    FaultSwitch("cartesian_short", "stream",
-              "cartesian_data one entry shorter than joint_group_indices in basic|extra|both",
-              bare="both"),
-    FaultSwitch("group_index", "int",
-              "append joint group index N (with a Cartesian entry) to both streams, e.g. 1, 6, 7",
-              bare=None),
-    FaultSwitch("joint_lists_short", "int",
-              "every full-DoF joint list of both streams N elements short (default 1)", bare=1),
+    FaultSwitch(
+        "stream_trailing_byte",
+        "stream",
+        "append one 0x00 byte to every sample of the stream(s) basic|extra|both",
+        bare="both",
+    ),
+    FaultSwitch(
+        "digital_inputs_size",
+        "int",
+        "send digital_inputs with N elements (and announce N) instead of 20",
+        bare=None,
+    ),
+    FaultSwitch(
+        "tcp_pose_size",
+        "int",
+        "send every basic tcp_pose with N elements (and announce N) instead of 7",
+        bare=None,
+    ),
+    FaultSwitch(
+        "cartesian_short",
+        "stream",
+        "cartesian_data one entry shorter than joint_group_indices in basic|extra|both",
+        bare="both",
+    ),
+    FaultSwitch(
+        "group_index",
+        "int",
+        "append joint group index N (with a Cartesian entry) to both streams, e.g. 1, 6, 7",
+        bare=None,
+    ),
+    FaultSwitch(
+        "joint_lists_short",
+        "int",
+        "every full-DoF joint list of both streams N elements short (default 1)",
+        bare=1,
+    ),
     FaultSwitch("estop_released", "bool", "pin the e-stop flag to true|false", bare=None),
-    FaultSwitch("enabling_device_on", "bool", "pin the enabling-device flag to true|false",
-              bare=None),
+    FaultSwitch(
+        "enabling_device_on", "bool", "pin the enabling-device flag to true|false", bare=None
+    ),
 ]
 
 RPC_FAULTS = [
     FaultSwitch("reply_delay_ms", "int", "send the reply (or replies) N ms late", True, None),
     FaultSwitch("no_reply", "flag", "answer nothing; the query ends at once without a reply", True),
-    FaultSwitch("double_reply", "flag",
-              "after the good reply send a second one that differs: success inverted, and for "
-              "request 1 the version text v0.0-second", True),
+    FaultSwitch(
+        "double_reply",
+        "flag",
+        "after the good reply send a second one that differs: success inverted, and for "
+        "request 1 the version text v0.0-second",
+        True,
+    ),
     FaultSwitch("error_first", "flag", "send an error reply (reply_err) before the good one", True),
     FaultSwitch("reply_trailing_byte", "flag", "append one 0x00 byte to the reply", True),
-    FaultSwitch("trailing_then_good", "flag",
-              "send a reply with a trailing byte, then the good reply", True),
-    FaultSwitch("good_then_trailing", "flag",
-              "send the good reply, then one with a trailing byte", True),
-    FaultSwitch("text_not_utf8", "flag",
-              "append the byte 0xFF, which UTF-8 never uses, to every string of the reply",
-              True),
-    FaultSwitch("reply_request_id", "int", "replies carry request_id N instead of the echo", True,
-              None),
+    FaultSwitch(
+        "trailing_then_good", "flag", "send a reply with a trailing byte, then the good reply", True
+    ),
+    FaultSwitch(
+        "good_then_trailing", "flag", "send the good reply, then one with a trailing byte", True
+    ),
+    FaultSwitch(
+        "text_not_utf8",
+        "flag",
+        "append the byte 0xFF, which UTF-8 never uses, to every string of the reply",
+        True,
+    ),
+    FaultSwitch(
+        "reply_request_id", "int", "replies carry request_id N instead of the echo", True, None
+    ),
     FaultSwitch("version", "text", "server version text of request 1 (default v2.1)", bare=None),
     FaultSwitch("probe_success", "flag", "answer the probe (request 0) with success true"),
-    FaultSwitch("ignore_probes", "int", "give no reply to the next N probes (counts down)",
-              bare=None),
-    FaultSwitch("corrupt_pt_states", "int",
-              "the next N primitive-state lists (request 3) contain an empty string (counts down)",
-              bare=None),
-    FaultSwitch("pt_states", "strings",
-              "answer request 3 with exactly this JSON list of strings", bare=None),
-    FaultSwitch("plan_info", "strings",
-              "answer request 4 with exactly this JSON list of strings", bare=None),
-    FaultSwitch("manip_vector_len", "int",
-              "manipulability packed vectors (request 9) have N floats instead of 8", bare=None),
-    FaultSwitch("manip_mismatch", "flag",
-              "request 9: float2d_container one entry shorter than joint_groups"),
+    FaultSwitch(
+        "ignore_probes", "int", "give no reply to the next N probes (counts down)", bare=None
+    ),
+    FaultSwitch(
+        "corrupt_pt_states",
+        "int",
+        "the next N primitive-state lists (request 3) contain an empty string (counts down)",
+        bare=None,
+    ),
+    FaultSwitch(
+        "pt_states", "strings", "answer request 3 with exactly this JSON list of strings", bare=None
+    ),
+    FaultSwitch(
+        "plan_info", "strings", "answer request 4 with exactly this JSON list of strings", bare=None
+    ),
+    FaultSwitch(
+        "manip_vector_len",
+        "int",
+        "manipulability packed vectors (request 9) have N floats instead of 8",
+        bare=None,
+    ),
+    FaultSwitch(
+        "manip_mismatch", "flag", "request 9: float2d_container one entry shorter than joint_groups"
+    ),
     FaultSwitch("start_id_mismatch", "flag", "request 10: float_container one element short"),
 ]
 
@@ -124,7 +167,9 @@ def _convert(switch: FaultSwitch, value: Any) -> Any:
             try:
                 value = json.loads(value)
             except ValueError:
-                raise FaultError(f"fault {name} takes a JSON list of strings, got {value!r}") from None
+                raise FaultError(
+                    f"fault {name} takes a JSON list of strings, got {value!r}"
+                ) from None
         if not isinstance(value, list) or not all(isinstance(s, str) for s in value):
             raise FaultError(f"fault {name} takes a list of strings, got {value!r}")
         return list(value)
@@ -145,7 +190,7 @@ def split_name(key: str):
     m = _IDS.search(key)
     if not m:
         return key, None
-    return key[:m.start()], [int(x) for x in m.group(1).split(",")]
+    return key[: m.start()], [int(x) for x in m.group(1).split(",")]
 
 
 def _switch(name: str) -> FaultSwitch:
@@ -177,6 +222,7 @@ def parse_cli(text: str):
 @dataclass(frozen=True)
 class StreamFaults:
     """What the publisher needs, rebuilt on every change so the hot loop reads one object."""
+
     silent_basic: bool = False
     silent_extra: bool = False
     trailing_basic: bool = False
@@ -192,10 +238,18 @@ class StreamFaults:
 
     @property
     def alters_messages(self) -> bool:
-        return any((self.digital_inputs_size is not None, self.tcp_pose_size is not None,
-                    self.cartesian_short_basic, self.cartesian_short_extra,
-                    self.group_index is not None, self.joint_lists_short,
-                    self.estop_released is not None, self.enabling_device_on is not None))
+        return any(
+            (
+                self.digital_inputs_size is not None,
+                self.tcp_pose_size is not None,
+                self.cartesian_short_basic,
+                self.cartesian_short_extra,
+                self.group_index is not None,
+                self.joint_lists_short,
+                self.estop_released is not None,
+                self.enabling_device_on is not None,
+            )
+        )
 
 
 def _streams(kind: Optional[str], which: str) -> bool:
@@ -236,8 +290,10 @@ class FaultState:
         shared_ids = message.get("requests")
         if not isinstance(to_set, dict):
             raise FaultError('"set" must map fault names to values')
-        if shared_ids is not None and (not isinstance(shared_ids, list) or not all(
-                isinstance(i, int) and not isinstance(i, bool) for i in shared_ids)):
+        if shared_ids is not None and (
+            not isinstance(shared_ids, list)
+            or not all(isinstance(i, int) and not isinstance(i, bool) for i in shared_ids)
+        ):
             raise FaultError('"requests" must be a list of request ids')
         changes = []
         for key, value in to_set.items():
@@ -292,8 +348,10 @@ class FaultState:
 
     def snapshot(self) -> Dict[str, Any]:
         with self._lock:
-            return {"faults": dict(self._values),
-                    "requests": {k: list(v) for k, v in self._requests.items()}}
+            return {
+                "faults": dict(self._values),
+                "requests": {k: list(v) for k, v in self._requests.items()},
+            }
 
     def _rebuild(self):
         v = self._values
@@ -315,14 +373,23 @@ class FaultState:
 
 
 def help_text() -> str:
-    lines = ["faults (--fault NAME, --fault NAME=VALUE; RPC faults marked * also take @IDS,",
-             "e.g. --fault no_reply@4 or --fault reply_delay_ms=1500@1,4, to act only on",
-             "those request ids; at run time the same names go in a control message):", ""]
+    lines = [
+        "faults (--fault NAME, --fault NAME=VALUE; RPC faults marked * also take @IDS,",
+        "e.g. --fault no_reply@4 or --fault reply_delay_ms=1500@1,4, to act only on",
+        "those request ids; at run time the same names go in a control message):",
+        "",
+    ]
     for title, switches in (("stream faults:", STREAM_FAULTS), ("RPC faults:", RPC_FAULTS)):
         lines.append(title)
         for s in switches:
-            shape = {"flag": "", "bool": "=BOOL", "int": "=N", "text": "=TEXT",
-                     "strings": "=JSON", "stream": "[=basic|extra|both]"}[s.kind]
+            shape = {
+                "flag": "",
+                "bool": "=BOOL",
+                "int": "=N",
+                "text": "=TEXT",
+                "strings": "=JSON",
+                "stream": "[=basic|extra|both]",
+            }[s.kind]
             if s.kind == "int" and s.bare is not None:
                 shape = "[=N]"
             label = f"  {s.name}{shape}{' *' if s.per_request else ''}"

@@ -1,5 +1,6 @@
 """Robot layouts the substitute can stand in for: how the full joint vector is cut into
 joint groups, and which groups run a primitive."""
+
 from __future__ import annotations
 
 from dataclasses import dataclass
@@ -41,8 +42,7 @@ LAYOUTS = {
     "two-arm": Layout(
         name="two-arm",
         joints=21,
-        groups=(Group(0, 0, 21), Group(2, 0, 14), Group(3, 0, 7), Group(4, 7, 7),
-                Group(5, 14, 7)),
+        groups=(Group(0, 0, 21), Group(2, 0, 14), Group(3, 0, 7), Group(4, 7, 7), Group(5, 14, 7)),
         primitives={3: "MoveL", 4: "MoveJ", 5: "Hold"},
     ),
 }

@@ -5,6 +5,7 @@ Status schedule (seconds since start, so that tests see a known state early on):
 the e-stop is pressed during [25, 26) of every 30 s, the enabling device is off during
 [6, 8) of every 8 s, the digital inputs change every 0.5 s and the outputs every 1 s.
 """
+
 from __future__ import annotations
 
 import math
@@ -33,10 +34,12 @@ def _quaternion(yaw: float, pitch: float, roll: float) -> List[float]:
     cy, sy = math.cos(yaw * 0.5), math.sin(yaw * 0.5)
     cp, sp = math.cos(pitch * 0.5), math.sin(pitch * 0.5)
     cr, sr = math.cos(roll * 0.5), math.sin(roll * 0.5)
-    return [cr * cp * cy + sr * sp * sy,
-            sr * cp * cy - cr * sp * sy,
-            cr * sp * cy + sr * cp * sy,
-            cr * cp * sy - sr * sp * cy]
+    return [
+        cr * cp * cy + sr * sp * sy,
+        sr * cp * cy - cr * sp * sy,
+        cr * sp * cy + sr * cp * sy,
+        cr * cp * sy - sr * sp * cy,
+    ]
 
 
 class RobotModel:
@@ -90,8 +93,8 @@ class RobotModel:
     # --- Cartesian ---------------------------------------------------------------------------
 
     def _group_frame(self, q, dq, start, dof, index):
-        part = q[start:start + dof]
-        dpart = dq[start:start + dof]
+        part = q[start : start + dof]
+        dpart = dq[start : start + dof]
         yaw, pitch, roll = part[0], 0.5 * part[1 % dof], 0.3 * part[-1]
         dyaw, dpitch, droll = dpart[0], 0.5 * dpart[1 % dof], 0.3 * dpart[-1]
         reach = 0.55 + 0.1 * math.sin(part[2 % dof])
@@ -104,8 +107,14 @@ class RobotModel:
     @staticmethod
     def _wrench(t: float, index: int) -> List[float]:
         a = 1.3 * t + index
-        return [4.0 * math.sin(a), 2.5 * math.cos(0.7 * a), -9.5 + 1.5 * math.sin(0.5 * a),
-                0.3 * math.sin(0.9 * a), 0.2 * math.cos(1.1 * a), 0.1 * math.sin(0.4 * a)]
+        return [
+            4.0 * math.sin(a),
+            2.5 * math.cos(0.7 * a),
+            -9.5 + 1.5 * math.sin(0.5 * a),
+            0.3 * math.sin(0.9 * a),
+            0.2 * math.cos(1.1 * a),
+            0.1 * math.sin(0.4 * a),
+        ]
 
     # --- messages ----------------------------------------------------------------------------
 
@@ -125,8 +134,19 @@ class RobotModel:
         n = self.layout.joints
         contact = [self._zero3] * n
         contact[-1] = [1.5 * ext, 0.5 * ext, -2.0 + ext]
-        joint_data = BasicJointData(q, theta, dq, dtheta, tau, tau_dot, tau_ext, tau_interact,
-                                    temperature, contact, self._contact_pos)
+        joint_data = BasicJointData(
+            q,
+            theta,
+            dq,
+            dtheta,
+            tau,
+            tau_dot,
+            tau_ext,
+            tau_interact,
+            temperature,
+            contact,
+            self._contact_pos,
+        )
 
         basic_cart, extra_cart = [], []
         noise = 0.05 * math.sin(37.0 * t)
@@ -136,12 +156,21 @@ class RobotModel:
             flange = [pos[0], pos[1], pos[2] + 0.1] + quat
             wrench = self._wrench(t, g.index)
             raw = [w + noise for w in wrench]
-            basic_cart.append(BasicCartesianData(
-                flange, tcp_pose, twist, wrench, [0.9 * w for w in wrench], raw,
-                [r + 0.2 for r in raw]))
+            basic_cart.append(
+                BasicCartesianData(
+                    flange,
+                    tcp_pose,
+                    twist,
+                    wrench,
+                    [0.9 * w for w in wrench],
+                    raw,
+                    [r + 0.2 for r in raw],
+                )
+            )
             desired_pose = [pos[0] + 0.001, pos[1], pos[2]] + quat
-            extra_cart.append(ExtraCartesianData(
-                desired_pose, twist, [0.0, 0.0, -5.0, 0.0, 0.0, 0.0]))
+            extra_cart.append(
+                ExtraCartesianData(desired_pose, twist, [0.0, 0.0, -5.0, 0.0, 0.0, 0.0])
+            )
 
         released = self.estop_released(t)
         inputs, outputs = self.digital_io(t)
@@ -161,8 +190,9 @@ class RobotModel:
         )
         extra = AllExtraStreamData(
             joint_group_indices=list(indices),
-            joint_data=ExtraJointData([x + 0.004 * v for x, v in zip(q, dq)], dq,
-                                      [a - b for a, b in zip(tau, tau_ext)]),
+            joint_data=ExtraJointData(
+                [x + 0.004 * v for x, v in zip(q, dq)], dq, [a - b for a, b in zip(tau, tau_ext)]
+            ),
             cartesian_data=extra_cart,
         )
         return basic, extra
@@ -174,7 +204,7 @@ class RobotModel:
         q = self.joints(t)[0]
         out = []
         for g in self.layout.groups:
-            x = sum(q[g.start:g.start + g.dof]) / g.dof
+            x = sum(q[g.start : g.start + g.dof]) / g.dof
             values = [0.3 + 0.25 * math.sin(1.7 * x + k) for k in range(6)]
             out.append((g.index, [float(g.index), float(g.dof)] + values))
         return out
@@ -196,5 +226,13 @@ class RobotModel:
     def plan_info(t: float) -> List[str]:
         step = int(t / 2.0) % 3
         node = ("approach", "grasp", "retreat")[step]
-        return ["MoveL", node, f"PickAndPlace/pick/{node}", "0.250", str(step + 1),
-                "PickAndPlace", "0.8", "0"]
+        return [
+            "MoveL",
+            node,
+            f"PickAndPlace/pick/{node}",
+            "0.250",
+            str(step + 1),
+            "PickAndPlace",
+            "0.8",
+            "0",
+        ]

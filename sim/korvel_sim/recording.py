@@ -10,6 +10,7 @@ only once its announced size is within LIMIT, and its messages are handed on onl
 whole chunk decompressed to that size and passed its CRC. A damaged chunk or record is
 skipped; a file that ends early gives every sample before the cut. `end` then says which.
 """
+
 from __future__ import annotations
 
 import os
@@ -36,9 +37,16 @@ META_LAYOUT = "korvelquor.layout"
 META_PLAN_INFO = "korvelquor.plan_info"
 META_SCORE = "korvelquor.configuration_score"
 META_PRIMITIVES = "korvelquor.primitive_states"
-PLAN_INFO_FIELDS = ("pt_name", "node_name", "node_path", "node_path_time_period",
-                    "node_path_number", "assigned_plan_name", "velocity_scale",
-                    "waiting_for_step")
+PLAN_INFO_FIELDS = (
+    "pt_name",
+    "node_name",
+    "node_path",
+    "node_path_time_period",
+    "node_path_number",
+    "assigned_plan_name",
+    "velocity_scale",
+    "waiting_for_step",
+)
 EXPECTED = "expected an MCAP recording made by `korvelquor record`"
 
 MAGIC = b"\x89MCAP0\r\n"
@@ -74,7 +82,7 @@ class _Body:
         if not 0 <= n <= len(self._data) - self._at:
             raise _Damaged(f"a field of {n} bytes runs past the record's end")
         self._at += n
-        return self._data[self._at - n:self._at]
+        return self._data[self._at - n : self._at]
 
 
 def _parse(kind, data: bytes):
@@ -84,6 +92,7 @@ def _parse(kind, data: bytes):
 @dataclass
 class End:
     """How the file ended, known once every sample was read."""
+
     size: int
     complete: bool = False
     good_bytes: int = 0  # bytes up to the end of the last whole record read
@@ -98,12 +107,15 @@ class End:
         if self.complete:
             text = f"{path}: complete ({self.size} bytes)"
         else:
-            text = (f"{path}: cut short ({self.problem}); read every complete sample up to "
-                    f"byte {self.good_bytes} of {self.size}")
+            text = (
+                f"{path}: cut short ({self.problem}); read every complete sample up to "
+                f"byte {self.good_bytes} of {self.size}"
+            )
         if self.skipped:
             at, why = self.skipped[0]
-            text += (f"; skipped {len(self.skipped)} damaged record(s), the first at byte "
-                     f"{at} ({why})")
+            text += (
+                f"; skipped {len(self.skipped)} damaged record(s), the first at byte {at} ({why})"
+            )
         return text
 
 
@@ -120,12 +132,17 @@ class RecordingFile:
         try:
             first = next(records, None)
             if first is None or first[1] != Opcode.HEADER:
-                self._fail("an MCAP file without its header" if first else
-                           "the file ends before its MCAP header")
+                self._fail(
+                    "an MCAP file without its header"
+                    if first
+                    else "the file ends before its MCAP header"
+                )
             header = first[2]
             if header.profile != PROFILE:
-                self._fail(f"an MCAP file of profile {header.profile!r} (written by "
-                           f"{header.library!r}), not of profile {PROFILE!r}")
+                self._fail(
+                    f"an MCAP file of profile {header.profile!r} (written by "
+                    f"{header.library!r}), not of profile {PROFILE!r}"
+                )
             for _, opcode, record in records:
                 if opcode != Opcode.METADATA:
                     break
@@ -135,16 +152,23 @@ class RecordingFile:
         finally:
             records.close()
         if next(iter(self.metadata), None) != META_RECORDING:
-            self._fail(f"an MCAP file of profile {PROFILE!r} without its {META_RECORDING!r} "
-                       f"metadata first")
+            self._fail(
+                f"an MCAP file of profile {PROFILE!r} without its {META_RECORDING!r} metadata first"
+            )
         info = self.metadata[META_RECORDING]
         if info.get("format_version") != FORMAT_VERSION:
-            self._fail(f"a recording of format version {info.get('format_version')!r}; this "
-                       f"substitute replays format version {FORMAT_VERSION}", expected=False)
+            self._fail(
+                f"a recording of format version {info.get('format_version')!r}; this "
+                f"substitute replays format version {FORMAT_VERSION}",
+                expected=False,
+            )
         if info.get("protocol_version") != protocol_version:
-            self._fail(f"a recording of robot protocol version "
-                       f"{info.get('protocol_version')!r}; this substitute speaks protocol "
-                       f"version {protocol_version}", expected=False)
+            self._fail(
+                f"a recording of robot protocol version "
+                f"{info.get('protocol_version')!r}; this substitute speaks protocol "
+                f"version {protocol_version}",
+                expected=False,
+            )
 
     def _fail(self, what: str, expected: bool = True):
         # Damage before the samples begin is what the refusal comes from: said with it.
@@ -180,7 +204,7 @@ class RecordingFile:
                     channel, _, log_time, _ = _MESSAGE.unpack_from(record)
                     stream = streams.get(channel)
                     if stream is not None:
-                        yield log_time, stream, record[_MESSAGE.size:]
+                        yield log_time, stream, record[_MESSAGE.size :]
 
     def _records(self) -> Iterator[Tuple[int, int, object]]:
         """(byte, opcode, record) of the records the replay uses, in file order: Header,
@@ -201,8 +225,10 @@ class RecordingFile:
             end = self.end = End(size=size, good_bytes=len(MAGIC))
             try:
                 if f.read(len(MAGIC)) != MAGIC:
-                    raise RecordingFileError(f"{self.path}: not an MCAP file (it does not "
-                                             f"begin with the MCAP magic bytes); {EXPECTED}")
+                    raise RecordingFileError(
+                        f"{self.path}: not an MCAP file (it does not "
+                        f"begin with the MCAP magic bytes); {EXPECTED}"
+                    )
                 at = len(MAGIC)
                 summary = False  # past the data section: only indexes and repeats follow
                 while True:
@@ -216,8 +242,10 @@ class RecordingFile:
                     opcode, length = _HEAD.unpack(_read(f, _HEAD.size))
                     body_at = at + _HEAD.size
                     if length > size - body_at:
-                        end.problem = (f"the file ends inside a record that starts at byte "
-                                       f"{at} and announces {length} bytes")
+                        end.problem = (
+                            f"the file ends inside a record that starts at byte "
+                            f"{at} and announces {length} bytes"
+                        )
                         return
                     if opcode == Opcode.FOOTER:
                         f.seek(body_at + length)
@@ -231,8 +259,13 @@ class RecordingFile:
                     if summary or opcode not in _USED:
                         f.seek(body_at + length)
                     elif length > LIMIT:
-                        end.skipped.append((at, f"a record of {length} bytes, more than "
-                                                f"the {LIMIT} a recording holds"))
+                        end.skipped.append(
+                            (
+                                at,
+                                f"a record of {length} bytes, more than "
+                                f"the {LIMIT} a recording holds",
+                            )
+                        )
                         f.seek(body_at + length)
                     else:
                         try:
@@ -276,8 +309,7 @@ def _content(chunk: Chunk) -> bytes:
     """The chunk's records, decompressed to the size it announces and no further."""
     size = chunk.uncompressed_size
     if size > LIMIT:
-        raise _Damaged(f"a chunk announcing {size} bytes, more than the {LIMIT} a recording "
-                       f"holds")
+        raise _Damaged(f"a chunk announcing {size} bytes, more than the {LIMIT} a recording holds")
     if chunk.compression == "" or size == 0:
         data = chunk.data if chunk.compression == "" else b""
     elif chunk.compression == "zstd":
@@ -310,8 +342,8 @@ def _chunk_records(chunk: Chunk) -> list:
         if length > len(data) - i:
             raise _Damaged(f"a record of {length} bytes beyond the chunk's end")
         if opcode == Opcode.CHANNEL:
-            records.append(_parse(Channel, data[i:i + length]))
+            records.append(_parse(Channel, data[i : i + length]))
         elif opcode == Opcode.MESSAGE:
-            records.append(_message(data[i:i + length]))
+            records.append(_message(data[i : i + length]))
         i += length
     return records

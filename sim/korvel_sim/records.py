@@ -4,6 +4,7 @@ Field order is wire order. Fixed-size arrays are plain lists whose default has t
 length; the encoder writes whatever length a list has, so a fault can announce a wrong size
 simply by handing over a list of that size.
 """
+
 from __future__ import annotations
 
 from dataclasses import dataclass, field

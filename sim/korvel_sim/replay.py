@@ -11,6 +11,7 @@ through the client under test, and checks the layout it is to answer with by wha
 reply carries. Reading runs in a thread of its own, a bounded queue ahead of the publishing
 loop, so that decompressing a chunk never delays a sample.
 """
+
 from __future__ import annotations
 
 import collections
@@ -51,6 +52,7 @@ def _recording():
 # imports the client, so the tools' tests hold the two together: a client reading a replay
 # must compute these functions' values on every segment.
 
+
 def _score(v: float, knee: float, top_span: float, mid_span: float) -> float:
     if v >= knee:
         return min((v - knee) / top_span * 60 + 40, 100.0)
@@ -67,8 +69,10 @@ def second_score(v: float) -> float:
     return _score(v, 0.3, 0.45, 0.21999999999999997)
 
 
-_CORNERS = {first_score: ((0.0, 0.0), (0.08, 20.0), (0.15, 40.0), (0.22, 100.0)),
-            second_score: ((0.0, 0.0), (0.08, 20.0), (0.3, 40.0), (0.75, 100.0))}
+_CORNERS = {
+    first_score: ((0.0, 0.0), (0.08, 20.0), (0.15, 40.0), (0.22, 100.0)),
+    second_score: ((0.0, 0.0), (0.08, 20.0), (0.3, 40.0), (0.75, 100.0)),
+}
 
 
 def _f32(v: float) -> float:
@@ -128,17 +132,28 @@ def _by_group(record, name: str) -> dict:
 def recorded_layout(record) -> Layout:
     """The layout of a recording's korvelquor.layout record (ValueError naming the first
     value that is not usable)."""
-    starts = {g: _whole(v, f"the start ID of joint group {g}", _START_LIMIT)
-              for g, v in _by_group(record, "start_ids").items()}
-    dofs = {g: _whole(v, f"the DoF of joint group {g}", _COUNT_LIMIT)
-            for g, v in _by_group(record, "dofs").items()}
+    starts = {
+        g: _whole(v, f"the start ID of joint group {g}", _START_LIMIT)
+        for g, v in _by_group(record, "start_ids").items()
+    }
+    dofs = {
+        g: _whole(v, f"the DoF of joint group {g}", _COUNT_LIMIT)
+        for g, v in _by_group(record, "dofs").items()
+    }
     if "joint_count" not in record:
         raise ValueError("'joint_count' is missing")
     text = record["joint_count"]
-    joints = _whole(int(text) if text.isascii() and text.isdigit() and len(text) <= 10
-                    else text, "joint_count", _COUNT_LIMIT)
-    return Layout(name="replay", joints=joints, primitives={},
-                  groups=tuple(Group(g, starts[g], dofs[g]) for g in sorted(starts) if g in dofs))
+    joints = _whole(
+        int(text) if text.isascii() and text.isdigit() and len(text) <= 10 else text,
+        "joint_count",
+        _COUNT_LIMIT,
+    )
+    return Layout(
+        name="replay",
+        joints=joints,
+        primitives={},
+        groups=tuple(Group(g, starts[g], dofs[g]) for g in sorted(starts) if g in dofs),
+    )
 
 
 def _score_pair(v) -> Tuple[float, float]:
@@ -160,18 +175,29 @@ class RecordedRobot:
         groups = self.layout.groups
 
         plan = metadata.get(rf.META_PLAN_INFO, {})
-        self._plan = [plan[k] for k in rf.PLAN_INFO_FIELDS] if "error" not in plan and all(
-            k in plan for k in rf.PLAN_INFO_FIELDS) else []
+        self._plan = (
+            [plan[k] for k in rf.PLAN_INFO_FIELDS]
+            if "error" not in plan and all(k in plan for k in rf.PLAN_INFO_FIELDS)
+            else []
+        )
 
         self._manip: List[Tuple[int, List[float]]] = []
         scores = metadata.get(rf.META_SCORE, {})
         if "scores" in scores:
             dofs = {g.index: g.dof for g in groups}
-            for g, (a, b) in sorted((int(k), _score_pair(v))
-                                    for k, v in json.loads(scores["scores"]).items()):
-                packed = [float(g), float(dofs.get(g, 0)), 0.3, 0.3,
-                          manipulability_for(a, first_score), 0.3, 0.3,
-                          manipulability_for(b, second_score)]
+            for g, (a, b) in sorted(
+                (int(k), _score_pair(v)) for k, v in json.loads(scores["scores"]).items()
+            ):
+                packed = [
+                    float(g),
+                    float(dofs.get(g, 0)),
+                    0.3,
+                    0.3,
+                    manipulability_for(a, first_score),
+                    0.3,
+                    0.3,
+                    manipulability_for(b, second_score),
+                ]
                 self._manip.append((g, packed))
 
         self._primitives: List[str] = []
@@ -198,6 +224,7 @@ def _value_text(v) -> str:
 
 # --- publishing ---------------------------------------------------------------------------
 
+
 class Replay:
     def __init__(self, path: str, speed: float = 1.0, loop: bool = False):
         if not speed > 0:
@@ -205,6 +232,7 @@ class Replay:
         self.path, self.speed, self.loop = path, speed, loop
         rf = _recording()
         from .rpc import SERVER_VERSION
+
         try:
             self._file = rf.RecordingFile(path, SERVER_VERSION)
         except rf.RecordingFileError as e:
@@ -234,10 +262,20 @@ class Replay:
         def quantile(q):
             return round(errors[min(int(q * len(errors)), len(errors) - 1)] * 1e6, 1)
 
-        return {"file": self.path, "speed": self.speed, "loop": self.loop,
-                "rounds": self.rounds, "finished": self.finished,
-                "interval_error_us": {"p50": quantile(0.5), "p99": quantile(0.99),
-                                      "intervals": len(errors)} if errors else None}
+        return {
+            "file": self.path,
+            "speed": self.speed,
+            "loop": self.loop,
+            "rounds": self.rounds,
+            "finished": self.finished,
+            "interval_error_us": {
+                "p50": quantile(0.5),
+                "p99": quantile(0.99),
+                "intervals": len(errors),
+            }
+            if errors
+            else None,
+        }
 
     def _read(self, out: "queue.Queue", stop: threading.Event):
         """Every round of the file into `out`: (log_time, stream, payload), then _END."""
@@ -269,8 +307,9 @@ class Replay:
         # The publishing loop must get the interpreter back quickly from the reading thread.
         sys.setswitchinterval(0.0002)
         samples: "queue.Queue" = queue.Queue()
-        reader = threading.Thread(target=self._read, args=(samples, stop), name="replay-reader",
-                                  daemon=True)
+        reader = threading.Thread(
+            target=self._read, args=(samples, stop), name="replay-reader", daemon=True
+        )
         reader.start()
         start = time.perf_counter()
         first: Optional[int] = None

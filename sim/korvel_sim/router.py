@@ -15,6 +15,7 @@ of each other.
 
 Prints READY once the session is open; SIGTERM or SIGINT stops it with exit status 0.
 """
+
 from __future__ import annotations
 
 import argparse
@@ -27,11 +28,21 @@ import threading
 
 def main(argv=None) -> int:
     parser = argparse.ArgumentParser(prog="korvel-router", description=__doc__.split("\n\n")[0])
-    parser.add_argument("--subregion", action="append", default=[], metavar="INTERFACE",
-                        help="peers that connect over this interface form a region of their "
-                             "own (repeatable; one per side)")
-    parser.add_argument("--listen", action="append", default=[], metavar="ENDPOINT",
-                        help="listen on this endpoint instead of the default (repeatable)")
+    parser.add_argument(
+        "--subregion",
+        action="append",
+        default=[],
+        metavar="INTERFACE",
+        help="peers that connect over this interface form a region of their "
+        "own (repeatable; one per side)",
+    )
+    parser.add_argument(
+        "--listen",
+        action="append",
+        default=[],
+        metavar="ENDPOINT",
+        help="listen on this endpoint instead of the default (repeatable)",
+    )
     args = parser.parse_args(argv)
 
     stop = threading.Event()

@@ -1,5 +1,6 @@
 """What the substitute answers to one RPC request, faults included. Pure: it returns the
 replies to send and when, and leaves the sending to the server."""
+
 from __future__ import annotations
 
 import copy
@@ -23,13 +24,15 @@ ERROR_TEXT = b"korvel-sim: simulated error reply"
 @dataclass
 class Plan:
     """Replies to send, in order, after delay_s. No replies: the query just ends."""
+
     replies: List[bytes] = field(default_factory=list)
     errors_first: List[bytes] = field(default_factory=list)
     delay_s: float = 0.0
 
 
-def build_reply(req: RPCRequest, layout: Layout, model: RobotModel, faults: FaultState,
-                t: float) -> RPCReply:
+def build_reply(
+    req: RPCRequest, layout: Layout, model: RobotModel, faults: FaultState, t: float
+) -> RPCReply:
     rid = req.request_id
     rep = RPCReply(request_id=rid, success=True)
     if rid == PROBE:
@@ -73,8 +76,9 @@ def build_reply(req: RPCRequest, layout: Layout, model: RobotModel, faults: Faul
     return rep
 
 
-def answer(payload: bytes, layout: Layout, model: RobotModel, faults: FaultState,
-           t: float) -> Optional[Plan]:
+def answer(
+    payload: bytes, layout: Layout, model: RobotModel, faults: FaultState, t: float
+) -> Optional[Plan]:
     """None when the payload is not a request: such a query gets no reply at all."""
     try:
         req = decode_request(payload)
@@ -88,8 +92,7 @@ def answer(payload: bytes, layout: Layout, model: RobotModel, faults: FaultState
 
     rep = build_reply(req, layout, model, faults, t)
     if faults.get("text_not_utf8", rid):
-        rep.string_container = [text.encode("utf-8") + b"\xff"
-                                for text in rep.string_container]
+        rep.string_container = [text.encode("utf-8") + b"\xff" for text in rep.string_container]
     echoed = faults.get("reply_request_id", rid)
     if echoed is not None:
         rep.request_id = echoed

@@ -1,6 +1,7 @@
 """Serial-number normalization, identical to the client's: the model designation before the
 last dash is rewritten into dash-separated ASCII letter/digit tokens; the unit part after it
 is kept as given."""
+
 from __future__ import annotations
 
 import string
@@ -25,7 +26,7 @@ def normalize_serial(serial: str) -> str:
         reject("it has no dash between model and unit number")
     if dash == 0 or dash == len(serial) - 1:
         reject("the last dash must have a model part before it and a unit number after it")
-    model, unit = serial[:dash], serial[dash + 1:]
+    model, unit = serial[:dash], serial[dash + 1 :]
 
     tokens, current = [], []
     for pos, ch in enumerate(model):

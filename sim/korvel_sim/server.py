@@ -1,6 +1,7 @@
 """The substitute controller on the network: one zenoh session with the RPC and control
 queryables and the two stream publishers, a publishing loop at a fixed rate, and a timer
 thread for delayed replies."""
+
 from __future__ import annotations
 
 import heapq
@@ -66,8 +67,7 @@ class _DelayedReplies:
     def _run(self):
         while True:
             with self._cond:
-                while not self._stopped and (
-                        not self._heap or self._heap[0][0] > time.monotonic()):
+                while not self._stopped and (not self._heap or self._heap[0][0] > time.monotonic()):
                     timeout = self._heap[0][0] - time.monotonic() if self._heap else None
                     self._cond.wait(timeout)
                 if self._stopped:
@@ -93,8 +93,16 @@ def _drop(query):
 
 
 class Simulator:
-    def __init__(self, serial: str, layout: Layout, rate: float, faults: FaultState,
-                 model=None, replay=None, lossless: bool = False):
+    def __init__(
+        self,
+        serial: str,
+        layout: Layout,
+        rate: float,
+        faults: FaultState,
+        model=None,
+        replay=None,
+        lossless: bool = False,
+    ):
         self.serial = serial
         self.layout = layout
         self.rate = rate
@@ -123,12 +131,15 @@ class Simulator:
         serialized = zenoh.Encoding.ZENOH_SERIALIZED
         # zenoh's default drops a sample when the link is congested; lossless blocks instead,
         # so that every sample put is delivered and can be counted against what arrived.
-        congestion = (zenoh.CongestionControl.BLOCK if self.lossless
-                      else zenoh.CongestionControl.DROP)
-        self._pub_basic = s.declare_publisher(basic_key(self.serial), encoding=serialized,
-                                              congestion_control=congestion)
-        self._pub_extra = s.declare_publisher(extra_key(self.serial), encoding=serialized,
-                                              congestion_control=congestion)
+        congestion = (
+            zenoh.CongestionControl.BLOCK if self.lossless else zenoh.CongestionControl.DROP
+        )
+        self._pub_basic = s.declare_publisher(
+            basic_key(self.serial), encoding=serialized, congestion_control=congestion
+        )
+        self._pub_extra = s.declare_publisher(
+            extra_key(self.serial), encoding=serialized, congestion_control=congestion
+        )
         self._declared = [
             s.declare_queryable(rpc_key(self.serial), self._on_rpc),
             s.declare_queryable(control_key(self.serial), self._on_control),
@@ -184,9 +195,14 @@ class Simulator:
 
     def state(self):
         snap = self.faults.snapshot()
-        snap.update(serial=self.serial, layout=self.layout.name, rate=self.rate,
-                    samples=self.samples, published_basic=self.published["basic"],
-                    published_extra=self.published["extra"])
+        snap.update(
+            serial=self.serial,
+            layout=self.layout.name,
+            rate=self.rate,
+            samples=self.samples,
+            published_basic=self.published["basic"],
+            published_extra=self.published["extra"],
+        )
         if self.replay is not None:
             snap["replay"] = self.replay.state()
         return snap
@@ -198,8 +214,9 @@ class Simulator:
             self.faults.apply(message)
             if message:
                 log.info("faults now %s", self.faults.snapshot())
-            query.reply(query.key_expr, json.dumps(self.state()),
-                        encoding=zenoh.Encoding.APPLICATION_JSON)
+            query.reply(
+                query.key_expr, json.dumps(self.state()), encoding=zenoh.Encoding.APPLICATION_JSON
+            )
         except (ValueError, FaultError) as e:
             try:
                 query.reply_err(f"korvel-sim control: {e}")

@@ -1,5 +1,6 @@
 """Stream faults applied to freshly built messages. The messages' lists may be shared with
 the model's caches, so every change replaces a list instead of editing it in place."""
+
 from __future__ import annotations
 
 from .faults import StreamFaults
@@ -13,11 +14,12 @@ def _resized(values, n, fill):
 
 
 def _shortened(values, k):
-    return values[:max(len(values) - k, 0)]
+    return values[: max(len(values) - k, 0)]
 
 
-def apply_stream_faults(basic: AllBasicStreamData, extra: AllExtraStreamData,
-                        sf: StreamFaults) -> None:
+def apply_stream_faults(
+    basic: AllBasicStreamData, extra: AllExtraStreamData, sf: StreamFaults
+) -> None:
     if sf.estop_released is not None:
         basic.estop_released = sf.estop_released
     if sf.enabling_device_on is not None:
@@ -30,10 +32,12 @@ def apply_stream_faults(basic: AllBasicStreamData, extra: AllExtraStreamData,
     if sf.group_index is not None:
         basic.joint_group_indices = list(basic.joint_group_indices) + [sf.group_index]
         basic.cartesian_data = basic.cartesian_data + [
-            BasicCartesianData(flange_pose=list(_UNIT_POSE), tcp_pose=list(_UNIT_POSE))]
+            BasicCartesianData(flange_pose=list(_UNIT_POSE), tcp_pose=list(_UNIT_POSE))
+        ]
         extra.joint_group_indices = list(extra.joint_group_indices) + [sf.group_index]
         extra.cartesian_data = extra.cartesian_data + [
-            ExtraCartesianData(tcp_pose_d=list(_UNIT_POSE))]
+            ExtraCartesianData(tcp_pose_d=list(_UNIT_POSE))
+        ]
     if sf.cartesian_short_basic:
         basic.cartesian_data = basic.cartesian_data[:-1]
     if sf.cartesian_short_extra:
@@ -41,8 +45,19 @@ def apply_stream_faults(basic: AllBasicStreamData, extra: AllExtraStreamData,
     k = sf.joint_lists_short
     if k:
         j = basic.joint_data
-        for name in ("q", "theta", "dq", "dtheta", "tau", "tau_dot", "tau_ext", "tau_interact",
-                     "temperature", "contact_forces", "contact_positions"):
+        for name in (
+            "q",
+            "theta",
+            "dq",
+            "dtheta",
+            "tau",
+            "tau_dot",
+            "tau_ext",
+            "tau_interact",
+            "temperature",
+            "contact_forces",
+            "contact_positions",
+        ):
             setattr(j, name, _shortened(getattr(j, name), k))
         e = extra.joint_data
         e.q_d, e.dq_d, e.tau_d = (_shortened(v, k) for v in (e.q_d, e.dq_d, e.tau_d))

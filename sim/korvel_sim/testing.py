@@ -12,6 +12,7 @@ run in "host". RouterProcess starts a zenoh router the same way (the routed netw
 kqr-router). Paths are found from this package's location, so a fresh clone works wherever
 it is.
 """
+
 from __future__ import annotations
 
 import os
@@ -33,9 +34,14 @@ def venv_python() -> str:
     return str(candidate) if candidate.exists() else sys.executable
 
 
-def sim_command(serial: str, layout: str = "one-arm", rate: Optional[float] = None,
-                faults: Iterable[str] = (), args: Iterable[str] = (),
-                namespace: Optional[str] = "robot") -> List[str]:
+def sim_command(
+    serial: str,
+    layout: str = "one-arm",
+    rate: Optional[float] = None,
+    faults: Iterable[str] = (),
+    args: Iterable[str] = (),
+    namespace: Optional[str] = "robot",
+) -> List[str]:
     """The command line that runs the substitute (inside `namespace` unless None)."""
     cmd = [venv_python(), "-m", "korvel_sim", "--serial", serial, "--layout", layout]
     if rate is not None:
@@ -84,15 +90,22 @@ class ReadyProcess:
         # This checkout's substitute comes first, whatever the virtual environment has installed.
         env = dict(os.environ)
         env["PYTHONPATH"] = os.pathsep.join(
-            p for p in (str(REPO_ROOT / "sim"), env.get("PYTHONPATH")) if p)
-        self.proc = subprocess.Popen(self.command, stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.PIPE, stderr=self._stderr,
-                                     cwd=REPO_ROOT, env=env)
+            p for p in (str(REPO_ROOT / "sim"), env.get("PYTHONPATH")) if p
+        )
+        self.proc = subprocess.Popen(
+            self.command,
+            stdin=subprocess.DEVNULL,
+            stdout=subprocess.PIPE,
+            stderr=self._stderr,
+            cwd=REPO_ROOT,
+            env=env,
+        )
         threading.Thread(target=self._watch_stdout, args=(self.proc,), daemon=True).start()
         if not self._ready.wait(self.ready_timeout) or self.proc.poll() is not None:
             self.kill()
-            raise SimError(f"{self.what} gave no READY within {self.ready_timeout} s: "
-                           f"{self.stderr_text()}")
+            raise SimError(
+                f"{self.what} gave no READY within {self.ready_timeout} s: {self.stderr_text()}"
+            )
         return self
 
     def _watch_stdout(self, proc):
@@ -150,11 +163,19 @@ class ReadyProcess:
 
 
 class SimProcess(ReadyProcess):
-    def __init__(self, serial: str, layout: str = "one-arm", rate: Optional[float] = None,
-                 faults: Iterable[str] = (), args: Iterable[str] = (),
-                 ready_timeout: float = 30.0, namespace: Optional[str] = "robot"):
-        super().__init__(sim_command(serial, layout, rate, faults, args, namespace),
-                         ready_timeout, "substitute")
+    def __init__(
+        self,
+        serial: str,
+        layout: str = "one-arm",
+        rate: Optional[float] = None,
+        faults: Iterable[str] = (),
+        args: Iterable[str] = (),
+        ready_timeout: float = 30.0,
+        namespace: Optional[str] = "robot",
+    ):
+        super().__init__(
+            sim_command(serial, layout, rate, faults, args, namespace), ready_timeout, "substitute"
+        )
         self.serial = serial
         self._control = None
 
@@ -162,6 +183,7 @@ class SimProcess(ReadyProcess):
         """A SimControl for this substitute (opened once, closed by stop/kill)."""
         if self._control is None:
             from .control import SimControl
+
             self._control = SimControl(self.serial)
         return self._control
 
@@ -178,8 +200,7 @@ class RouterProcess(ReadyProcess):
     """A zenoh router (korvel_sim.router) in `namespace`; `subregions` name the interfaces
     whose peers form a region of their own (see that module for why)."""
 
-    def __init__(self, namespace: str, subregions: Iterable[str] = (),
-                 ready_timeout: float = 30.0):
+    def __init__(self, namespace: str, subregions: Iterable[str] = (), ready_timeout: float = 30.0):
         cmd = [venv_python(), "-m", "korvel_sim.router"]
         for name in subregions:
             cmd += ["--subregion", name]

@@ -5,6 +5,7 @@ Encoding builds one struct format and one argument list per message and packs th
 single call: per-element Python work is limited to the few places that need a prefix per
 element (strings, inner vectors, the 3-element contact arrays).
 """
+
 from __future__ import annotations
 
 import struct
@@ -110,16 +111,32 @@ def _put_reply(p: _Packer, r: RPCReply):
 
 
 def _put_basic_joint(p: _Packer, j: BasicJointData):
-    for values in (j.q, j.theta, j.dq, j.dtheta, j.tau, j.tau_dot, j.tau_ext,
-                   j.tau_interact, j.temperature):
+    for values in (
+        j.q,
+        j.theta,
+        j.dq,
+        j.dtheta,
+        j.tau,
+        j.tau_dot,
+        j.tau_ext,
+        j.tau_interact,
+        j.temperature,
+    ):
         p.seq("f", values)
     p.seq_of_seq("f", j.contact_forces)
     p.seq_of_seq("f", j.contact_positions)
 
 
 def _put_basic_cartesian(p: _Packer, c: BasicCartesianData):
-    for values in (c.flange_pose, c.tcp_pose, c.tcp_twist, c.tcp_wrench_local, c.ignored_6,
-                   c.raw_tcp_wrench_local, c.raw_ft_sensor):
+    for values in (
+        c.flange_pose,
+        c.tcp_pose,
+        c.tcp_twist,
+        c.tcp_wrench_local,
+        c.ignored_6,
+        c.raw_tcp_wrench_local,
+        c.raw_ft_sensor,
+    ):
         p.seq("f", values)
 
 
@@ -196,7 +213,9 @@ class _Reader:
 
     def _take(self, fmt: str, size: int):
         if self.pos + size > len(self.buf):
-            raise WireError(f"payload ends at byte {len(self.buf)}, {size} more needed at {self.pos}")
+            raise WireError(
+                f"payload ends at byte {len(self.buf)}, {size} more needed at {self.pos}"
+            )
         values = struct.unpack_from(fmt, self.buf, self.pos)
         self.pos += size
         return values
@@ -281,15 +300,29 @@ def decode_reply(payload) -> RPCReply:
 
 
 def _read_basic_cartesian(r: _Reader) -> BasicCartesianData:
-    return BasicCartesianData(r.floats(POSE), r.floats(POSE), r.floats(SIX), r.floats(SIX),
-                              r.floats(SIX), r.floats(SIX), r.floats(SIX))
+    return BasicCartesianData(
+        r.floats(POSE),
+        r.floats(POSE),
+        r.floats(SIX),
+        r.floats(SIX),
+        r.floats(SIX),
+        r.floats(SIX),
+        r.floats(SIX),
+    )
 
 
 def decode_basic(payload) -> AllBasicStreamData:
     r = _Reader(payload)
-    m = AllBasicStreamData(r.u16(), r.i16(), r.boolean(), r.boolean(),
-                           r.seq("?", 1, SAFETY_INPUTS), r.seq("?", 1, DIGITAL_IO),
-                           r.seq("?", 1, DIGITAL_IO), r.seq("H", 2))
+    m = AllBasicStreamData(
+        r.u16(),
+        r.i16(),
+        r.boolean(),
+        r.boolean(),
+        r.seq("?", 1, SAFETY_INPUTS),
+        r.seq("?", 1, DIGITAL_IO),
+        r.seq("?", 1, DIGITAL_IO),
+        r.seq("H", 2),
+    )
     lists = [r.floats() for _ in range(9)]
     contacts = [[r.floats(VEC3) for _ in range(_read_count(r, 13))] for _ in range(2)]
     m.joint_data = BasicJointData(*lists, *contacts)
@@ -303,7 +336,9 @@ def decode_extra(payload) -> AllExtraStreamData:
     r = _Reader(payload)
     m = AllExtraStreamData(r.seq("H", 2))
     m.joint_data = ExtraJointData(r.floats(), r.floats(), r.floats())
-    m.cartesian_data = [ExtraCartesianData(r.floats(POSE), r.floats(SIX), r.floats(SIX))
-                        for _ in range(_read_count(r, 22))]
+    m.cartesian_data = [
+        ExtraCartesianData(r.floats(POSE), r.floats(SIX), r.floats(SIX))
+        for _ in range(_read_count(r, 22))
+    ]
     r.done()
     return m

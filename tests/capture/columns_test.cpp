@@ -78,10 +78,16 @@ std::vector<double> Values(const std::array<double, N>& a) {
 ClientLayout TwoArm(GroupNames names) {
   ClientLayout l;
   l.group_names = std::move(names);
-  l.start_ids = {{JointGroup::ALL, 0}, {JointGroup::ARMS, 0}, {JointGroup::ARM_1, 0},
-                 {JointGroup::ARM_2, 7}, {JointGroup::EXT_AXIS, 14}};
-  l.dofs = {{JointGroup::ALL, 16}, {JointGroup::ARMS, 14}, {JointGroup::ARM_1, 7},
-            {JointGroup::ARM_2, 7}, {JointGroup::EXT_AXIS, 2}};
+  l.start_ids = {{JointGroup::ALL, 0},
+                 {JointGroup::ARMS, 0},
+                 {JointGroup::ARM_1, 0},
+                 {JointGroup::ARM_2, 7},
+                 {JointGroup::EXT_AXIS, 14}};
+  l.dofs = {{JointGroup::ALL, 16},
+            {JointGroup::ARMS, 14},
+            {JointGroup::ARM_1, 7},
+            {JointGroup::ARM_2, 7},
+            {JointGroup::EXT_AXIS, 2}};
   return l;
 }
 
@@ -89,8 +95,10 @@ ClientLayout TwoArm(GroupNames names) {
 // for a client that learnt its groups, and for one that connected while the robot was
 // silent (no group names: each group the message names gets its Cartesian values only).
 TEST(ColumnBuilderTest, RowsHoldWhatStatesGivesForTheSameSample) {
-  const GroupNames all_names{{JointGroup::ALL, "ALL"},     {JointGroup::ARMS, "ARMS"},
-                             {JointGroup::ARM_1, "ARM_1"}, {JointGroup::ARM_2, "ARM_2"},
+  const GroupNames all_names{{JointGroup::ALL, "ALL"},
+                             {JointGroup::ARMS, "ARMS"},
+                             {JointGroup::ARM_1, "ARM_1"},
+                             {JointGroup::ARM_2, "ARM_2"},
                              {JointGroup::EXT_AXIS, "EXT_AXIS"}};
   struct Case {
     const char* what;
@@ -109,43 +117,43 @@ TEST(ColumnBuilderTest, RowsHoldWhatStatesGivesForTheSameSample) {
   // Appended at once, and a sample per append as a drain's chunks come: a group that a
   // later chunk does not name still gets its rows.
   for (const std::size_t chunk : {std::size_t{3}, std::size_t{1}}) {
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.what) + ", chunks of " + std::to_string(chunk));
-    testing::LogCapture log;
-    quor::BasicBatch batch;
-    for (std::size_t i = 0; i < samples.size(); i += chunk) {
-      const std::vector<CapturedSample<AllBasicStreamData>> part(
-          samples.begin() + static_cast<std::ptrdiff_t>(i),
-          samples.begin() + static_cast<std::ptrdiff_t>(std::min(i + chunk, samples.size())));
-      Append<Stream::Basic>(part, part.size(), c.layout, false, batch);
-    }
-    ASSERT_EQ(batch.rows, 3u);
-    ASSERT_EQ(batch.groups.size(), c.groups);
-    for (const auto& [g, col] : batch.groups) {
-      ASSERT_EQ(col.tcp_pose.size(), batch.rows * 7) << static_cast<int>(g);
-      ASSERT_EQ(col.q.size(), batch.rows * col.dof) << static_cast<int>(g);
-    }
-    for (std::size_t row = 0; row < samples.size(); ++row) {
-      const auto states = Logged(AssembleRobotStates(samples[row].message, c.layout.group_names,
-                                              c.layout.start_ids, c.layout.dofs,
-                                              c.layout.joint_count));
-      for (const auto& [g, col] : batch.groups) {
-        const auto found = states.find(g);
-        if (found == states.end()) {
-          EXPECT_TRUE(std::isnan(Row(col.tcp_pose, row, 7)[0])) << static_cast<int>(g);
-          continue;
-        }
-        const quor::RobotStates& r = found->second;
-        EXPECT_EQ(col.dof, r.q.size()) << static_cast<int>(g);
-        EXPECT_EQ(Row(col.q, row, col.dof), r.q);
-        EXPECT_EQ(Row(col.temperature, row, col.dof), r.temperature);
-        EXPECT_EQ(Row(col.tcp_pose, row, 7), Values(r.tcp_pose));
-        EXPECT_EQ(Row(col.tcp_wrench, row, 6), Values(r.tcp_wrench));
-        EXPECT_EQ(Row(col.raw_tcp_wrench, row, 6), Values(r.raw_tcp_wrench));
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + ", chunks of " + std::to_string(chunk));
+      testing::LogCapture log;
+      quor::BasicBatch batch;
+      for (std::size_t i = 0; i < samples.size(); i += chunk) {
+        const std::vector<CapturedSample<AllBasicStreamData>> part(
+            samples.begin() + static_cast<std::ptrdiff_t>(i),
+            samples.begin() + static_cast<std::ptrdiff_t>(std::min(i + chunk, samples.size())));
+        Append<Stream::Basic>(part, part.size(), c.layout, false, batch);
       }
+      ASSERT_EQ(batch.rows, 3u);
+      ASSERT_EQ(batch.groups.size(), c.groups);
+      for (const auto& [g, col] : batch.groups) {
+        ASSERT_EQ(col.tcp_pose.size(), batch.rows * 7) << static_cast<int>(g);
+        ASSERT_EQ(col.q.size(), batch.rows * col.dof) << static_cast<int>(g);
+      }
+      for (std::size_t row = 0; row < samples.size(); ++row) {
+        const auto states =
+            Logged(AssembleRobotStates(samples[row].message, c.layout.group_names,
+                                       c.layout.start_ids, c.layout.dofs, c.layout.joint_count));
+        for (const auto& [g, col] : batch.groups) {
+          const auto found = states.find(g);
+          if (found == states.end()) {
+            EXPECT_TRUE(std::isnan(Row(col.tcp_pose, row, 7)[0])) << static_cast<int>(g);
+            continue;
+          }
+          const quor::RobotStates& r = found->second;
+          EXPECT_EQ(col.dof, r.q.size()) << static_cast<int>(g);
+          EXPECT_EQ(Row(col.q, row, col.dof), r.q);
+          EXPECT_EQ(Row(col.temperature, row, col.dof), r.temperature);
+          EXPECT_EQ(Row(col.tcp_pose, row, 7), Values(r.tcp_pose));
+          EXPECT_EQ(Row(col.tcp_wrench, row, 6), Values(r.tcp_wrench));
+          EXPECT_EQ(Row(col.raw_tcp_wrench, row, 6), Values(r.raw_tcp_wrench));
+        }
+      }
+      EXPECT_TRUE(log.Lines().empty());
     }
-    EXPECT_TRUE(log.Lines().empty());
-  }
   }
 }
 
@@ -163,9 +171,9 @@ TEST(ColumnBuilderTest, EveryColumnHoldsItsOwnField) {
   }
   quor::BasicBatch states_batch;
   Append<Stream::Basic>({basic}, 1, layout, false, states_batch);
-  const quor::RobotStates r = Logged(AssembleRobotStates(basic.message, layout.group_names,
-                                                  layout.start_ids, layout.dofs))
-                                  .at(JointGroup::ARM_2);
+  const quor::RobotStates r =
+      Logged(AssembleRobotStates(basic.message, layout.group_names, layout.start_ids, layout.dofs))
+          .at(JointGroup::ARM_2);
   const quor::StateColumns& s = states_batch.groups.at(JointGroup::ARM_2);
   ASSERT_EQ(s.dof, 7u);
   EXPECT_EQ(s.q, r.q);
@@ -194,9 +202,10 @@ TEST(ColumnBuilderTest, EveryColumnHoldsItsOwnField) {
   }
   quor::ExtraBatch actions_batch;
   Append<Stream::Extra>({extra}, 1, layout, false, actions_batch);
-  const quor::RobotActions a = Logged(AssembleRobotActions({0, 0}, extra.message, layout.group_names,
-                                                    layout.start_ids, layout.dofs))
-                                   .at(JointGroup::ARM_2);
+  const quor::RobotActions a =
+      Logged(AssembleRobotActions({0, 0}, extra.message, layout.group_names, layout.start_ids,
+                                  layout.dofs))
+          .at(JointGroup::ARM_2);
   const quor::ActionColumns& d = actions_batch.groups.at(JointGroup::ARM_2);
   EXPECT_EQ(d.q_d, a.q_d);
   EXPECT_EQ(d.dq_d, a.dq_d);

@@ -64,10 +64,13 @@ TEST(ChunkedTakeTest, TakesOnlyWhatWasThereAndEveryRingToTheEnd) {
   RingTake b(basic, basic_out);
   RingTake e(extra, extra_out);
   int rounds = 0;
-  TakeInChunks(256, [&] {
-    if (++rounds > 10) throw std::runtime_error("the drain does not end");
-    PushPayload(basic, 10);  // a stream that keeps delivering
-  }, b, e);
+  TakeInChunks(
+      256,
+      [&] {
+        if (++rounds > 10) throw std::runtime_error("the drain does not end");
+        PushPayload(basic, 10);  // a stream that keeps delivering
+      },
+      b, e);
   EXPECT_EQ(b.used(), 600u);
   EXPECT_EQ(e.used(), 10u);
   EXPECT_EQ(rounds, 2);

@@ -29,8 +29,8 @@ TEST(JointGroupTest, ValuesNamesAndOrderAreTheRobots) {
   EXPECT_EQ(static_cast<int>(JointGroup::ARM_1), 3);
   EXPECT_EQ(static_cast<int>(JointGroup::EXT_AXIS), 5);
 
-  const std::map<JointGroup, int> some{{JointGroup::EXT_AXIS, 0}, {JointGroup::ALL, 0},
-                                       {JointGroup::ARM_1, 0}};
+  const std::map<JointGroup, int> some{
+      {JointGroup::EXT_AXIS, 0}, {JointGroup::ALL, 0}, {JointGroup::ARM_1, 0}};
   std::vector<JointGroup> order;
   for (const auto& entry : some) order.push_back(entry.first);
   EXPECT_EQ(order, (std::vector{JointGroup::ALL, JointGroup::ARM_1, JointGroup::EXT_AXIS}));
@@ -73,10 +73,15 @@ TEST(RecordsTest, PrimitiveValuesKeepTheirAlternativeAndKeysSortByteWise) {
 TEST(RmxStateTest, GeneralCategoryNamesEveryCode) {
   const RmxStateCategory& category = RmxGeneralStateCategory();
   EXPECT_STREQ(category.name(), "General");
-  const std::vector<std::pair<std::int32_t, std::string>> cases = {
-      {100000, "OK"},           {200000, "Warning"},        {300000, "Fault"},
-      {400000, "Critical fault"}, {0, "(unrecognized)"},  {150000, "(unrecognized)"},
-      {100001, "(unrecognized)"}, {-100000, "(unrecognized)"}, {500000, "(unrecognized)"}};
+  const std::vector<std::pair<std::int32_t, std::string>> cases = {{100000, "OK"},
+                                                                   {200000, "Warning"},
+                                                                   {300000, "Fault"},
+                                                                   {400000, "Critical fault"},
+                                                                   {0, "(unrecognized)"},
+                                                                   {150000, "(unrecognized)"},
+                                                                   {100001, "(unrecognized)"},
+                                                                   {-100000, "(unrecognized)"},
+                                                                   {500000, "(unrecognized)"}};
   for (const auto& [code, text] : cases) {
     EXPECT_EQ(category.message(code), text) << code;
   }
@@ -94,21 +99,34 @@ TEST(RmxStateTest, MadeStatesCarryTheCodeAndTheSingleCategory) {
 }
 
 TEST(SystemStateTest, NameTablesHoldExactlyTheRobotsStates) {
-  const std::vector<std::string> system_names = {
-      "UNKNOWN", "INIT", "STOPPED_MANUAL", "STOPPED_AUTO", "STOPPED_EXTERNAL_AUTO",
-      "WORKING_EXTERNAL_AUTO", "WORKING_MANUAL_EXECUTE", "WORKING_AUTO_EXECUTE",
-      "REWIND_EXTERNAL_AUTO", "REWIND_MANUAL", "REWIND_AUTO", "FREEDRIVE_MANUAL",
-      "FREEDRIVE_AUTO", "FAULT_MANUAL", "FAULT_AUTO", "FAULT_EXTERNAL_AUTO", "RECOVERY_MANUAL",
-      "RECOVERY_AUTO", "RECOVERY_EXTERNAL_AUTO"};
+  const std::vector<std::string> system_names = {"UNKNOWN",
+                                                 "INIT",
+                                                 "STOPPED_MANUAL",
+                                                 "STOPPED_AUTO",
+                                                 "STOPPED_EXTERNAL_AUTO",
+                                                 "WORKING_EXTERNAL_AUTO",
+                                                 "WORKING_MANUAL_EXECUTE",
+                                                 "WORKING_AUTO_EXECUTE",
+                                                 "REWIND_EXTERNAL_AUTO",
+                                                 "REWIND_MANUAL",
+                                                 "REWIND_AUTO",
+                                                 "FREEDRIVE_MANUAL",
+                                                 "FREEDRIVE_AUTO",
+                                                 "FAULT_MANUAL",
+                                                 "FAULT_AUTO",
+                                                 "FAULT_EXTERNAL_AUTO",
+                                                 "RECOVERY_MANUAL",
+                                                 "RECOVERY_AUTO",
+                                                 "RECOVERY_EXTERNAL_AUTO"};
   ASSERT_EQ(rmx::SystemStateName.size(), 19u);
   for (std::uint16_t value = 0; value < system_names.size(); ++value) {
     EXPECT_EQ(rmx::SystemStateName.at(static_cast<rmx::SystemState>(value)), system_names[value]);
   }
 
   const std::vector<std::pair<int, std::string>> safety = {
-      {-1, "UNKNOWN"},   {0, "STARTUP"},        {8, "SYNC"},        {9, "RECOVERY"},
-      {10, "REDUCED"},   {12, "NORMAL"},        {14, "TRANSITION"}, {24, "RELEASE_BRAKE"},
-      {40, "CAT_0_STOP"}, {72, "CAT_1_STOP"},   {136, "CAT_2_STOP"}};
+      {-1, "UNKNOWN"},    {0, "STARTUP"},     {8, "SYNC"},        {9, "RECOVERY"},
+      {10, "REDUCED"},    {12, "NORMAL"},     {14, "TRANSITION"}, {24, "RELEASE_BRAKE"},
+      {40, "CAT_0_STOP"}, {72, "CAT_1_STOP"}, {136, "CAT_2_STOP"}};
   std::vector<std::pair<int, std::string>> actual;
   for (const auto& [state, name] : rmx::SafetyBoardStateName) {
     actual.emplace_back(static_cast<int>(state), name);

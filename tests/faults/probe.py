@@ -22,6 +22,7 @@ separate roles keep the stream reads free of remote calls: a call holds the inte
 lock until it returns, up to 2 s on a dead link, and would stall the reads meanwhile.
 Times are CLOCK_MONOTONIC, which every namespace shares with the suite.
 """
+
 from __future__ import annotations
 
 import argparse
@@ -57,9 +58,9 @@ class Probe:
         self.clients = []
         self.stop = threading.Event()
         self.threads = []
-        self.reads = []       # (mono, age_s or None, joints of ALL, forged 0/1)
-        self.resources = []   # (mono, cpu_s, rss_kib)
-        self.calls = []       # (mono_start, name, seconds, ok 0/1, rogue 0/1, error)
+        self.reads = []  # (mono, age_s or None, joints of ALL, forged 0/1)
+        self.resources = []  # (mono, cpu_s, rss_kib)
+        self.calls = []  # (mono_start, name, seconds, ok 0/1, rogue 0/1, error)
         self.mark = None
         self.lock = threading.Lock()
 
@@ -85,8 +86,9 @@ class Probe:
                     if self.mark is not None and age is not None and wall - age >= self.mark:
                         self.mark = None
                         print(f"fresh {mono:.6f}", flush=True)
-            self.reads.append((round(mono, 6), None if age is None else round(age, 6),
-                               joints, forged))
+            self.reads.append(
+                (round(mono, 6), None if age is None else round(age, 6), joints, forged)
+            )
             due += period
             delay = due - time.monotonic()
             if delay > 0:
@@ -96,8 +98,7 @@ class Probe:
 
     def sample_resources(self):
         while not self.stop.is_set():
-            self.resources.append((round(time.monotonic(), 6), round(cpu_seconds(), 4),
-                                   rss_kib()))
+            self.resources.append((round(time.monotonic(), 6), round(cpu_seconds(), 4), rss_kib()))
             self.stop.wait(0.2)
 
     def call_rpcs(self):
@@ -117,8 +118,9 @@ class Probe:
                     rogue = int(any(p.pt_name == ROGUE_NAME for p in result.values()))
             except RuntimeError as e:
                 error = str(e)[:80]
-            self.calls.append((round(started, 6), name, round(time.monotonic() - started, 6),
-                               ok, rogue, error))
+            self.calls.append(
+                (round(started, 6), name, round(time.monotonic() - started, 6), ok, rogue, error)
+            )
 
     # --- lifecycle -------------------------------------------------------------------------
 
@@ -129,8 +131,11 @@ class Probe:
             give_up = time.monotonic() + 5.0
             while not self.clients[0].states() and time.monotonic() < give_up:
                 time.sleep(0.01)
-        work = {"stream": [self.read_states, self.sample_resources],
-                "rpc": [self.call_rpcs], "hold": []}[self.args.role]
+        work = {
+            "stream": [self.read_states, self.sample_resources],
+            "rpc": [self.call_rpcs],
+            "hold": [],
+        }[self.args.role]
         for target in work:
             thread = threading.Thread(target=target, daemon=True)
             thread.start()
@@ -147,9 +152,15 @@ class Probe:
             started = time.monotonic()
             del client
             times.append(time.monotonic() - started)
-        return {"role": self.args.role, "clients": self.args.clients,
-                "destroy_s": [round(t, 4) for t in times], "rss_before_destroy_kib": rss_before,
-                "reads": self.reads, "resources": self.resources, "calls": self.calls}
+        return {
+            "role": self.args.role,
+            "clients": self.args.clients,
+            "destroy_s": [round(t, 4) for t in times],
+            "rss_before_destroy_kib": rss_before,
+            "reads": self.reads,
+            "resources": self.resources,
+            "calls": self.calls,
+        }
 
 
 def constructions(args) -> dict:
@@ -161,8 +172,13 @@ def constructions(args) -> dict:
         try:
             client = kq.Client(args.serial, verbose=False)
         except RuntimeError as e:
-            outcomes.append({"ok": False, "error": str(e)[:120],
-                             "seconds": round(time.monotonic() - started, 3)})
+            outcomes.append(
+                {
+                    "ok": False,
+                    "error": str(e)[:120],
+                    "seconds": round(time.monotonic() - started, 3),
+                }
+            )
             continue
         give_up = time.monotonic() + 2.0
         while not client.states() and time.monotonic() < give_up:
@@ -176,17 +192,22 @@ def constructions(args) -> dict:
         took = time.monotonic() - started
         started = time.monotonic()
         del client
-        outcomes.append({"ok": True, "joints": joints, "plan_rogue": plan_rogue,
-                         "seconds": round(took, 3),
-                         "destroy_s": round(time.monotonic() - started, 4)})
+        outcomes.append(
+            {
+                "ok": True,
+                "joints": joints,
+                "plan_rogue": plan_rogue,
+                "seconds": round(took, 3),
+                "destroy_s": round(time.monotonic() - started, 4),
+            }
+        )
     return {"role": "constructions", "outcomes": outcomes}
 
 
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--serial", required=True)
-    parser.add_argument("--role", required=True,
-                        choices=["stream", "rpc", "hold", "constructions"])
+    parser.add_argument("--role", required=True, choices=["stream", "rpc", "hold", "constructions"])
     parser.add_argument("--clients", type=int, default=1)
     parser.add_argument("--sample-hz", type=float, default=200.0)
     parser.add_argument("--constructions", type=int, default=10)

@@ -17,6 +17,7 @@ queryable  answers every request on the RPC key at once: the version --version, 
 Encodes with the substitute's own encoder (korvel_sim.wire). Prints READY once declared;
 SIGTERM stops it. Must run inside a private network namespace (it opens a zenoh session).
 """
+
 from __future__ import annotations
 
 import argparse
@@ -58,7 +59,7 @@ def _announcing(message, owner, name, count) -> bytes:
     values = getattr(owner(longer), name)
     setattr(owner(longer), name, values + values[:1])
     offset = next(i for i, (x, y) in enumerate(zip(good, encode(longer))) if x != y)
-    return good[:offset] + leb128(count) + good[offset + 1:]
+    return good[:offset] + leb128(count) + good[offset + 1 :]
 
 
 def absurd_count_payloads(layout):
@@ -67,8 +68,10 @@ def absurd_count_payloads(layout):
     basic, extra = RobotModel(layout).messages(0.0, _wall())
     out = []
     for message, first_joint_list in ((basic, "q"), (extra, "q_d")):
-        for owner, name in ((lambda m: m, "joint_group_indices"),
-                            (lambda m: m.joint_data, first_joint_list)):
+        for owner, name in (
+            (lambda m: m, "joint_group_indices"),
+            (lambda m: m.joint_data, first_joint_list),
+        ):
             for count in (2**32, 2**60, 2**64 - 1):
                 out.append((type(message), _announcing(message, owner, name, count)))
     return out
@@ -80,8 +83,17 @@ def huge_payloads(layout):
     basic, _ = model.messages(0.0, _wall())
     jd = basic.joint_data
     column = [FORGED_MARKER] * joints
-    for name in ("q", "theta", "dq", "dtheta", "tau", "tau_dot", "tau_ext", "tau_interact",
-                 "temperature"):
+    for name in (
+        "q",
+        "theta",
+        "dq",
+        "dtheta",
+        "tau",
+        "tau_dot",
+        "tau_ext",
+        "tau_interact",
+        "temperature",
+    ):
         setattr(jd, name, column)
     jd.contact_forces = [[0.0, 0.0, 0.0]] * joints
     jd.contact_positions = [[0.0, 0.0, 0.0]] * joints
@@ -114,12 +126,13 @@ class RogueQueryable:
         elif rid == 1:
             rep.string_container = [self.version]
         elif rid == 3:
-            rep.string_container = [f"jointGroup = {g.index}" if i == 0 else
-                                    f"primitiveName = {ROGUE_NAME}"
-                                    for g in self.layout.groups[-1:] for i in range(2)]
+            rep.string_container = [
+                f"jointGroup = {g.index}" if i == 0 else f"primitiveName = {ROGUE_NAME}"
+                for g in self.layout.groups[-1:]
+                for i in range(2)
+            ]
         elif rid == 4:
-            rep.string_container = [ROGUE_NAME, "node", "a/b", "0.250", "1", ROGUE_NAME,
-                                    "0.8", "0"]
+            rep.string_container = [ROGUE_NAME, "node", "a/b", "0.250", "1", ROGUE_NAME, "0.8", "0"]
         elif rid == 9:
             for g in self.layout.groups:
                 rep.joint_groups.append(g.index)
@@ -189,13 +202,15 @@ def publish(session, serial, kind, layout, rate, stop):
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--serial", required=True, help="normalized serial number")
-    parser.add_argument("--kind", required=True,
-                        choices=["garbage", "counts", "huge", "forged", "queryable"])
+    parser.add_argument(
+        "--kind", required=True, choices=["garbage", "counts", "huge", "forged", "queryable"]
+    )
     parser.add_argument("--rate", type=float, default=1000.0, help="messages per second")
     parser.add_argument("--layout", choices=sorted(LAYOUTS), default="one-arm")
     parser.add_argument("--version", default="v2.1", help="version the queryable answers")
-    parser.add_argument("--dof", type=int, default=3,
-                        help="joints per group in the queryable's layout")
+    parser.add_argument(
+        "--dof", type=int, default=3, help="joints per group in the queryable's layout"
+    )
     args = parser.parse_args()
 
     stop = threading.Event()
@@ -205,7 +220,8 @@ def main() -> int:
     session = zenoh.open(zenoh.Config())
     if args.kind == "queryable":
         queryable = session.declare_queryable(
-            rpc_key(args.serial), RogueQueryable(layout, args.version, args.dof))
+            rpc_key(args.serial), RogueQueryable(layout, args.version, args.dof)
+        )
         print("READY", flush=True)
         stop.wait()
         queryable.undeclare()

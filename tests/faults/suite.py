@@ -28,6 +28,7 @@ answered by the rogue, constructions whose version check or joint layout it deci
 Runs as root, from the root namespace; every zenoh session it causes (substitute, clients,
 rogue peers) opens inside kqf-robot or kqf-host.
 """
+
 from __future__ import annotations
 
 import argparse
@@ -109,8 +110,22 @@ def in_ns(ns: str, *cmd: str) -> None:
 def set_loss(probability: float) -> None:
     """Drops packets arriving on each end of the link at random: loss both ways."""
     for ns, ifname in ((NS_ROBOT, IF_ROBOT), (NS_HOST, IF_HOST)):
-        in_ns(ns, "iptables", "-A", "INPUT", "-i", ifname, "-m", "statistic", "--mode",
-              "random", "--probability", f"{probability}", "-j", "DROP")
+        in_ns(
+            ns,
+            "iptables",
+            "-A",
+            "INPUT",
+            "-i",
+            ifname,
+            "-m",
+            "statistic",
+            "--mode",
+            "random",
+            "--probability",
+            f"{probability}",
+            "-j",
+            "DROP",
+        )
 
 
 def clear_loss() -> None:
@@ -141,26 +156,52 @@ def reset_network() -> None:
 
 
 def rogue_process(serial: str, kind: str, *extra: str) -> ReadyProcess:
-    cmd = [str(ROBOTNET), "exec", NS_ROBOT, venv_python(), str(HERE / "rogue.py"),
-           "--serial", serial, "--kind", kind, *extra]
+    cmd = [
+        str(ROBOTNET),
+        "exec",
+        NS_ROBOT,
+        venv_python(),
+        str(HERE / "rogue.py"),
+        "--serial",
+        serial,
+        "--kind",
+        kind,
+        *extra,
+    ]
     return ReadyProcess(cmd, what=f"rogue {kind}")
 
 
 class ProbeProcess:
     """A probe.py in kqf-host, driven over its stdin; its lines are read by a thread."""
 
-    def __init__(self, build_dir: Path, serial: str, role: str, clients: int = 1,
-                 extra: tuple = ()):
+    def __init__(
+        self, build_dir: Path, serial: str, role: str, clients: int = 1, extra: tuple = ()
+    ):
         env = dict(os.environ, PYTHONPATH=str(build_dir / "python"))
         cmd = [str(ROBOTNET), "exec", NS_HOST]
         if shutil.which("setpriv"):
             cmd += ["setpriv", "--pdeathsig", "KILL"]
-        cmd += [venv_python(), str(HERE / "probe.py"), "--serial", serial, "--role", role,
-                "--clients", str(clients), *extra]
+        cmd += [
+            venv_python(),
+            str(HERE / "probe.py"),
+            "--serial",
+            serial,
+            "--role",
+            role,
+            "--clients",
+            str(clients),
+            *extra,
+        ]
         self.role = role
         self.stderr = tempfile.TemporaryFile()
-        self.proc = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=self.stderr, text=True, env=env)
+        self.proc = subprocess.Popen(
+            cmd,
+            stdin=subprocess.PIPE,
+            stdout=subprocess.PIPE,
+            stderr=self.stderr,
+            text=True,
+            env=env,
+        )
         self.ready = threading.Event()
         self.failure: Optional[str] = None
         self.fresh: Optional[float] = None
@@ -225,6 +266,7 @@ class ProbeProcess:
 @dataclass
 class Row:
     """What a fault's start and end act on."""
+
     serial: str
     layout: str
     rate: float
@@ -232,8 +274,9 @@ class Row:
     rogue: Optional[ReadyProcess] = None
 
     def start_sim(self, layout: Optional[str] = None) -> None:
-        self.sim = SimProcess(self.serial, layout=layout or self.layout, rate=self.rate,
-                              namespace=NS_ROBOT).start()
+        self.sim = SimProcess(
+            self.serial, layout=layout or self.layout, rate=self.rate, namespace=NS_ROBOT
+        ).start()
 
 
 @dataclass
@@ -247,21 +290,35 @@ class Fault:
 
 
 def loss(percent: int, seconds: float) -> Fault:
-    return Fault(f"packet loss {percent} % both ways", seconds,
-                 lambda row: set_loss(percent / 100), lambda row: clear_loss())
+    return Fault(
+        f"packet loss {percent} % both ways",
+        seconds,
+        lambda row: set_loss(percent / 100),
+        lambda row: clear_loss(),
+    )
 
 
 def link(seconds: float) -> Fault:
-    return Fault(f"link down {seconds:g} s", seconds, lambda row: link_down(),
-                 lambda row: link_up(), checks=("recovery",) if seconds <= 2 else ())
+    return Fault(
+        f"link down {seconds:g} s",
+        seconds,
+        lambda row: link_down(),
+        lambda row: link_up(),
+        checks=("recovery",) if seconds <= 2 else (),
+    )
 
 
 def restart(layout: str, dead_s: float) -> Fault:
     same = layout == "one-arm"
-    return Fault("robot killed, back with the same layout" if same else
-                 "robot killed, back with two arms (was one)", dead_s,
-                 lambda row: row.sim.kill(), lambda row: row.start_sim(layout),
-                 checks=() if same else ("layout",))
+    return Fault(
+        "robot killed, back with the same layout"
+        if same
+        else "robot killed, back with two arms (was one)",
+        dead_s,
+        lambda row: row.sim.kill(),
+        lambda row: row.start_sim(layout),
+        checks=() if same else ("layout",),
+    )
 
 
 def rogue(kind: str, label: str, seconds: float, checks: tuple = ()) -> Fault:
@@ -330,7 +387,8 @@ def run_row(index: int, fault: Fault, opts, progress: Progress) -> dict:
         time.sleep(max(0.0, destroy_at - time.monotonic()))
         times.hold_destroy_sent = time.monotonic()
         holder = threading.Thread(
-            target=lambda: hold_result.__setitem__(0, probes["hold"].finish(90.0)), daemon=True)
+            target=lambda: hold_result.__setitem__(0, probes["hold"].finish(90.0)), daemon=True
+        )
         holder.start()
         time.sleep(max(0.0, times.fault_start + fault.seconds - time.monotonic()))
         fault.end(row)
@@ -343,8 +401,10 @@ def run_row(index: int, fault: Fault, opts, progress: Progress) -> dict:
 
         progress.show(index, fault.name, "destroying the clients")
         finals: Dict[str, Optional[dict]] = {}
-        finishers = [threading.Thread(target=lambda r=r: finals.__setitem__(
-            r, probes[r].finish(90.0))) for r in ("stream", "rpc")]
+        finishers = [
+            threading.Thread(target=lambda r=r: finals.__setitem__(r, probes[r].finish(90.0)))
+            for r in ("stream", "rpc")
+        ]
         for t in finishers:
             t.start()
         for t in finishers + [holder]:
@@ -354,8 +414,15 @@ def run_row(index: int, fault: Fault, opts, progress: Progress) -> dict:
                 errors.append(f"{role} client gave no result: {probes[role].stderr_tail()}")
         if hold_result[0] is None:
             errors.append(f"hold client gave no result: {probes['hold'].stderr_tail()}")
-        return analyse(fault, times, finals.get("stream"), finals.get("rpc"), hold_result[0],
-                       probes["stream"].fresh, errors)
+        return analyse(
+            fault,
+            times,
+            finals.get("stream"),
+            finals.get("rpc"),
+            hold_result[0],
+            probes["stream"].fresh,
+            errors,
+        )
     except Exception as e:  # noqa: BLE001 - a broken row is reported, the suite goes on
         return {"fault": fault.name, "verdict": f"FAIL: {e}", "failures": [str(e)]}
     finally:
@@ -382,8 +449,15 @@ def call_bound(name: str) -> float:
     return CALL_TIMEOUT_S.get(name, DEFAULT_CALL_TIMEOUT_S) + CALL_SLACK_S
 
 
-def analyse(fault: Fault, times: Timeline, stream: Optional[dict], rpc: Optional[dict],
-            hold: Optional[dict], fresh: Optional[float], errors: List[str]) -> dict:
+def analyse(
+    fault: Fault,
+    times: Timeline,
+    stream: Optional[dict],
+    rpc: Optional[dict],
+    hold: Optional[dict],
+    fresh: Optional[float],
+    errors: List[str],
+) -> dict:
     start, end = times.fault_start, times.fault_end
     out = {"fault": fault.name, "fault_s": round(end - start, 2), "clients": fault.clients}
     failures = list(errors)
@@ -414,12 +488,15 @@ def analyse(fault: Fault, times: Timeline, stream: Optional[dict], rpc: Optional
     out["plan_info_rogue_pct"] = _pct(sum(c[4] for c in plans), len(plans))
     out["primitive_states_rogue_pct"] = _pct(sum(c[4] for c in prims), len(prims))
     if out["plan_info_rogue_pct"] or out["primitive_states_rogue_pct"]:
-        notes.append(f"plan_info() from the rogue {out['plan_info_rogue_pct']:.0f} %, "
-                     f"primitive_states() {out['primitive_states_rogue_pct']:.0f} %")
+        notes.append(
+            f"plan_info() from the rogue {out['plan_info_rogue_pct']:.0f} %, "
+            f"primitive_states() {out['primitive_states_rogue_pct']:.0f} %"
+        )
 
     out["recovery_s"] = None if fresh is None else round(max(0.0, fresh - end), 3)
-    if "recovery" in fault.checks and (out["recovery_s"] is None
-                                       or out["recovery_s"] >= FLAP_RECOVERY_BOUND_S):
+    if "recovery" in fault.checks and (
+        out["recovery_s"] is None or out["recovery_s"] >= FLAP_RECOVERY_BOUND_S
+    ):
         failures.append(f"recovery {out['recovery_s']} s (bound {FLAP_RECOVERY_BOUND_S:g} s)")
     if fresh is None:
         notes.append("no fresh sample after the fault")
@@ -428,8 +505,9 @@ def analyse(fault: Fault, times: Timeline, stream: Optional[dict], rpc: Optional
     window = [r for r in resources if start <= r[0] <= end]
     before = [r for r in resources if r[0] < start]
     if len(window) >= 2:
-        out["cpu_pct"] = round(100 * (window[-1][1] - window[0][1])
-                               / max(1e-9, window[-1][0] - window[0][0]), 1)
+        out["cpu_pct"] = round(
+            100 * (window[-1][1] - window[0][1]) / max(1e-9, window[-1][0] - window[0][0]), 1
+        )
     else:
         out["cpu_pct"] = None
     out["rss_baseline_mib"] = _mib(before[-1][2]) if before else None
@@ -438,16 +516,22 @@ def analyse(fault: Fault, times: Timeline, stream: Optional[dict], rpc: Optional
     if "memory" in fault.checks and out["rss_peak_mib"] is not None:
         if out["rss_peak_mib"] >= FLOOD_RSS_BOUND_MIB:
             failures.append(f"resident memory {out['rss_peak_mib']:.0f} MiB during the flood")
-        if out["rss_baseline_mib"] is not None and \
-                out["rss_after_mib"] - out["rss_baseline_mib"] > FLOOD_RSS_RETURN_MIB:
-            failures.append(f"resident memory {out['rss_after_mib']:.0f} MiB after the flood "
-                            f"(baseline {out['rss_baseline_mib']:.0f} MiB)")
+        if (
+            out["rss_baseline_mib"] is not None
+            and out["rss_after_mib"] - out["rss_baseline_mib"] > FLOOD_RSS_RETURN_MIB
+        ):
+            failures.append(
+                f"resident memory {out['rss_after_mib']:.0f} MiB after the flood "
+                f"(baseline {out['rss_baseline_mib']:.0f} MiB)"
+            )
 
     out["destroy_during_s"] = max(hold["destroy_s"]) if hold else None
     after = [max(r["destroy_s"]) for r in (stream, rpc) if r]
     out["destroy_after_s"] = max(after) if after else None
-    for label, value in (("in the fault", out["destroy_during_s"]),
-                         ("after it", out["destroy_after_s"])):
+    for label, value in (
+        ("in the fault", out["destroy_during_s"]),
+        ("after it", out["destroy_after_s"]),
+    ):
         if value is not None and value >= DESTROY_BOUND_S:
             failures.append(f"destruction {label} {value:.1f} s")
 
@@ -459,9 +543,11 @@ def analyse(fault: Fault, times: Timeline, stream: Optional[dict], rpc: Optional
         wrong = [r for r in later if r[2] != TWO_ARM_JOINTS]
         out["wrong_layout_reads_pct"] = _pct(len(wrong), len(later))
         if wrong:
-            failures.append(f"{out['wrong_layout_reads_pct']:.0f} % of reads after the "
-                            f"restart have {wrong[0][2]} joints under ALL (robot has "
-                            f"{TWO_ARM_JOINTS})")
+            failures.append(
+                f"{out['wrong_layout_reads_pct']:.0f} % of reads after the "
+                f"restart have {wrong[0][2]} joints under ALL (robot has "
+                f"{TWO_ARM_JOINTS})"
+            )
     out["notes"] = "; ".join(notes)
     out["failures"] = failures
     out["verdict"] = "pass" if not failures else "FAIL: " + "; ".join(failures)
@@ -483,8 +569,9 @@ def _mib(kib: float) -> float:
 # --- what a rogue peer decides -------------------------------------------------------------------
 
 
-def construction_trials(opts, rogue_args: tuple, label: str, progress: Progress,
-                        index: int) -> dict:
+def construction_trials(
+    opts, rogue_args: tuple, label: str, progress: Progress, index: int
+) -> dict:
     serial = f"KQF-Rogue{index}-{os.getpid()}"
     row = Row(serial=serial, layout="one-arm", rate=opts.rate)
     rogue_proc = None
@@ -492,8 +579,12 @@ def construction_trials(opts, rogue_args: tuple, label: str, progress: Progress,
         progress.show(index, label, f"{opts.constructions} constructions")
         row.start_sim()
         rogue_proc = rogue_process(serial, "queryable", *rogue_args).start()
-        probe = ProbeProcess(opts.build_dir, serial, "constructions",
-                             extra=("--constructions", str(opts.constructions)))
+        probe = ProbeProcess(
+            opts.build_dir,
+            serial,
+            "constructions",
+            extra=("--constructions", str(opts.constructions)),
+        )
         probe.done.wait(opts.constructions * 30.0)
         probe.kill()
         return probe.result or {"outcomes": [], "error": probe.stderr_tail()}
@@ -508,28 +599,51 @@ def security_figures(rows: List[dict], version_trials: dict, layout_trials: dict
     by_name = {r["fault"]: r for r in rows}
     out = []
     forged = by_name.get("rogue publisher: forged valid data", {})
-    out.append({"what": "rogue publisher of valid data at the robot's rate: states() reads "
-                        "that return its values",
-                "measured": _fmt_pct(forged.get("forged_reads_pct"))})
+    out.append(
+        {
+            "what": "rogue publisher of valid data at the robot's rate: states() reads "
+            "that return its values",
+            "measured": _fmt_pct(forged.get("forged_reads_pct")),
+        }
+    )
     queried = by_name.get("rogue queryable on the RPC key", {})
-    out.append({"what": "rogue queryable: plan_info() calls answered with its plan",
-                "measured": _fmt_pct(queried.get("plan_info_rogue_pct"))})
-    out.append({"what": "rogue queryable: primitive_states() calls answered with its list",
-                "measured": _fmt_pct(queried.get("primitive_states_rogue_pct"))})
+    out.append(
+        {
+            "what": "rogue queryable: plan_info() calls answered with its plan",
+            "measured": _fmt_pct(queried.get("plan_info_rogue_pct")),
+        }
+    )
+    out.append(
+        {
+            "what": "rogue queryable: primitive_states() calls answered with its list",
+            "measured": _fmt_pct(queried.get("primitive_states_rogue_pct")),
+        }
+    )
     outcomes = version_trials.get("outcomes", [])
     refused = sum(1 for o in outcomes if not o["ok"] and "incompatible" in o["error"])
-    out.append({"what": "rogue queryable answering version v0.0: constructions refused as "
-                        "incompatible",
-                "measured": f"{refused} of {len(outcomes)}"})
+    out.append(
+        {
+            "what": "rogue queryable answering version v0.0: constructions refused as incompatible",
+            "measured": f"{refused} of {len(outcomes)}",
+        }
+    )
     outcomes = layout_trials.get("outcomes", [])
     built = [o for o in outcomes if o["ok"]]
     taken = sum(1 for o in built if o["joints"] == 3)
-    out.append({"what": "rogue queryable with 3 joints per group: clients that took its "
-                        "joint layout (the robot has 7)",
-                "measured": f"{taken} of {len(built)}"})
+    out.append(
+        {
+            "what": "rogue queryable with 3 joints per group: clients that took its "
+            "joint layout (the robot has 7)",
+            "measured": f"{taken} of {len(built)}",
+        }
+    )
     plan = sum(1 for o in built if o.get("plan_rogue"))
-    out.append({"what": "same clients: first plan_info() answered by the rogue",
-                "measured": f"{plan} of {len(built)}"})
+    out.append(
+        {
+            "what": "same clients: first plan_info() answered by the rogue",
+            "measured": f"{plan} of {len(built)}",
+        }
+    )
     return out
 
 
@@ -565,8 +679,12 @@ def _cell(value, fmt: str) -> str:
 
 
 def markdown(rows: List[dict], security: List[dict], header: str) -> str:
-    lines = [header, "", "| " + " | ".join(c[1] for c in COLUMNS) + " |",
-             "|" + "---|" * len(COLUMNS)]
+    lines = [
+        header,
+        "",
+        "| " + " | ".join(c[1] for c in COLUMNS) + " |",
+        "|" + "---|" * len(COLUMNS),
+    ]
     for r in rows:
         lines.append("| " + " | ".join(_cell(r.get(k), f) for k, _, f in COLUMNS) + " |")
     lines += ["", "| what a rogue peer on the segment does | measured |", "|---|---|"]
@@ -579,24 +697,31 @@ def write_outputs(out_dir: Path, rows: List[dict], security: List[dict], meta: d
     writes faults-only.* instead, so that it never replaces the table of a whole run."""
     out_dir.mkdir(parents=True, exist_ok=True)
     only = meta.get("only") or []
-    command = "scripts/faults" + (" --short" if meta["short"] else "") + "".join(
-        f' --only "{t}"' for t in only)
-    header = (f"Measured {meta['date']} on {meta['cores']} cores, Linux {meta['kernel']}, "
-              f"with `{command}` (substitute one arm at {meta['rate']:g} Hz in private "
-              f"namespaces; stream reads at 200 Hz).")
+    command = (
+        "scripts/faults"
+        + (" --short" if meta["short"] else "")
+        + "".join(f' --only "{t}"' for t in only)
+    )
+    header = (
+        f"Measured {meta['date']} on {meta['cores']} cores, Linux {meta['kernel']}, "
+        f"with `{command}` (substitute one arm at {meta['rate']:g} Hz in private "
+        f"namespaces; stream reads at 200 Hz)."
+    )
     stem = "faults-only" if only else "faults"
     if only:  # what this run did not measure is left out, not shown as n/a
         security = [s for s in security if s["measured"] not in ("n/a", "0 of 0")]
     table = out_dir / f"{stem}.md"
     table.write_text(markdown(rows, security, header))
     keys = [k for k, _, _ in COLUMNS] + sorted(
-        {k for r in rows for k in r} - {k for k, _, _ in COLUMNS} - {"failures"})
+        {k for r in rows for k in r} - {k for k, _, _ in COLUMNS} - {"failures"}
+    )
     with open(out_dir / f"{stem}.csv", "w", newline="") as f:
         writer = csv.DictWriter(f, fieldnames=keys, extrasaction="ignore")
         writer.writeheader()
         writer.writerows(rows)
-    (out_dir / f"{stem}.json").write_text(json.dumps(
-        {"meta": meta, "rows": rows, "security": security}, indent=1))
+    (out_dir / f"{stem}.json").write_text(
+        json.dumps({"meta": meta, "rows": rows, "security": security}, indent=1)
+    )
     return table
 
 
@@ -605,22 +730,53 @@ def write_outputs(out_dir: Path, rows: List[dict], security: List[dict], meta: d
 
 def main() -> int:
     parser = argparse.ArgumentParser(
-        prog="scripts/faults", description=__doc__.split("\n\n")[0],
-        epilog=__doc__.split("\n\n", 1)[1], formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--short", action="store_true",
-                        help="one loss rate, one link flap, 4 s faults (about 3 minutes)")
-    parser.add_argument("--only", metavar="TEXT", action="append", default=[],
-                        help="run only the faults whose name contains TEXT (repeatable)")
-    parser.add_argument("--clients", type=int, default=None,
-                        help="clients per process in every fault (default 1; 32 in its row)")
-    parser.add_argument("--rate", type=float, default=1000.0,
-                        help="the substitute's stream rate in Hz (default 1000)")
-    parser.add_argument("--constructions", type=int, default=None,
-                        help="constructions per rogue-queryable trial (default 20, short 8)")
-    parser.add_argument("--out", type=Path, default=REPO / "tests" / "faults" / "results",
-                        help="folder for faults.md, faults.csv, faults.json")
-    parser.add_argument("--build-dir", type=Path, default=REPO / "build",
-                        help="build tree holding the korvelquor module (python/)")
+        prog="scripts/faults",
+        description=__doc__.split("\n\n")[0],
+        epilog=__doc__.split("\n\n", 1)[1],
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    parser.add_argument(
+        "--short",
+        action="store_true",
+        help="one loss rate, one link flap, 4 s faults (about 3 minutes)",
+    )
+    parser.add_argument(
+        "--only",
+        metavar="TEXT",
+        action="append",
+        default=[],
+        help="run only the faults whose name contains TEXT (repeatable)",
+    )
+    parser.add_argument(
+        "--clients",
+        type=int,
+        default=None,
+        help="clients per process in every fault (default 1; 32 in its row)",
+    )
+    parser.add_argument(
+        "--rate",
+        type=float,
+        default=1000.0,
+        help="the substitute's stream rate in Hz (default 1000)",
+    )
+    parser.add_argument(
+        "--constructions",
+        type=int,
+        default=None,
+        help="constructions per rogue-queryable trial (default 20, short 8)",
+    )
+    parser.add_argument(
+        "--out",
+        type=Path,
+        default=REPO / "tests" / "faults" / "results",
+        help="folder for faults.md, faults.csv, faults.json",
+    )
+    parser.add_argument(
+        "--build-dir",
+        type=Path,
+        default=REPO / "build",
+        help="build tree holding the korvelquor module (python/)",
+    )
     opts = parser.parse_args()
     if os.geteuid() != 0:
         parser.error("needs root (network namespaces, iptables)")
@@ -648,17 +804,28 @@ def main() -> int:
     if trials:
         n = len(faults)
         version_trials = construction_trials(
-            opts, ("--version", "v0.0", "--dof", "7"), "rogue queryable answering version v0.0",
-            progress, n + 1)
+            opts,
+            ("--version", "v0.0", "--dof", "7"),
+            "rogue queryable answering version v0.0",
+            progress,
+            n + 1,
+        )
         progress.done(n + 1, "rogue version trials", "done")
         layout_trials = construction_trials(
-            opts, ("--dof", "3"), "rogue queryable with 3 joints per group", progress, n + 2)
+            opts, ("--dof", "3"), "rogue queryable with 3 joints per group", progress, n + 2
+        )
         progress.done(n + 2, "rogue layout trials", "done")
     security = security_figures(rows, version_trials, layout_trials)
-    meta = {"date": time.strftime("%Y-%m-%d"), "cores": os.cpu_count(),
-            "kernel": platform.release(), "short": opts.short, "rate": opts.rate,
-            "only": opts.only,
-            "version_trials": version_trials, "layout_trials": layout_trials}
+    meta = {
+        "date": time.strftime("%Y-%m-%d"),
+        "cores": os.cpu_count(),
+        "kernel": platform.release(),
+        "short": opts.short,
+        "rate": opts.rate,
+        "only": opts.only,
+        "version_trials": version_trials,
+        "layout_trials": layout_trials,
+    }
     table = write_outputs(opts.out, rows, security, meta)
     print(table.read_text())
     log(f"written: {table} with its .csv and .json")

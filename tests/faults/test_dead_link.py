@@ -1,6 +1,7 @@
 """Destroying a client whose robot can no longer be reached (every packet dropped) returns
 within about a second, and the process can exit right after, cleanly. Runs in the fault
 suite's own namespaces (kqf-robot, kqf-host), so the drop rules disturb no other test."""
+
 import subprocess
 import sys
 import textwrap
@@ -14,8 +15,18 @@ from korvel_sim.testing import SimProcess  # noqa: E402
 
 def drop_everything(on: bool) -> None:
     for chain in ("INPUT", "OUTPUT"):
-        subprocess.run(["iptables", "-A" if on else "-D", chain, "-i" if chain == "INPUT" else "-o",
-                        "kqf-host", "-j", "DROP"], check=True)
+        subprocess.run(
+            [
+                "iptables",
+                "-A" if on else "-D",
+                chain,
+                "-i" if chain == "INPUT" else "-o",
+                "kqf-host",
+                "-j",
+                "DROP",
+            ],
+            check=True,
+        )
 
 
 def next_line(child, prefix: str) -> str:
@@ -38,8 +49,12 @@ def test_destroying_a_client_on_a_dead_link_is_quick_and_the_process_exits_clean
             del c
             print(f"destroyed {{time.monotonic() - start:.3f}}", flush=True)
         """)
-        child = subprocess.Popen([sys.executable, "-c", program], stdin=subprocess.PIPE,
-                                 stdout=subprocess.PIPE, text=True)
+        child = subprocess.Popen(
+            [sys.executable, "-c", program],
+            stdin=subprocess.PIPE,
+            stdout=subprocess.PIPE,
+            text=True,
+        )
         try:
             next_line(child, "connected")
             drop_everything(True)

@@ -46,7 +46,8 @@ std::vector<std::string> SplitLines(std::string_view input) {
   std::size_t start = 0;
   while (true) {
     const std::size_t end = input.find('\n', start);
-    list.emplace_back(input.substr(start, end == std::string_view::npos ? input.npos : end - start));
+    list.emplace_back(
+        input.substr(start, end == std::string_view::npos ? input.npos : end - start));
     if (end == std::string_view::npos) break;
     start = end + 1;
   }
@@ -79,8 +80,9 @@ void CheckTypedValue(const std::string& text) {
     return;
   }
   const std::size_t first = std::find_if_not(text.begin(), text.end(), IsSpace) - text.begin();
-  const std::size_t last = std::find_if(text.begin() + static_cast<std::ptrdiff_t>(first),
-                                        text.end(), IsSpace) - text.begin();
+  const std::size_t last =
+      std::find_if(text.begin() + static_cast<std::ptrdiff_t>(first), text.end(), IsSpace) -
+      text.begin();
   const std::string token = text.substr(first, last - first);
   if (const auto* s = std::get_if<std::string>(&value)) {
     if (*s != token) Violated("text value is not the first token", text);
@@ -102,8 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   const std::vector<std::string> list = SplitLines(input);
 
-  const bool has_empty = std::any_of(list.begin(), list.end(),
-                                     [](const std::string& s) { return s.empty(); });
+  const bool has_empty =
+      std::any_of(list.begin(), list.end(), [](const std::string& s) { return s.empty(); });
   if (qi::IsCorruptedPtStatesList(list) != has_empty) Violated("corruption check", input);
 
   for (const std::string& entry : list) {
@@ -128,9 +130,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // Any other exception escapes and ends the run as an uncaught exception: a finding.
 
-  const auto markers = static_cast<std::size_t>(
-      std::count_if(list.begin(), list.end(),
-                    [](const std::string& s) { return s.starts_with("jointGroup"); }));
+  const auto markers = static_cast<std::size_t>(std::count_if(
+      list.begin(), list.end(), [](const std::string& s) { return s.starts_with("jointGroup"); }));
   if (states.size() > markers) Violated("more records than markers", input);
   for (const auto& [group, record] : states) {
     if (!Names().contains(group)) Violated("record for a group not captured", input);

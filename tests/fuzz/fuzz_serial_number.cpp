@@ -88,7 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Violated("model part has an empty word", input);
   }
   for (const char c : model) {
-    if (!IsAlnum(c) && c != '-') Violated("model part holds a space, underscore or other byte", input);
+    if (!IsAlnum(c) && c != '-')
+      Violated("model part holds a space, underscore or other byte", input);
   }
   for (const char* suffix : {"/rpc", "/basic_stream_data", "/extra_stream_data"}) {
     if (!IsPlainKeyExpr("korvel/robot/" + *normal + suffix)) {

@@ -4,6 +4,7 @@ every seed holds several chunks, a message index and a summary.
 
     PYTHONPATH=build/python .venv/bin/python tests/fuzz/recording_seeds.py
 """
+
 import sys
 from pathlib import Path
 

@@ -55,9 +55,7 @@ bool Eventually(Predicate done, std::chrono::milliseconds timeout = std::chrono:
   return true;
 }
 
-std::vector<std::string> InfoLines(const LogCapture& log) {
-  return log.Texts(spdlog::level::info);
-}
+std::vector<std::string> InfoLines(const LogCapture& log) { return log.Texts(spdlog::level::info); }
 
 TEST(ClientConnection, SpacesInTheModelPartBecomeDashesInEveryKeyExpression) {
   const std::string unit = std::to_string(::getpid());
@@ -65,11 +63,14 @@ TEST(ClientConnection, SpacesInTheModelPartBecomeDashesInEveryKeyExpression) {
   Client client("KQ ab 77-" + unit, false);  // the robot serves KQ-ab-77-<unit>
   EXPECT_TRUE(client.connected());
   // Both streams reach the client under the dashed serial number too.
-  ASSERT_TRUE(Eventually([&] { return client.states().size() == 5 && client.actions().size() == 5; }));
+  ASSERT_TRUE(
+      Eventually([&] { return client.states().size() == 5 && client.actions().size() == 5; }));
   const auto states = client.states();
-  const std::vector<std::pair<JointGroup, std::size_t>> dofs = {
-      {JointGroup::ALL, 21}, {JointGroup::ARMS, 14}, {JointGroup::ARM_1, 7},
-      {JointGroup::ARM_2, 7}, {JointGroup::EXT_AXIS, 7}};
+  const std::vector<std::pair<JointGroup, std::size_t>> dofs = {{JointGroup::ALL, 21},
+                                                                {JointGroup::ARMS, 14},
+                                                                {JointGroup::ARM_1, 7},
+                                                                {JointGroup::ARM_2, 7},
+                                                                {JointGroup::EXT_AXIS, 7}};
   for (const auto& [group, dof] : dofs) {
     ASSERT_EQ(states.count(group), 1u);
     EXPECT_EQ(states.at(group).q.size(), dof);
@@ -136,9 +137,9 @@ TEST(ClientConnection, OnlyTheIdenticalVersionTextIsCompatible) {
   for (const std::string version : {"v2.10", "v2", "v2.1 ", "V2.1", "v3.1"}) {
     const std::string serial = UniqueSerial("ver");
     auto sim = StartSim(serial, {.faults = {"version=" + version}});
-    EXPECT_EQ(ConstructionError<std::logic_error>(serial),
-              "[korvel::quor::Client] Version of this client is incompatible with robot [" +
-                  serial + "]")
+    EXPECT_EQ(
+        ConstructionError<std::logic_error>(serial),
+        "[korvel::quor::Client] Version of this client is incompatible with robot [" + serial + "]")
         << version;
   }
 }
@@ -151,7 +152,8 @@ TEST(ClientConnection, ConstructionFailsWithTheTextOfTheStepThatFailed) {
   const Case cases[] = {
       {"no_reply@1", "[korvel::quor::Client] Failed to sync QUOR server version"},
       {"no_reply@10", "[korvel::quor::Client] Failed to obtain robot start ID and DoF information"},
-      {"start_id_mismatch", "[korvel::quor::Client] Failed to obtain robot start ID and DoF information"},
+      {"start_id_mismatch",
+       "[korvel::quor::Client] Failed to obtain robot start ID and DoF information"},
       {"probe_success", "[korvel::quor::Client] Failed to connect to ["},
       {"reply_request_id=5@0", "[korvel::quor::Client] Failed to connect to ["},
   };
@@ -175,8 +177,9 @@ TEST(ClientConnection, AMalformedSerialNumberFailsBeforeAnyNetworkActivity) {
               "[korvel::quor::Client] Format of the provided robot serial number is invalid")
         << serial;
     // Only the banner: no search, no exit line.
-    EXPECT_EQ(InfoLines(log),
-              std::vector<std::string>{"| | | | | | | | | |  Korvel QUOR v2.1  | | | | | | | | | |"})
+    EXPECT_EQ(
+        InfoLines(log),
+        std::vector<std::string>{"| | | | | | | | | |  Korvel QUOR v2.1  | | | | | | | | | |"})
         << serial;
   }
 }
@@ -186,24 +189,27 @@ TEST(ClientLogging, VerboseAddsBannerSearchDofsAndCompletionQuietKeepsConnectedA
   auto sim = StartSim(serial);
   {
     LogCapture log;
-    { Client client(serial, false); }
-    EXPECT_EQ(InfoLines(log), (std::vector<std::string>{
-                                  "[korvel::quor::Client] Connected to the robot",
-                                  ">>>>> Korvel QUOR exited <<<<<"}));
+    {
+      Client client(serial, false);
+    }
+    EXPECT_EQ(InfoLines(log),
+              (std::vector<std::string>{"[korvel::quor::Client] Connected to the robot",
+                                        ">>>>> Korvel QUOR exited <<<<<"}));
     EXPECT_TRUE(log.Errors().empty());
   }
   {
     LogCapture log;
-    { Client client(serial, true); }
-    EXPECT_EQ(InfoLines(log),
-              (std::vector<std::string>{
-                  "| | | | | | | | | |  Korvel QUOR v2.1  | | | | | | | | | |",
-                  "[korvel::quor::Client] Searching for [" + serial + "] ...",
-                  "[korvel::quor::Client] Connected to the robot",
-                  "[korvel::quor::Client] Joint group: ALL, DoF: 7",
-                  "[korvel::quor::Client] Joint group: ARM_1, DoF: 7",
-                  "[korvel::quor::Client] Initialization complete",
-                  ">>>>> Korvel QUOR exited <<<<<"}));
+    {
+      Client client(serial, true);
+    }
+    EXPECT_EQ(InfoLines(log), (std::vector<std::string>{
+                                  "| | | | | | | | | |  Korvel QUOR v2.1  | | | | | | | | | |",
+                                  "[korvel::quor::Client] Searching for [" + serial + "] ...",
+                                  "[korvel::quor::Client] Connected to the robot",
+                                  "[korvel::quor::Client] Joint group: ALL, DoF: 7",
+                                  "[korvel::quor::Client] Joint group: ARM_1, DoF: 7",
+                                  "[korvel::quor::Client] Initialization complete",
+                                  ">>>>> Korvel QUOR exited <<<<<"}));
   }
 }
 
@@ -326,7 +332,8 @@ TEST(ClientRpc, RemoteCallsAnswerAndFailWithTheirOwnTexts) {
   (void)client.primitive_states();
 
   auto session = korvel::zenoh_mdw::GetSharedZenohSession();
-  ASSERT_TRUE(ControlSim(*session, serial, R"({"set": {"no_reply": true}, "requests": [3, 4, 9]})"));
+  ASSERT_TRUE(
+      ControlSim(*session, serial, R"({"set": {"no_reply": true}, "requests": [3, 4, 9]})"));
   struct Case {
     std::function<void()> call;
     std::string message;
@@ -354,8 +361,9 @@ TEST(ClientRpc, PrimitiveStatesRetryCorruptedListsUpToSixTimes) {
   auto sim = StartSim(serial);
   Client client(serial, false);
   auto session = korvel::zenoh_mdw::GetSharedZenohSession();
-  ASSERT_TRUE(ControlSim(*session, serial,
-                         R"({"set": {"pt_states": ["jointGroup = 3", "primitiveName = Hold", "count = 3"],
+  ASSERT_TRUE(
+      ControlSim(*session, serial,
+                 R"({"set": {"pt_states": ["jointGroup = 3", "primitiveName = Hold", "count = 3"],
                                      "corrupt_pt_states": 5}})"));
   const auto states = client.primitive_states();  // the sixth list is clean
   ASSERT_EQ(states.size(), 1u);

@@ -103,7 +103,8 @@ TEST(DeadLinkExit, TheProcessExitsCleanlyWhileZenohStillCloses) {
 
   int status = 0;
   pid_t done = 0;
-  while ((done = waitpid(pid, &status, WNOHANG)) == 0 && Clock::now() - returned < std::chrono::seconds(20)) {
+  while ((done = waitpid(pid, &status, WNOHANG)) == 0 &&
+         Clock::now() - returned < std::chrono::seconds(20)) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   ASSERT_EQ(done, pid) << "the process did not exit within 20 s";

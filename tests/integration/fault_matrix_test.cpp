@@ -72,7 +72,8 @@ class FaultMatrix : public ::testing::Test {
   void SetUp() override {
     session_ = korvel::zenoh_mdw::GetSharedZenohSession();
     ASSERT_TRUE(Control(R"({"clear": true})"));
-    ASSERT_TRUE(Eventually([] { return client_->states().size() == 5 && client_->actions().size() == 5; }));
+    ASSERT_TRUE(
+        Eventually([] { return client_->states().size() == 5 && client_->actions().size() == 5; }));
   }
   void TearDown() override { EXPECT_TRUE(Control(R"({"clear": true})")); }
 
@@ -81,7 +82,8 @@ class FaultMatrix : public ::testing::Test {
   // True when the cached message of the chosen stream stops changing.
   bool Frozen(bool basic) {
     auto read = [&] {
-      return basic ? client_->states().at(JointGroup::ALL).q : client_->actions().at(JointGroup::ALL).q_d;
+      return basic ? client_->states().at(JointGroup::ALL).q
+                   : client_->actions().at(JointGroup::ALL).q_d;
     };
     std::this_thread::sleep_for(milliseconds(150));  // samples in flight arrive first
     const auto before = read();
@@ -148,7 +150,8 @@ TEST_F(FaultMatrix, StreamDataThatDoesNotFitTheLayoutGivesEmptyMapsAndOneErrorLi
   for (const auto& c : cases) {
     ASSERT_TRUE(Control(c.set)) << c.set;
     ASSERT_TRUE(Eventually([&] {
-      return client_->states().empty() == c.states_empty && client_->actions().empty() == c.actions_empty;
+      return client_->states().empty() == c.states_empty &&
+             client_->actions().empty() == c.actions_empty;
     })) << c.set;
     LogCapture log;
     (void)client_->states();
@@ -163,12 +166,14 @@ TEST_F(FaultMatrix, StreamDataThatDoesNotFitTheLayoutGivesEmptyMapsAndOneErrorLi
 TEST_F(FaultMatrix, GroupIndicesWithoutANameEmptyTheGroupsOrFailTheLookup) {
   for (int index : {6, 7}) {
     ASSERT_TRUE(Control(R"({"set": {"group_index": )" + std::to_string(index) + "}}"));
-    ASSERT_TRUE(Eventually([&] { return client_->states().count(static_cast<JointGroup>(index)) == 1; }));
+    ASSERT_TRUE(
+        Eventually([&] { return client_->states().count(static_cast<JointGroup>(index)) == 1; }));
     LogCapture log;
     EXPECT_TRUE(client_->groups().empty());
     EXPECT_EQ(log.Errors(), std::vector<std::string>{
                                 "[korvel::quor::Client] The received basic data contains invalid "
-                                "joint group index [" + std::to_string(index) + "]"});
+                                "joint group index [" +
+                                std::to_string(index) + "]"});
   }
   ASSERT_TRUE(Control(R"({"set": {"group_index": 1}})"));
   ASSERT_TRUE(Eventually([&] { return client_->states().count(static_cast<JointGroup>(1)) == 1; }));
@@ -183,7 +188,8 @@ TEST_F(FaultMatrix, GroupIndicesWithoutANameEmptyTheGroupsOrFailTheLookup) {
 TEST_F(FaultMatrix, StatusFlagsFollowTheStream) {
   for (const bool value : {true, false, true}) {
     const std::string v = value ? "true" : "false";
-    ASSERT_TRUE(Control(R"({"set": {"estop_released": )" + v + R"(, "enabling_device_on": )" + v + "}}"));
+    ASSERT_TRUE(
+        Control(R"({"set": {"estop_released": )" + v + R"(, "enabling_device_on": )" + v + "}}"));
     EXPECT_TRUE(Eventually([&] {
       return client_->estop_released() == value && client_->enabling_device_on() == value;
     })) << v;
@@ -232,7 +238,8 @@ TEST_F(FaultMatrix, RemoteCallsUnderReplyFaults) {
     for (const auto& f : faults) {
       const std::string what = std::string(a.name) + " with " + f.set;
       // The probe's timeout is one second: a 500 ms delay still answers it.
-      ASSERT_TRUE(Control(R"({"set": {)" + f.set + R"(}, "requests": [)" + std::to_string(a.request) + "]}"))
+      ASSERT_TRUE(Control(R"({"set": {)" + f.set + R"(}, "requests": [)" +
+                          std::to_string(a.request) + "]}"))
           << what;
       const std::string error = Timed(a.call, a.bound, what);
       EXPECT_EQ(error, f.fails ? a.failure : "") << what;
@@ -289,8 +296,7 @@ TEST_F(FaultMatrix, MalformedReplyContentsFailTheirAccessor) {
       // Text that is not UTF-8 makes the whole reply undecodable, as zenoh's own decoder does.
       {R"({"set": {"text_not_utf8": true}, "requests": [4]})", [] { client_->plan_info(); }, plan,
        ""},
-      {R"({"set": {"text_not_utf8": true}, "requests": [3]})",
-       [] { client_->primitive_states(); },
+      {R"({"set": {"text_not_utf8": true}, "requests": [3]})", [] { client_->primitive_states(); },
        "[korvel::quor::Client::primitive_states] No reply from the robot", ""},
       {R"({"set": {"corrupt_pt_states": 5}})", [] { client_->primitive_states(); }, "", ""},
       {R"({"set": {"corrupt_pt_states": 6}})", [] { client_->primitive_states(); },
@@ -315,7 +321,8 @@ TEST_F(FaultMatrix, MalformedReplyContentsFailTheirAccessor) {
     ASSERT_TRUE(Control(c.set)) << c.set;
     LogCapture log;
     // Six corrupted lists take six requests.
-    const milliseconds bound = c.set.find("corrupt") != std::string::npos ? kRequestBound * 6 : kRequestBound;
+    const milliseconds bound =
+        c.set.find("corrupt") != std::string::npos ? kRequestBound * 6 : kRequestBound;
     EXPECT_EQ(Timed(c.call, bound, c.set), c.failure) << c.set;
     const auto errors = log.Errors();
     if (c.error_line.empty()) {
@@ -336,7 +343,8 @@ TEST(FaultMatrixConstruction, ConnectionFaultsFailConstruction) {
     milliseconds bound;
   };
   const Case cases[] = {
-      {"version=v2.10", "[korvel::quor::Client] Version of this client is incompatible with robot [",
+      {"version=v2.10",
+       "[korvel::quor::Client] Version of this client is incompatible with robot [",
        kProbeBound * 3 + kRequestBound},
       {"text_not_utf8@1", "[korvel::quor::Client] Failed to sync QUOR server version",
        kProbeBound * 3 + kRequestBound},

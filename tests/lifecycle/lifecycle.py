@@ -16,6 +16,7 @@ both streams), in one process:
 Runs in the "host" namespace; starts the substitute in "robot" itself. Prints its
 figures and exits non-zero on the first failed check.
 """
+
 from __future__ import annotations
 
 import argparse
@@ -43,7 +44,6 @@ class CheckFailed(AssertionError):
 def check(condition: bool, what: str) -> None:
     if not condition:
         raise CheckFailed(what)
-
 
 
 def socket_count() -> int:
@@ -79,27 +79,40 @@ def churn(serial: str, constructions: int) -> dict:
     took = time.monotonic() - started
     # With the last client gone the session is closed: its sockets go with it. zenoh gives
     # unresponsive peers up to 10 s to acknowledge the close.
-    check(wait_until(lambda: socket_count() <= sockets_before, 15.0),
-          f"session still open after the last client: {socket_count()} sockets, "
-          f"{sockets_before} before")
+    check(
+        wait_until(lambda: socket_count() <= sockets_before, 15.0),
+        f"session still open after the last client: {socket_count()} sockets, "
+        f"{sockets_before} before",
+    )
     client = korvelquor.Client(serial, verbose=False)
     check(client.connected(), "a client after the churn does not connect")
     del client
     growth = samples[-1] - samples[0] if len(samples) == 2 else 0
     # Noise: allocator arenas and zenoh's runtime settle within a few MiB.
     check(growth < 8 * 1024, f"resident memory grew by {growth} KiB over the churn")
-    return {"constructions": constructions, "seconds": round(took, 1),
-            "rss_after_10_kib": samples[0], "rss_end_kib": samples[-1], "rss_growth_kib": growth}
+    return {
+        "constructions": constructions,
+        "seconds": round(took, 1),
+        "rss_after_10_kib": samples[0],
+        "rss_end_kib": samples[-1],
+        "rss_growth_kib": growth,
+    }
 
 
 def hammer(serial: str, duration: float) -> dict:
     client = korvelquor.Client(serial, verbose=False)
     accessors = {
-        "connected": client.connected, "groups": client.groups, "states": client.states,
-        "actions": client.actions, "primitive_states": client.primitive_states,
-        "configuration_score": client.configuration_score, "plan_info": client.plan_info,
-        "estop_released": client.estop_released, "enabling_device_on": client.enabling_device_on,
-        "digital_inputs": client.digital_inputs, "digital_outputs": client.digital_outputs,
+        "connected": client.connected,
+        "groups": client.groups,
+        "states": client.states,
+        "actions": client.actions,
+        "primitive_states": client.primitive_states,
+        "configuration_score": client.configuration_score,
+        "plan_info": client.plan_info,
+        "estop_released": client.estop_released,
+        "enabling_device_on": client.enabling_device_on,
+        "digital_inputs": client.digital_inputs,
+        "digital_outputs": client.digital_outputs,
     }
     counts = {name: 0 for name in accessors}
     slowest = {name: 0.0 for name in accessors}
@@ -152,8 +165,12 @@ def hammer(serial: str, duration: float) -> dict:
     if len(rss_trace) >= 3:
         growth = rss_trace[-1] - rss_trace[1]
         check(growth < 8 * 1024, f"resident memory grew by {growth} KiB while the threads ran")
-    return {"seconds": duration, "calls": sum(counts.values()), "rss_trace_kib": rss_trace,
-            "slowest_ms": {k: round(v * 1000, 1) for k, v in slowest.items()}}
+    return {
+        "seconds": duration,
+        "calls": sum(counts.values()),
+        "rss_trace_kib": rss_trace,
+        "slowest_ms": {k: round(v * 1000, 1) for k, v in slowest.items()},
+    }
 
 
 def outage(serial: str, sim: SimProcess, rounds: int) -> tuple:
@@ -168,13 +185,17 @@ def outage(serial: str, sim: SimProcess, rounds: int) -> tuple:
         stamp = cached[korvelquor.ALL].timestamp
         time.sleep(0.3)
         check(client.states()[korvelquor.ALL].timestamp == stamp, "states changed with no robot")
-        check(len(client.groups()) == 5 and len(client.digital_inputs()) == 20,
-              "stream accessors stopped answering")
+        check(
+            len(client.groups()) == 5 and len(client.digital_inputs()) == 20,
+            "stream accessors stopped answering",
+        )
         started = time.monotonic()
         answered = client.connected()
         probe_s = time.monotonic() - started
-        check(not answered and probe_s <= PROBE_BOUND,
-              f"connected() answered {answered} after {probe_s:.2f} s")
+        check(
+            not answered and probe_s <= PROBE_BOUND,
+            f"connected() answered {answered} after {probe_s:.2f} s",
+        )
         for call in (client.plan_info, client.configuration_score, client.primitive_states):
             started = time.monotonic()
             try:
@@ -187,8 +208,10 @@ def outage(serial: str, sim: SimProcess, rounds: int) -> tuple:
         sim = SimProcess(serial, layout="two-arm", rate=1000).__enter__()
         started = time.monotonic()
         check(wait_until(client.connected, 10.0), "connected() stays false after the restart")
-        check(wait_until(lambda: client.states()[korvelquor.ALL].timestamp != stamp, 10.0),
-              "the streams do not resume after the restart")
+        check(
+            wait_until(lambda: client.states()[korvelquor.ALL].timestamp != stamp, 10.0),
+            "the streams do not resume after the restart",
+        )
         figures.append(round(time.monotonic() - started, 2))
         client.plan_info()
     del client

@@ -6,6 +6,7 @@ SPEC is good:V (a valid message whose q_d is [V]), trailing:V (the same with one
 many) or cut:V (the same, one byte short). Prints READY once declared, waits until a
 subscriber matches, publishes the samples 20 ms apart, prints DONE and exits.
 """
+
 import sys
 import time
 

@@ -27,8 +27,8 @@ using Clock = std::chrono::steady_clock;
 
 std::unique_ptr<RobotProcess> StartRobot(const std::string& serial,
                                          const std::vector<std::string>& faults = {}) {
-  std::vector<std::string> args = {KQ_VENV_PYTHON, "-m", "korvel_sim", "--serial", serial,
-                                   "--rate", "50"};
+  std::vector<std::string> args = {KQ_VENV_PYTHON, "-m",     "korvel_sim", "--serial",
+                                   serial,         "--rate", "50"};
   for (const auto& f : faults) {
     args.push_back("--fault");
     args.push_back(f);
@@ -69,8 +69,8 @@ TEST(RpcClient, TheFirstDecodableReplyWinsWhateverFollowsOrPrecedes) {
   };
   auto session = GetSharedZenohSession();
   for (const auto& c : cases) {
-    const std::string serial = std::string("RPC-") + std::to_string(::getpid()) + "x" +
-                               std::to_string(&c - cases);
+    const std::string serial =
+        std::string("RPC-") + std::to_string(::getpid()) + "x" + std::to_string(&c - cases);
     auto robot = StartRobot(serial, {c.fault});
     Client client(session, RpcKey(serial));
     ASSERT_TRUE(WaitUntilAnswering(client, 0)) << c.fault;

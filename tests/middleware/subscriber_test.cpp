@@ -36,9 +36,8 @@ std::string UniqueKey(const char* name) {
 
 // Publishes the samples from the robot namespace and returns once the peer is done.
 void Publish(const std::string& key, const std::vector<std::string>& specs) {
-  std::vector<std::string> args = {KQ_VENV_PYTHON,
-                                   std::string(KQ_SOURCE_DIR) + "/tests/middleware/publish_samples.py",
-                                   key};
+  std::vector<std::string> args = {
+      KQ_VENV_PYTHON, std::string(KQ_SOURCE_DIR) + "/tests/middleware/publish_samples.py", key};
   args.insert(args.end(), specs.begin(), specs.end());
   RobotProcess peer(args);
   int status = -1;
@@ -104,8 +103,7 @@ TEST_F(TypedSubscriber, AnEmptyCallbackStillLetsSamplesUpdateTheTarget) {
   const std::string key = UniqueKey("empty");
   AllExtraStreamData target;
   {
-    Subscriber<AllExtraStreamData> subscriber(session, std::function<void()>(),
-                                              target, key);
+    Subscriber<AllExtraStreamData> subscriber(session, std::function<void()>(), target, key);
     // The target may only be read once its subscriber is gone: the handler writes it with
     // no lock. A second subscription on the same key tells when the sample has been
     // delivered; zenoh hands one sample to all local subscriptions in one go.
@@ -124,8 +122,8 @@ TEST_F(TypedSubscriber, AnEmptyCallbackStillLetsSamplesUpdateTheTarget) {
 TEST_F(TypedSubscriber, ARefusedKeyExpressionThrowsAndSubscribesNothing) {
   AllExtraStreamData target;
   try {
-    Subscriber<AllExtraStreamData> subscriber(session, [] {}, target,
-                                              "korvel/robot//basic_stream_data");
+    Subscriber<AllExtraStreamData> subscriber(
+        session, [] {}, target, "korvel/robot//basic_stream_data");
     FAIL() << "constructed";
   } catch (const zenoh::ZException& e) {
     EXPECT_STREQ(e.what(), "Failed to construct KeyExpr from: korvel/robot//basic_stream_data");

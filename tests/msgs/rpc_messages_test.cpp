@@ -43,8 +43,10 @@ TEST(RpcRequestEncoding, MatchesTheWorkedEncodings) {
     std::size_t size;
   };
   const Case cases[] = {
-      {"start id and dof", {10, {0, 2, 3, 4, 5}},
-       {0x0A, 0x00, 0x05, 0x00, 0x00, 0x02, 0x00, 0x03, 0x00, 0x04, 0x00, 0x05, 0x00}, 13},
+      {"start id and dof",
+       {10, {0, 2, 3, 4, 5}},
+       {0x0A, 0x00, 0x05, 0x00, 0x00, 0x02, 0x00, 0x03, 0x00, 0x04, 0x00, 0x05, 0x00},
+       13},
       {"probe", {}, {0x00, 0x00, 0x00}, 3},
       {"200 groups", {10, two_hundred}, {0x0A, 0x00, 0xC8, 0x01, 0x01, 0x00}, 2 + 2 + 400},
       {"300 groups", {7, three_hundred}, {0x07, 0x00, 0xAC, 0x02, 0x02, 0x00}, 2 + 2 + 600},
@@ -70,12 +72,12 @@ TEST(RpcReplyDecoding, ShortestReplyIsAllEmpty) {
 // Every container filled, written out by hand so that the field order is checked against
 // the wire layout rather than against another piece of our own code.
 const Bytes kFullReply = {
-    0x0A, 0x00,                                            // request_id 10
-    0x01,                                                  // success
-    0x02, 0x00, 0x00, 0x05, 0x00,                          // joint_groups [0, 5]
-    0x02, 0x07, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF,  // int_container [7, -1]
-    0x03, 0x02, 'v', '2', 0x00, 0x03, 0xE2, 0x98, 0x83,    // strings ["v2", "", snowman]
-    0x01, 0x00, 0x00, 0xC0, 0x3F,                          // float_container [1.5]
+    0x0A, 0x00,                                                  // request_id 10
+    0x01,                                                        // success
+    0x02, 0x00, 0x00, 0x05, 0x00,                                // joint_groups [0, 5]
+    0x02, 0x07, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF,        // int_container [7, -1]
+    0x03, 0x02, 'v',  '2',  0x00, 0x03, 0xE2, 0x98, 0x83,        // strings ["v2", "", snowman]
+    0x01, 0x00, 0x00, 0xC0, 0x3F,                                // float_container [1.5]
     0x02, 0x02, 0x00, 0x00, 0x80, 0xBF, 0x00, 0x00, 0x00, 0x80,  // float2d [[-1, -0],
     0x00,                                                        //          []]
 };
@@ -97,9 +99,8 @@ TEST(RpcReplyDecoding, FullReplyDecodesFieldByField) {
 
 TEST(RpcReplyDecoding, FloatBitPatternsSurvive) {
   // Signalling NaN, NaN with every payload bit, smallest subnormal, -infinity.
-  const Bytes payload = {0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x04, 0x01, 0x00, 0x80, 0x7F,
-                         0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80,
-                         0xFF, 0x00};
+  const Bytes payload = {0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x04, 0x01, 0x00, 0x80, 0x7F, 0xFF,
+                         0xFF, 0xFF, 0xFF, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80, 0xFF, 0x00};
   const RPCReply reply = DecodeReply(payload);
   EXPECT_EQ(kq_test::Flatten(reply.float_container),
             (std::vector<std::string>{" 4 7f800001 ffffffff 00000001 ff800000"}));
@@ -131,7 +132,12 @@ TEST(RpcReplyDecoding, ResultSinkReportsInsteadOfThrowing) {
 
 // One string of the given bytes in string_container, every other container empty.
 Bytes ReplyWithText(const Bytes& text) {
-  Bytes payload = {0x04, 0x00, 0x01, 0x00, 0x00, static_cast<std::uint8_t>(1),
+  Bytes payload = {0x04,
+                   0x00,
+                   0x01,
+                   0x00,
+                   0x00,
+                   static_cast<std::uint8_t>(1),
                    static_cast<std::uint8_t>(text.size())};
   payload.insert(payload.end(), text.begin(), text.end());
   payload.insert(payload.end(), {0x00, 0x00});
@@ -147,7 +153,9 @@ TEST(RpcReplyDecoding, TextMustBeUtf8) {
   const Case cases[] = {
       {"ASCII longer than one word", Bytes(23, 'a'), true},
       {"two-byte e-acute", {0xC3, 0xA9}, true},
-      {"three-byte snowman after ASCII", {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 0xE2, 0x98, 0x83}, true},
+      {"three-byte snowman after ASCII",
+       {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 0xE2, 0x98, 0x83},
+       true},
       {"four-byte emoji", {0xF0, 0x9F, 0x98, 0x80}, true},
       {"highest code point U+10FFFF", {0xF4, 0x8F, 0xBF, 0xBF}, true},
       {"last before the surrogates U+D7FF", {0xED, 0x9F, 0xBF}, true},
@@ -171,8 +179,7 @@ TEST(RpcReplyDecoding, TextMustBeUtf8) {
     if (c.valid) {
       const RPCReply reply = DecodeReply(payload);
       ASSERT_EQ(reply.string_container.size(), 1u) << c.name;
-      EXPECT_EQ(Bytes(reply.string_container[0].begin(), reply.string_container[0].end()),
-                c.text)
+      EXPECT_EQ(Bytes(reply.string_container[0].begin(), reply.string_container[0].end()), c.text)
           << c.name;
     } else {
       ExpectReplyRejected(payload, zenoh::ext::kDeserializationFailure, c.name);

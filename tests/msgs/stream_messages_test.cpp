@@ -6,8 +6,8 @@
 
 #include "msgs/basic_stream_data.hpp"
 #include "msgs/extra_stream_data.hpp"
-#include "tests/msgs/allocation_probe.hpp"
 #include "msgs/held_storage.hpp"
+#include "tests/msgs/allocation_probe.hpp"
 #include "tests/msgs/wire_testing.hpp"
 
 namespace {
@@ -73,8 +73,8 @@ TEST(BasicStreamDecoding, EmptyMessageKeepsStatusAsSent) {
 
 // The worked extra example: group ALL, q_d [1], dq_d [0], tau_d [0], identity pose.
 Bytes WorkedExtraPayload() {
-  Bytes p = {0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x80, 0x3F, 0x01, 0x00, 0x00,
-             0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0x07};
+  Bytes p = {0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x80, 0x3F, 0x01, 0x00,
+             0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0x07};
   p.insert(p.end(), 12, 0x00);
   p.insert(p.end(), {0x00, 0x00, 0x80, 0x3F});
   p.insert(p.end(), 12, 0x00);
@@ -130,11 +130,11 @@ struct FixedArraySite {
 
 // Offsets in OneGroupBasic's 276-byte payload; each is checked against its prefix byte.
 constexpr FixedArraySite kBasicSites[] = {
-    {"safety_inputs", 6, 1, 8},         {"digital_inputs", 15, 1, 20},
-    {"digital_outputs", 36, 1, 20},     {"contact_forces[0]", 70, 4, 3},
-    {"flange_pose", 85, 4, 7},          {"tcp_pose", 114, 4, 7},
-    {"tcp_twist", 143, 4, 6},           {"tcp_wrench_local", 168, 4, 6},
-    {"ignored_6", 193, 4, 6},           {"raw_tcp_wrench_local", 218, 4, 6},
+    {"safety_inputs", 6, 1, 8},     {"digital_inputs", 15, 1, 20},
+    {"digital_outputs", 36, 1, 20}, {"contact_forces[0]", 70, 4, 3},
+    {"flange_pose", 85, 4, 7},      {"tcp_pose", 114, 4, 7},
+    {"tcp_twist", 143, 4, 6},       {"tcp_wrench_local", 168, 4, 6},
+    {"ignored_6", 193, 4, 6},       {"raw_tcp_wrench_local", 218, 4, 6},
     {"raw_ft_sensor", 243, 4, 6},
 };
 constexpr FixedArraySite kExtraSites[] = {
@@ -220,8 +220,7 @@ TEST(StreamDecoding, UncheckedShapesDecodeAsSent) {
   basic.joint_data.dq = {4, 5, 6, 7, 8};
   basic.joint_data.temperature = {30};
   basic.joint_data.contact_positions = {{1, 1, 1}, {2, 2, 2}};
-  EXPECT_TRUE(kq_test::SameBits(
-      Decode<AllBasicStreamData>(kq_test::EncodeRecord(basic)), basic));
+  EXPECT_TRUE(kq_test::SameBits(Decode<AllBasicStreamData>(kq_test::EncodeRecord(basic)), basic));
 
   AllExtraStreamData extra;
   extra.joint_group_indices = {7};
@@ -229,8 +228,7 @@ TEST(StreamDecoding, UncheckedShapesDecodeAsSent) {
   extra.joint_data.tau_d = {3};
   extra.cartesian_data.resize(2);
   extra.cartesian_data[1].tcp_wrench_d = {1, 2, 3, 4, 5, 6};
-  EXPECT_TRUE(kq_test::SameBits(
-      Decode<AllExtraStreamData>(kq_test::EncodeRecord(extra)), extra));
+  EXPECT_TRUE(kq_test::SameBits(Decode<AllExtraStreamData>(kq_test::EncodeRecord(extra)), extra));
 }
 
 TEST(StreamDecoding, HostileCountsFailWithoutReserving) {

@@ -91,9 +91,9 @@ void CrossCheck(const std::string& name) {
     while (line < got.size() && line < expected[i].size() && got[line] == expected[i][line]) {
       ++line;
     }
-    ADD_FAILURE() << name << " message " << i << " differs at line " << line << "\n  decoded:  "
-                  << (line < got.size() ? got[line] : "<end>") << "\n  expected: "
-                  << (line < expected[i].size() ? expected[i][line] : "<end>");
+    ADD_FAILURE() << name << " message " << i << " differs at line " << line
+                  << "\n  decoded:  " << (line < got.size() ? got[line] : "<end>")
+                  << "\n  expected: " << (line < expected[i].size() ? expected[i][line] : "<end>");
     if (mismatched >= 5) break;  // the first few say enough
   }
   EXPECT_EQ(mismatched, 0u);

@@ -1,13 +1,13 @@
 """Random wire messages encoded by eclipse-zenoh's serializer, with the values they hold.
 
-  wire_gen.py crosscheck DIR [--count N] [--seed S]
-      For each message type (basic, extra, rpc_reply) writes DIR/TYPE.bin (each payload
-      preceded by its size as a little-endian uint32) and DIR/TYPE.txt (per message a
-      "#message i" line, then its flat form, floats as bit patterns, or the single line
-      REFUSED when eclipse-zenoh's z_deserialize refuses the payload, as it does for text
-      that is not UTF-8).
-  wire_gen.py corpus DIR [--seed S]
-      Writes small payloads of each type into DIR/TYPE/, named by content, as fuzz seeds.
+wire_gen.py crosscheck DIR [--count N] [--seed S]
+    For each message type (basic, extra, rpc_reply) writes DIR/TYPE.bin (each payload
+    preceded by its size as a little-endian uint32) and DIR/TYPE.txt (per message a
+    "#message i" line, then its flat form, floats as bit patterns, or the single line
+    REFUSED when eclipse-zenoh's z_deserialize refuses the payload, as it does for text
+    that is not UTF-8).
+wire_gen.py corpus DIR [--seed S]
+    Writes small payloads of each type into DIR/TYPE/, named by content, as fuzz seeds.
 """
 
 import argparse
@@ -22,8 +22,12 @@ import wire_schema as ws  # noqa: E402
 import zenoh  # noqa: E402
 from zenoh import ext as zext  # noqa: E402
 
-_RANGES = {ws.U16: (0, 0xFFFF), ws.I16: (-0x8000, 0x7FFF),
-           ws.I32: (-0x80000000, 0x7FFFFFFF), ws.U32: (0, 0xFFFFFFFF)}
+_RANGES = {
+    ws.U16: (0, 0xFFFF),
+    ws.I16: (-0x8000, 0x7FFF),
+    ws.I32: (-0x80000000, 0x7FFFFFFF),
+    ws.U32: (0, 0xFFFFFFFF),
+}
 _TEXT = "abcXYZ09 _-./éß€☃😀"
 # The line that stands for a whole message when eclipse-zenoh refuses to decode it.
 REFUSED = "REFUSED"
@@ -56,8 +60,18 @@ def random_text_bytes(rng, n):
         if kind == 0:
             pieces.append(bytes([rng.randrange(256)]))
         elif kind == 1:
-            pieces.append(rng.choice([b"\xc0\xaf", b"\xe0\x80\xaf", b"\xed\xa0\x80",
-                                      b"\xf4\x90\x80\x80", b"\xe2\x98", b"\xf0\x9f\x98"]))
+            pieces.append(
+                rng.choice(
+                    [
+                        b"\xc0\xaf",
+                        b"\xe0\x80\xaf",
+                        b"\xed\xa0\x80",
+                        b"\xf4\x90\x80\x80",
+                        b"\xe2\x98",
+                        b"\xf0\x9f\x98",
+                    ]
+                )
+            )
         elif kind == 2:
             pieces.append(rng.choice(_TEXT).encode("utf-8"))
         else:
@@ -89,7 +103,9 @@ def random_value(schema, rng, max_len, depth=0, raw_text=False):
         return "".join(rng.choice(_TEXT) for _ in range(min(n, max_len)))
     kind = schema[0]
     if kind == "array":
-        return [random_value(schema[2], rng, max_len, depth + 1, raw_text) for _ in range(schema[1])]
+        return [
+            random_value(schema[2], rng, max_len, depth + 1, raw_text) for _ in range(schema[1])
+        ]
     if kind == "list":
         # Top-level lists span 0..max_len (two-byte counts from 128 on); lists nested in a
         # list stay short, with now and then a long one, to keep payloads moderate.
@@ -99,8 +115,10 @@ def random_value(schema, rng, max_len, depth=0, raw_text=False):
             n = rng.randint(0, min(max_len, 6))
         return [random_value(schema[1], rng, max_len, depth + 1, raw_text) for _ in range(n)]
     if kind == "pair":
-        return (random_value(schema[1], rng, max_len, depth, raw_text),
-                random_value(schema[2], rng, max_len, depth, raw_text))
+        return (
+            random_value(schema[1], rng, max_len, depth, raw_text),
+            random_value(schema[2], rng, max_len, depth, raw_text),
+        )
     # Fields of a record sit at the record's own depth.
     return {name: random_value(s, rng, max_len, depth, raw_text) for name, s in schema[1]}
 
@@ -108,8 +126,10 @@ def random_value(schema, rng, max_len, depth=0, raw_text=False):
 def write_crosscheck(directory, count, rng):
     os.makedirs(directory, exist_ok=True)
     for name, schema in ws.MESSAGES.items():
-        with open(os.path.join(directory, name + ".bin"), "wb") as payloads, \
-                open(os.path.join(directory, name + ".txt"), "w", encoding="ascii") as expected:
+        with (
+            open(os.path.join(directory, name + ".bin"), "wb") as payloads,
+            open(os.path.join(directory, name + ".txt"), "w", encoding="ascii") as expected,
+        ):
             for i in range(count):
                 # One message in three may carry strings of raw bytes, not all UTF-8.
                 value = random_value(schema, rng, 300, raw_text=rng.randrange(3) == 0)
@@ -140,8 +160,9 @@ def worked_examples():
     """The hand-checked messages of the unit tests, plus one two-byte count per type."""
     one = ws.float_to_bits(1.0)
     basic = zero_value(ws.BASIC)
-    basic.update(system_state=258, safety_board_state=-3, estop_released=True,
-                 timestamp=(-5, 0xDEADBEEF))
+    basic.update(
+        system_state=258, safety_board_state=-3, estop_released=True, timestamp=(-5, 0xDEADBEEF)
+    )
     long_basic = zero_value(ws.BASIC)
     long_basic["joint_group_indices"] = list(range(130))
     extra = zero_value(ws.EXTRA)
@@ -153,13 +174,22 @@ def worked_examples():
     long_extra = zero_value(ws.EXTRA)
     long_extra["joint_data"]["tau_d"] = [one] * 130
     reply = zero_value(ws.RPC_REPLY)
-    full_reply = dict(request_id=10, success=True, joint_groups=[0, 5], int_container=[7, -1],
-                      string_container=["v2", "", "\u2603"], float_container=[0x3FC00000],
-                      float2d_container=[[ws.float_to_bits(-1.0), 0x80000000], []])
+    full_reply = dict(
+        request_id=10,
+        success=True,
+        joint_groups=[0, 5],
+        int_container=[7, -1],
+        string_container=["v2", "", "\u2603"],
+        float_container=[0x3FC00000],
+        float2d_container=[[ws.float_to_bits(-1.0), 0x80000000], []],
+    )
     long_reply = zero_value(ws.RPC_REPLY)
     long_reply["string_container"] = ["x" * 200]
-    return {"basic": [basic, long_basic], "extra": [extra, long_extra],
-            "rpc_reply": [reply, full_reply, long_reply]}
+    return {
+        "basic": [basic, long_basic],
+        "extra": [extra, long_extra],
+        "rpc_reply": [reply, full_reply, long_reply],
+    }
 
 
 def write_corpus(directory, rng, per_type=8):
@@ -176,8 +206,9 @@ def write_corpus(directory, rng, per_type=8):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__,
-                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser = argparse.ArgumentParser(
+        description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter
+    )
     parser.add_argument("mode", choices=["crosscheck", "corpus"])
     parser.add_argument("directory")
     parser.add_argument("--count", type=int, default=200)

@@ -27,8 +27,20 @@ def record(*fields):
 
 
 BASIC_JOINT = record(
-    *[(name, lst(F32)) for name in
-      ("q", "theta", "dq", "dtheta", "tau", "tau_dot", "tau_ext", "tau_interact", "temperature")],
+    *[
+        (name, lst(F32))
+        for name in (
+            "q",
+            "theta",
+            "dq",
+            "dtheta",
+            "tau",
+            "tau_dot",
+            "tau_ext",
+            "tau_interact",
+            "temperature",
+        )
+    ],
     ("contact_forces", lst(array(3, F32))),
     ("contact_positions", lst(array(3, F32))),
 )

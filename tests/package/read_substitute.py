@@ -5,6 +5,7 @@ read the substitute's states, and hand the client from one module to the other.
 
     python read_substitute.py SERIAL START     (START: epoch seconds when pip install began)
 """
+
 import sys
 import time
 
@@ -16,13 +17,19 @@ try:
     korvelquor.Client("AB-$*", verbose=False)
     raise SystemExit("a malformed serial number was accepted")
 except ValueError as e:
-    assert str(e) == ("[korvel::quor::Client] Format of the provided robot serial number "
-                      "is invalid"), str(e)
+    assert str(e) == (
+        "[korvel::quor::Client] Format of the provided robot serial number is invalid"
+    ), str(e)
 client = korvelquor.Client(serial, verbose=False)
 states = client.states()
 first = time.time() - start
-assert set(states) == {korvelquor.ALL, korvelquor.ARMS, korvelquor.ARM_1, korvelquor.ARM_2,
-                       korvelquor.EXT_AXIS}, states
+assert set(states) == {
+    korvelquor.ALL,
+    korvelquor.ARMS,
+    korvelquor.ARM_1,
+    korvelquor.ARM_2,
+    korvelquor.EXT_AXIS,
+}, states
 capture = korvelquor_capture.Capture(client)
 time.sleep(0.3)
 assert capture.drain().basic.rows > 100

@@ -3,6 +3,7 @@
 CTest runs it inside the private network's "host" namespace with PYTHONPATH naming the
 built module; the live tests start the substitute controller in "robot" (korvel_sim.testing).
 """
+
 import os
 import subprocess
 import sys
@@ -36,14 +37,20 @@ def wait_for(predicate, timeout: float = 3.0) -> bool:
 def run_python(code: str, timeout: float = 60.0, executable: str = sys.executable):
     """Runs `code` in a fresh interpreter with this process's environment (module path
     included); returns the CompletedProcess with text stdout and stderr."""
-    return subprocess.run([executable, "-c", textwrap.dedent(code)], capture_output=True,
-                          text=True, timeout=timeout, env=dict(os.environ))
+    return subprocess.run(
+        [executable, "-c", textwrap.dedent(code)],
+        capture_output=True,
+        text=True,
+        timeout=timeout,
+        env=dict(os.environ),
+    )
 
 
 @pytest.fixture(scope="module")
 def two_arm_sim():
     """A two-arm substitute at 1 kHz for the whole module; yields it (its serial is .serial)."""
     from korvel_sim.testing import SimProcess
+
     with SimProcess(unique_serial("TWO"), layout="two-arm", rate=1000) as sim:
         yield sim
 

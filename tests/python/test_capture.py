@@ -1,6 +1,7 @@
 """korvelquor_capture against the substitute: every sample once and in order, the same values
 as states()/actions(), loss counted exactly, waits that let Python run, a client that goes
 away, arguments refused with their names and values."""
+
 import math
 import signal
 import threading
@@ -13,9 +14,25 @@ import korvelquor as kq
 import korvelquor_capture as kc
 from conftest import run_python, wait_for
 
-STATE_FIELDS = ["q", "theta", "dq", "dtheta", "tau", "tau_dot", "tau_ext", "tau_interact",
-                "temperature", "flange_pose", "tcp_pose", "tcp_twist", "tcp_wrench",
-                "tcp_wrench_local", "raw_tcp_wrench", "raw_tcp_wrench_local", "raw_ft_sensor"]
+STATE_FIELDS = [
+    "q",
+    "theta",
+    "dq",
+    "dtheta",
+    "tau",
+    "tau_dot",
+    "tau_ext",
+    "tau_interact",
+    "temperature",
+    "flange_pose",
+    "tcp_pose",
+    "tcp_twist",
+    "tcp_wrench",
+    "tcp_wrench_local",
+    "raw_tcp_wrench",
+    "raw_tcp_wrench_local",
+    "raw_ft_sensor",
+]
 ACTION_FIELDS = ["q_d", "dq_d", "tau_d", "tcp_pose_d", "tcp_twist_d", "tcp_wrench_d"]
 
 
@@ -75,11 +92,12 @@ def test_a_capture_without_columns_keeps_the_samples_a_full_one_keeps(client, co
         assert np.array_equal(b.raw.robot_time, a.raw.robot_time[-n:])
         assert b.raw.decoded.all() and a.raw.decoded[-n:].all()
         k = len(a.raw) - n
-        assert np.array_equal(b.raw.data, a.raw.data[a.raw.offsets[k]:])
+        assert np.array_equal(b.raw.data, a.raw.data[a.raw.offsets[k] :])
 
 
 def test_every_published_sample_is_captured_once_by_two_draining_threads():
     from korvel_sim.testing import SimProcess
+
     # Lossless: the substitute blocks rather than drop a sample on a congested link, so that
     # what arrives can be counted against what it published.
     with SimProcess("KQ LOSSLESS-1", layout="two-arm", rate=1000, args=["--lossless"]) as sim:
@@ -189,17 +207,26 @@ def test_a_capture_outliving_its_client_keeps_its_samples_then_raises(two_arm_si
     assert list(cap.batches(0.01)) == []
 
 
-@pytest.mark.parametrize("kwargs, text", [
-    (dict(capacity=0), "capacity must be a whole number of samples from 1 to 1000000000, got 0"),
-    (dict(capacity=-5), "got -5"),
-    (dict(capacity=math.nan), "capacity must be a whole number of samples of at least 1, got nan"),
-    (dict(capacity=2.5), "got 2.5"),
-    (dict(seconds=0.0), "seconds must be a positive number of seconds, got 0"),
-    (dict(seconds=-1.0), "seconds must be a positive number of seconds, got -1"),
-    (dict(seconds=math.nan), "got nan"),
-    (dict(capacity=10, seconds=1.0), "not both"),
-    (dict(columns=False), "a capture without columns keeps nothing unless it keeps payloads"),
-])
+@pytest.mark.parametrize(
+    "kwargs, text",
+    [
+        (
+            dict(capacity=0),
+            "capacity must be a whole number of samples from 1 to 1000000000, got 0",
+        ),
+        (dict(capacity=-5), "got -5"),
+        (
+            dict(capacity=math.nan),
+            "capacity must be a whole number of samples of at least 1, got nan",
+        ),
+        (dict(capacity=2.5), "got 2.5"),
+        (dict(seconds=0.0), "seconds must be a positive number of seconds, got 0"),
+        (dict(seconds=-1.0), "seconds must be a positive number of seconds, got -1"),
+        (dict(seconds=math.nan), "got nan"),
+        (dict(capacity=10, seconds=1.0), "not both"),
+        (dict(columns=False), "a capture without columns keeps nothing unless it keeps payloads"),
+    ],
+)
 def test_bad_capture_arguments_raise_value_error(client, kwargs, text):
     with pytest.raises(ValueError, match=text.replace(".", r"\.")):
         kc.Capture(client, **kwargs)
@@ -207,10 +234,12 @@ def test_bad_capture_arguments_raise_value_error(client, kwargs, text):
 
 def test_bad_wait_arguments_raise_value_error(client):
     cap = kc.Capture(client)
-    for call, text in ((lambda: cap.wait(-1.0), "timeout must be a non-negative number of seconds, got -1"),
-                       (lambda: cap.wait(math.nan), "got nan"),
-                       (lambda: cap.batches(0.0), "period must be a positive number of seconds, got 0"),
-                       (lambda: cap.batches(math.inf), "got inf")):
+    for call, text in (
+        (lambda: cap.wait(-1.0), "timeout must be a non-negative number of seconds, got -1"),
+        (lambda: cap.wait(math.nan), "got nan"),
+        (lambda: cap.batches(0.0), "period must be a positive number of seconds, got 0"),
+        (lambda: cap.batches(math.inf), "got inf"),
+    ):
         with pytest.raises(ValueError, match=text):
             call()
 
@@ -266,6 +295,7 @@ def test_stream_status_tells_a_silent_robot_from_a_live_one(client, control):
 
 def test_a_robot_back_with_another_layout_is_never_read_silently():
     from korvel_sim.testing import SimProcess
+
     serial = "KQ LAYOUT-1"
     with SimProcess(serial, layout="one-arm", rate=1000):
         client = kq.Client(serial, verbose=False)

@@ -1,6 +1,7 @@
 """The module surface without a robot: attributes, JointGroup, the records and their value
 conversions, generated signatures, exported symbols, the version guard and coexistence with
 eclipse-zenoh."""
+
 import ast
 import copy
 import operator
@@ -22,11 +23,19 @@ VALUES = [-1, 0, 2, 3, 4, 5]
 
 # --- module -------------------------------------------------------------------------------
 
+
 def test_docstring_and_attributes_in_creation_order():
     assert kq.__doc__ == "Korvel Quor (QUOR)"
     public = [name for name in vars(kq) if not name.startswith("__")]
-    assert public == ["JointGroup", *MEMBERS, "RobotStates", "RobotActions",
-                      "PrimitiveStates", "PlanInfo", "Client"]
+    assert public == [
+        "JointGroup",
+        *MEMBERS,
+        "RobotStates",
+        "RobotActions",
+        "PrimitiveStates",
+        "PlanInfo",
+        "Client",
+    ]
     assert not hasattr(kq, "__version__")
 
 
@@ -34,8 +43,9 @@ def test_only_the_init_function_is_exported():
     nm = shutil.which("nm")
     if nm is None:
         pytest.skip("nm (binutils) not installed")
-    out = subprocess.run([nm, "-D", "--defined-only", kq.__file__], capture_output=True,
-                         text=True, check=True).stdout
+    out = subprocess.run(
+        [nm, "-D", "--defined-only", kq.__file__], capture_output=True, text=True, check=True
+    ).stdout
     assert [line.split()[-1] for line in out.splitlines() if line.strip()] == ["PyInit_korvelquor"]
 
 
@@ -75,22 +85,27 @@ def test_importable_with_eclipse_zenoh_in_either_order(first):
     assert result.returncode == 0, result.stderr
     assert result.stdout.splitlines()[-2:] == [
         "[korvel::quor::Client] Format of the provided robot serial number is invalid",
-        "[1.0, 2.0] JointGroup.ARMS"]
+        "[1.0, 2.0] JointGroup.ARMS",
+    ]
 
 
 # --- the version guard --------------------------------------------------------------------
 
-@pytest.mark.parametrize("built, interpreter, ok", [
-    ("3.14", "3.14.2 (main, Jan  1 2026, 00:00:00) [GCC 14.2.0]", True),
-    ("3.14", "3.14.0", True),
-    ("3.14", "3.14", True),
-    ("3.14", "3.14a1", True),
-    ("3.14", "3.13.1 (main)", False),
-    ("3.14", "3.140.0", False),
-    ("3.14", "3.1", False),
-    ("3.14", "", False),
-    ("3.14", "4.14.0", False),
-])
+
+@pytest.mark.parametrize(
+    "built, interpreter, ok",
+    [
+        ("3.14", "3.14.2 (main, Jan  1 2026, 00:00:00) [GCC 14.2.0]", True),
+        ("3.14", "3.14.0", True),
+        ("3.14", "3.14", True),
+        ("3.14", "3.14a1", True),
+        ("3.14", "3.13.1 (main)", False),
+        ("3.14", "3.140.0", False),
+        ("3.14", "3.1", False),
+        ("3.14", "", False),
+        ("3.14", "4.14.0", False),
+    ],
+)
 def test_version_guard_rule(built, interpreter, ok):
     probe = pytest.importorskip("kq_version_guard_probe")
     assert probe.matches(built, interpreter) is ok
@@ -104,7 +119,8 @@ def test_version_guard_accepts_this_interpreter_and_spells_the_message():
     assert not probe.matches(probe.built_for, other)
     assert probe.message("3.14", "3.13.1 (main)") == (
         "Python version mismatch: module was compiled for Python 3.14, but the interpreter "
-        "version is incompatible: 3.13.1 (main).")
+        "version is incompatible: 3.13.1 (main)."
+    )
 
 
 def _other_interpreters():
@@ -113,8 +129,10 @@ def _other_interpreters():
         if minor == sys.version_info.minor:
             continue
         # Real executables only: a pyenv shim may name a version that is not active.
-        candidates = [root / "bin" / f"python3.{minor}"
-                      for root in Path.home().joinpath(".pyenv", "versions").glob(f"3.{minor}.*")]
+        candidates = [
+            root / "bin" / f"python3.{minor}"
+            for root in Path.home().joinpath(".pyenv", "versions").glob(f"3.{minor}.*")
+        ]
         candidates.append(Path(f"/usr/bin/python3.{minor}"))
         for candidate in candidates:
             if candidate.exists():
@@ -132,7 +150,8 @@ def test_another_interpreter_is_refused_with_import_error():
     # look at it; load it by path to reach the module's own check.
     checked = 0
     for exe in others:
-        result = run_python(f"""
+        result = run_python(
+            f"""
             import importlib.machinery, importlib.util, sys
             loader = importlib.machinery.ExtensionFileLoader("korvelquor", {kq.__file__!r})
             spec = importlib.util.spec_from_loader("korvelquor", loader)
@@ -141,21 +160,27 @@ def test_another_interpreter_is_refused_with_import_error():
             except ImportError as e:
                 print(repr(str(e)))
                 print(repr(sys.version))
-        """, executable=exe)
+        """,
+            executable=exe,
+        )
         lines = result.stdout.splitlines()
         if len(lines) != 2:
-            raise AssertionError(f"{exe} imported the module or failed otherwise: "
-                                 f"{result.stdout} {result.stderr}")
+            raise AssertionError(
+                f"{exe} imported the module or failed otherwise: {result.stdout} {result.stderr}"
+            )
         message, version = (ast.literal_eval(line) for line in lines)
         if "undefined symbol" in message:
             continue  # that interpreter lacks a symbol the module links: refused before init
         checked += 1
-        assert message == (f"Python version mismatch: module was compiled for Python {built}, "
-                           f"but the interpreter version is incompatible: {version}."), exe
+        assert message == (
+            f"Python version mismatch: module was compiled for Python {built}, "
+            f"but the interpreter version is incompatible: {version}."
+        ), exe
     assert checked, "every other interpreter refused the module before its own check"
 
 
 # --- JointGroup ---------------------------------------------------------------------------
+
 
 def test_joint_group_members_values_and_export():
     assert list(JointGroup.__members__) == MEMBERS
@@ -166,10 +191,16 @@ def test_joint_group_members_values_and_export():
     assert JointGroup.__doc__ == "Members:" + "".join(f"\n\n  {n}" for n in MEMBERS)
 
 
-@pytest.mark.parametrize("member, text, value", [
-    (JointGroup.ARM_1, "ARM_1", 3), (JointGroup.UNKNOWN, "UNKNOWN", -1),
-    (JointGroup.EXT_AXIS, "EXT_AXIS", 5), (JointGroup(1), "???", 1), (JointGroup(77), "???", 77),
-])
+@pytest.mark.parametrize(
+    "member, text, value",
+    [
+        (JointGroup.ARM_1, "ARM_1", 3),
+        (JointGroup.UNKNOWN, "UNKNOWN", -1),
+        (JointGroup.EXT_AXIS, "EXT_AXIS", 5),
+        (JointGroup(1), "???", 1),
+        (JointGroup(77), "???", 77),
+    ],
+)
 def test_joint_group_representations(member, text, value):
     assert repr(member) == f"<JointGroup.{text}: {value}>"
     assert str(member) == f"JointGroup.{text}"
@@ -206,23 +237,46 @@ def test_joint_group_constructor_refuses_non_int32(bad):
 # --- records ------------------------------------------------------------------------------
 
 FLOAT_LISTS = {
-    kq.RobotStates: ["q", "theta", "dq", "dtheta", "tau", "tau_dot", "tau_ext",
-                     "tau_interact", "temperature"],
+    kq.RobotStates: [
+        "q",
+        "theta",
+        "dq",
+        "dtheta",
+        "tau",
+        "tau_dot",
+        "tau_ext",
+        "tau_interact",
+        "temperature",
+    ],
     kq.RobotActions: ["q_d", "dq_d", "tau_d"],
 }
 FIXED = {
-    kq.RobotStates: {"flange_pose": 7, "tcp_pose": 7, "tcp_twist": 6, "tcp_wrench": 6,
-                     "tcp_wrench_local": 6, "raw_tcp_wrench": 6, "raw_tcp_wrench_local": 6,
-                     "raw_ft_sensor": 6},
+    kq.RobotStates: {
+        "flange_pose": 7,
+        "tcp_pose": 7,
+        "tcp_twist": 6,
+        "tcp_wrench": 6,
+        "tcp_wrench_local": 6,
+        "raw_tcp_wrench": 6,
+        "raw_tcp_wrench_local": 6,
+        "raw_ft_sensor": 6,
+    },
     kq.RobotActions: {"tcp_pose_d": 7, "tcp_twist_d": 6, "tcp_wrench_d": 6},
 }
 PROPERTIES = {
     kq.RobotStates: ["timestamp", *FLOAT_LISTS[kq.RobotStates], *FIXED[kq.RobotStates]],
     kq.RobotActions: ["timestamp", *FLOAT_LISTS[kq.RobotActions], *FIXED[kq.RobotActions]],
     kq.PrimitiveStates: ["pt_name", "names_and_values"],
-    kq.PlanInfo: ["pt_name", "node_name", "node_path", "node_path_time_period",
-                  "node_path_number", "assigned_plan_name", "velocity_scale",
-                  "waiting_for_step"],
+    kq.PlanInfo: [
+        "pt_name",
+        "node_name",
+        "node_path",
+        "node_path_time_period",
+        "node_path_number",
+        "assigned_plan_name",
+        "velocity_scale",
+        "waiting_for_step",
+    ],
 }
 
 
@@ -252,8 +306,11 @@ def _distinct_value(cls, name, k):
         return [k + 0.5] * (k % 3 + 1)
     if name in FIXED.get(cls, {}):
         return [k + 0.25 * i for i in range(FIXED[cls][name])]
-    return {"velocity_scale": k + 0.75, "waiting_for_step": True,
-            "names_and_values": {f"n{k}": k}}.get(name, f"text {k}")
+    return {
+        "velocity_scale": k + 0.75,
+        "waiting_for_step": True,
+        "names_and_values": {f"n{k}": k},
+    }.get(name, f"text {k}")
 
 
 @pytest.mark.parametrize("cls", list(PROPERTIES))
@@ -314,10 +371,19 @@ def test_accepted_writes(attr, value, expected):
 
 # (attribute, refused value) — each raises TypeError and keeps the previous content.
 REFUSED = [
-    ("q", "12"), ("q", b"12"), ("q", 1.0), ("q", [1.0, "x"]), ("q", None), ("q", {1: 2.0}),
-    ("tcp_pose", [1.0] * 6), ("tcp_pose", [1.0] * 8), ("tcp_pose", "1234567"),
+    ("q", "12"),
+    ("q", b"12"),
+    ("q", 1.0),
+    ("q", [1.0, "x"]),
+    ("q", None),
+    ("q", {1: 2.0}),
+    ("tcp_pose", [1.0] * 6),
+    ("tcp_pose", [1.0] * 8),
+    ("tcp_pose", "1234567"),
     ("tcp_twist", [1.0] * 7),
-    ("timestamp", (1.5, 2)), ("timestamp", (1, 2, 3)), ("timestamp", (2**31, 0)),
+    ("timestamp", (1.5, 2)),
+    ("timestamp", (1, 2, 3)),
+    ("timestamp", (2**31, 0)),
     ("timestamp", 5),
 ]
 
@@ -366,7 +432,13 @@ def test_names_and_values_keep_their_types_and_sort_by_key():
     got = p.names_and_values
     assert list(got) == ["a", "b", "c", "d", "e", "f"]
     assert [(v, type(v)) for v in got.values()] == [
-        (1, int), (2.5, float), ("x", str), (1, int), (float(2**40), float), ("1", str)]
+        (1, int),
+        (2.5, float),
+        ("x", str),
+        (1, int),
+        (float(2**40), float),
+        ("1", str),
+    ]
     p.names_and_values = {"z": 1.0}
     assert type(p.names_and_values["z"]) is float
     for bad in ({"a": [1]}, {"a": None}, {1: 2}, [("a", 1)]):
@@ -383,10 +455,8 @@ CLIENT_SIGNATURES = {
     "groups": "(self: korvelquor.Client) -> dict[korvelquor.JointGroup, str]",
     "states": "(self: korvelquor.Client) -> dict[korvelquor.JointGroup, korvelquor.RobotStates]",
     "actions": "(self: korvelquor.Client) -> dict[korvelquor.JointGroup, korvelquor.RobotActions]",
-    "primitive_states":
-        "(self: korvelquor.Client) -> dict[korvelquor.JointGroup, korvelquor.PrimitiveStates]",
-    "configuration_score":
-        "(self: korvelquor.Client) -> dict[korvelquor.JointGroup, tuple[float, float]]",
+    "primitive_states": "(self: korvelquor.Client) -> dict[korvelquor.JointGroup, korvelquor.PrimitiveStates]",
+    "configuration_score": "(self: korvelquor.Client) -> dict[korvelquor.JointGroup, tuple[float, float]]",
     "plan_info": "(self: korvelquor.Client) -> korvelquor.PlanInfo",
     "estop_released": "(self: korvelquor.Client) -> bool",
     "enabling_device_on": "(self: korvelquor.Client) -> bool",
@@ -403,16 +473,19 @@ def test_client_members_in_definition_order_with_signatures():
         assert getattr(kq.Client, name).__doc__ == f"{name}{signature}\n", name
 
 
-@pytest.mark.parametrize("cls, prop, annotation", [
-    (kq.RobotStates, "timestamp", "tuple[int, int]"),
-    (kq.RobotStates, "q", "list[float]"),
-    (kq.RobotStates, "tcp_pose", "Annotated[list[float], FixedSize(7)]"),
-    (kq.RobotStates, "raw_ft_sensor", "Annotated[list[float], FixedSize(6)]"),
-    (kq.RobotActions, "tcp_pose_d", "Annotated[list[float], FixedSize(7)]"),
-    (kq.PrimitiveStates, "names_and_values", "dict[str, Union[int, float, str]]"),
-    (kq.PlanInfo, "velocity_scale", "float"),
-    (kq.PlanInfo, "waiting_for_step", "bool"),
-])
+@pytest.mark.parametrize(
+    "cls, prop, annotation",
+    [
+        (kq.RobotStates, "timestamp", "tuple[int, int]"),
+        (kq.RobotStates, "q", "list[float]"),
+        (kq.RobotStates, "tcp_pose", "Annotated[list[float], FixedSize(7)]"),
+        (kq.RobotStates, "raw_ft_sensor", "Annotated[list[float], FixedSize(6)]"),
+        (kq.RobotActions, "tcp_pose_d", "Annotated[list[float], FixedSize(7)]"),
+        (kq.PrimitiveStates, "names_and_values", "dict[str, Union[int, float, str]]"),
+        (kq.PlanInfo, "velocity_scale", "float"),
+        (kq.PlanInfo, "waiting_for_step", "bool"),
+    ],
+)
 def test_property_annotations(cls, prop, annotation):
     p = vars(cls)[prop]
     assert p.fget.__doc__ == f"(self: korvelquor.{cls.__name__}) -> {annotation}\n"
@@ -420,7 +493,9 @@ def test_property_annotations(cls, prop, annotation):
 
 
 def test_joint_group_constructor_signature():
-    assert JointGroup.__init__.__doc__ == "__init__(self: korvelquor.JointGroup, value: int) -> None\n"
+    assert (
+        JointGroup.__init__.__doc__ == "__init__(self: korvelquor.JointGroup, value: int) -> None\n"
+    )
 
 
 def test_wrong_argument_types_raise_type_error_before_native_code(capfd):

@@ -35,16 +35,19 @@ fs::path Folder() {
 // metadata (None: no layout record).
 void PythonRecording(const fs::path& path, const std::string& layout) {
   const std::string script =
-      "import sys; sys.path.insert(0, '" KQ_SOURCE_DIR "/tests/recordings'); "
+      "import sys; sys.path.insert(0, '" KQ_SOURCE_DIR
+      "/tests/recordings'); "
       "from conftest import *; import json; "
       "meta = {ff.META_RECORDING: {'format_version': ff.FORMAT_VERSION, "
       "'protocol_version': ff.PROTOCOL_VERSION, 'serial': SERIAL}}; "
-      "layout = " + layout + "; "
+      "layout = " +
+      layout +
+      "; "
       "meta.update({ff.META_LAYOUT: layout} if layout is not None else {}); "
       "write_recording(sys.argv[1], [(basic(k, (1, k)), 1000 + k, (1, k)) for k in range(50)], "
       "[(extra(k), 1500 + k, (1, k)) for k in range(50)], metadata=meta)";
-  const std::string command = std::string(KQ_VENV_PYTHON) + " -c \"" + script + "\" " +
-                              path.string();
+  const std::string command =
+      std::string(KQ_VENV_PYTHON) + " -c \"" + script + "\" " + path.string();
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
 
@@ -94,14 +97,16 @@ TEST(RecordingReader, BadFilesEndWithOneErrorNamingTheFileAndWhatFailed) {
        "the file ends before its MCAP header"},
       {"absurd DoF",
        [](const fs::path& p) {
-         PythonRecording(p, "dict(ff.layout_to_metadata(LAYOUT), "
-                            "dofs=json.dumps({'0': 6148914691236517206, '3': 7}))");
+         PythonRecording(p,
+                         "dict(ff.layout_to_metadata(LAYOUT), "
+                         "dofs=json.dumps({'0': 6148914691236517206, '3': 7}))");
        },
        "the DoF of joint group 0 must be a whole number"},
       {"group beyond the joint count",
        [](const fs::path& p) {
-         PythonRecording(p, "dict(ff.layout_to_metadata(LAYOUT), "
-                            "start_ids=json.dumps({'0': 0, '3': 3}))");
+         PythonRecording(p,
+                         "dict(ff.layout_to_metadata(LAYOUT), "
+                         "start_ids=json.dumps({'0': 0, '3': 3}))");
        },
        "beyond the joint count 7"},
       {"layout not JSON",

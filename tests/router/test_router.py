@@ -4,6 +4,7 @@ network: the two namespaces share no link and the router namespace does not forw
 The client keeps zenoh's default configuration and names no endpoint: it finds the router
 by multicast scouting like any peer, and everything it reads crosses the router.
 """
+
 import os
 import subprocess
 import sys
@@ -39,8 +40,10 @@ def routed_robot():
     # robot directly and the test would prove nothing about the zenoh router.
     route = subprocess.run(["ip", "route", "get", ROBOT_ADDRESS], capture_output=True, text=True)
     assert route.returncode != 0, f"kqr-host has an IP route to the robot: {route.stdout}"
-    with RouterProcess("kqr-router", subregions=["kqr-r-robot", "kqr-r-host"]), \
-            SimProcess(SERIAL, layout="two-arm", rate=200, namespace="kqr-robot") as sim:
+    with (
+        RouterProcess("kqr-router", subregions=["kqr-r-robot", "kqr-r-host"]),
+        SimProcess(SERIAL, layout="two-arm", rate=200, namespace="kqr-robot") as sim,
+    ):
         yield sim
 
 
@@ -53,8 +56,9 @@ def test_client_reads_both_streams_and_every_call_through_the_router(routed_robo
         assert {g: len(s.q) for g, s in states.items()} == TWO_ARM
         assert {g: len(a.q_d) for g, a in actions.items()} == TWO_ARM
         # Both streams keep flowing across the router, not just a first sample.
-        assert wait_until(lambda: client.states()[kq.ALL].timestamp
-                          != states[kq.ALL].timestamp, 5.0)
+        assert wait_until(
+            lambda: client.states()[kq.ALL].timestamp != states[kq.ALL].timestamp, 5.0
+        )
         assert wait_until(lambda: client.actions()[kq.ALL].q_d != actions[kq.ALL].q_d, 5.0)
         assert len(client.digital_inputs()) == 20
 
@@ -65,6 +69,9 @@ def test_client_reads_both_streams_and_every_call_through_the_router(routed_robo
         assert all(0 <= v <= 100 for pair in scores.values() for v in pair)
         primitives = client.primitive_states()
         assert {g: p.pt_name for g, p in primitives.items()} == {
-            kq.ARM_1: "MoveL", kq.ARM_2: "MoveJ", kq.EXT_AXIS: "Hold"}
+            kq.ARM_1: "MoveL",
+            kq.ARM_2: "MoveJ",
+            kq.EXT_AXIS: "Hold",
+        }
     finally:
         del client

@@ -37,11 +37,11 @@ TEST(ClassicStodTest, BehavesAsStodInTheCLocale) {
 // rather than pass unnoticed as skipped.
 TEST(ClassicStodTest, DecimalCommaLocaleDoesNotChangeTheRobotsNumbers) {
   // Per process: other build trees may run this test at the same moment.
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("kq_rpc_locale_test_" + std::to_string(getpid()));
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("kq_rpc_locale_test_" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
-  const std::string command = "localedef -i de_DE -f UTF-8 '" + (dir / "de_DE.UTF-8").string() +
-                              "' >/dev/null 2>&1";
+  const std::string command =
+      "localedef -i de_DE -f UTF-8 '" + (dir / "de_DE.UTF-8").string() + "' >/dev/null 2>&1";
   ASSERT_EQ(std::system(command.c_str()), 0)
       << "cannot compile the de_DE locale (localedef and Debian's locales package needed)";
   setenv("LOCPATH", dir.c_str(), 1);
@@ -49,8 +49,7 @@ TEST(ClassicStodTest, DecimalCommaLocaleDoesNotChangeTheRobotsNumbers) {
   ASSERT_EQ(std::stod("0.5"), 0.0) << "the locale should break std::stod, or the test is moot";
 
   quor::PlanInfo info;
-  const RmxState state =
-      ReadPlanInfo({"a", "b", "c", "d", "e", "f", "0.5 m/s", "1"}, info);
+  const RmxState state = ReadPlanInfo({"a", "b", "c", "d", "e", "f", "0.5 m/s", "1"}, info);
   const auto typed = TypePrimitiveValue(" 0.25");
   std::setlocale(LC_NUMERIC, "C");
   unsetenv("LOCPATH");

@@ -18,10 +18,10 @@ using Values = std::map<std::string, Value>;
 const GroupNames kNames{{JointGroup::ARMS, "ARMS"}, {JointGroup::ARM_1, "ARM_1"}};
 
 TEST(PrimitiveStatesTest, DecodesOneRecordPerBlock) {
-  const auto states = DecodePrimitiveStates(
-      {"jointGroup = 2", "primitiveName = Hold", "count = 3", "ratio = 0.5", "label = fast lane",
-       "jointGroup = 3", "primitiveName = Home"},
-      kNames);
+  const auto states =
+      DecodePrimitiveStates({"jointGroup = 2", "primitiveName = Hold", "count = 3", "ratio = 0.5",
+                             "label = fast lane", "jointGroup = 3", "primitiveName = Home"},
+                            kNames);
   ASSERT_EQ(states.size(), 2u);
   EXPECT_EQ(states.at(JointGroup::ARMS).pt_name, "Hold");
   EXPECT_EQ(states.at(JointGroup::ARMS).names_and_values,
@@ -40,12 +40,20 @@ TEST(PrimitiveStatesTest, KeysDropTheCharacterBeforeTheFirstEqualsSign) {
 }
 
 TEST(PrimitiveStatesTest, ValuesAreTypedByTheirFirstToken) {
-  const std::vector<std::pair<std::string, Value>> cases = {
-      {" fast lane", std::string("fast")}, {" +5", 5.0},  {" 007", 7},
-      {" 1e3", 1000.0},  {" -12 mm", -12},  {"\t0.5\n", 0.5},  {" 5.", 5.0},
-      {" 0x1A", std::string("0x1A")},  {" nan", std::string("nan")},
-      {" inf", std::string("inf")},  {" 1e", std::string("1e")},  {" --5", std::string("--5")},
-      {"", std::string()},  {"   ", std::string()}};
+  const std::vector<std::pair<std::string, Value>> cases = {{" fast lane", std::string("fast")},
+                                                            {" +5", 5.0},
+                                                            {" 007", 7},
+                                                            {" 1e3", 1000.0},
+                                                            {" -12 mm", -12},
+                                                            {"\t0.5\n", 0.5},
+                                                            {" 5.", 5.0},
+                                                            {" 0x1A", std::string("0x1A")},
+                                                            {" nan", std::string("nan")},
+                                                            {" inf", std::string("inf")},
+                                                            {" 1e", std::string("1e")},
+                                                            {" --5", std::string("--5")},
+                                                            {"", std::string()},
+                                                            {"   ", std::string()}};
   for (const auto& [text, value] : cases) {
     EXPECT_EQ(TypePrimitiveValue(text), value) << "'" << text << "'";
   }
@@ -78,7 +86,8 @@ std::string Thrown(const std::function<void()>& call) {
 
 TEST(PrimitiveStatesTest, MalformedListsThrow) {
   const std::string prefix = "runtime_error: [korvel::quor::Client::primitive_states] ";
-  const std::string missing = prefix + "Malformed primitive states: jointGroup or primitiveName missing";
+  const std::string missing =
+      prefix + "Malformed primitive states: jointGroup or primitiveName missing";
   const std::string malformed = prefix + "Malformed primitive state entry";
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{"jointGroup=2", "primitiveName = Hold"}, missing},  // key "jointGrou"

@@ -35,10 +35,16 @@ TEST(StartIdReplyTest, FillsTheLayoutInReplyOrder) {
       StartIdReply({0, 2, 3, 4, 5}, {0, 0, 0, 7, 14}, {21.0F, 14.0F, 7.0F, 7.0F, 7.0F}), starts,
       dofs);
   EXPECT_EQ(state.code, OK);
-  EXPECT_EQ(starts, (StartIds{{JointGroup::ALL, 0}, {JointGroup::ARMS, 0}, {JointGroup::ARM_1, 0},
-                              {JointGroup::ARM_2, 7}, {JointGroup::EXT_AXIS, 14}}));
-  EXPECT_EQ(dofs, (Dofs{{JointGroup::ALL, 21}, {JointGroup::ARMS, 14}, {JointGroup::ARM_1, 7},
-                        {JointGroup::ARM_2, 7}, {JointGroup::EXT_AXIS, 7}}));
+  EXPECT_EQ(starts, (StartIds{{JointGroup::ALL, 0},
+                              {JointGroup::ARMS, 0},
+                              {JointGroup::ARM_1, 0},
+                              {JointGroup::ARM_2, 7},
+                              {JointGroup::EXT_AXIS, 14}}));
+  EXPECT_EQ(dofs, (Dofs{{JointGroup::ALL, 21},
+                        {JointGroup::ARMS, 14},
+                        {JointGroup::ARM_1, 7},
+                        {JointGroup::ARM_2, 7},
+                        {JointGroup::EXT_AXIS, 7}}));
 
   // Truncation toward zero, the last occurrence winning, the largest float below 2^32 and a
   // negative start read as unsigned.
@@ -114,9 +120,9 @@ TEST(ManipulabilityTest, ReadsElementsTwoToSevenOfEachPackedVector) {
   out = {{JointGroup::UNKNOWN, {}}};
   EXPECT_EQ(ReadManipulability(ManipulabilityReply({0, 3}, {eight}), out).code, FAULT);
   EXPECT_EQ(out.size(), 1u);
-  EXPECT_EQ(ReadManipulability(ManipulabilityReply({0, 3}, {eight, {1, 2, 3, 4, 5, 6, 7}}), out)
-                .code,
-            FAULT);
+  EXPECT_EQ(
+      ReadManipulability(ManipulabilityReply({0, 3}, {eight, {1, 2, 3, 4, 5, 6, 7}}), out).code,
+      FAULT);
   EXPECT_EQ(log.Errors(),
             (std::vector<std::string>{
                 "Malformed manipulability reply: size mismatch between joint_groups and "
@@ -127,8 +133,8 @@ TEST(ManipulabilityTest, ReadsElementsTwoToSevenOfEachPackedVector) {
 TEST(PlanInfoTest, ConvertsTheEightStringsByPosition) {
   testing::LogCapture log;
   quor::PlanInfo info;
-  const std::vector<std::string> strings = {"Hold", "n1", "/a/n1", "0.25", "3",
-                                            "plan", "0.5 m/s", "2"};
+  const std::vector<std::string> strings = {"Hold", "n1",   "/a/n1",   "0.25",
+                                            "3",    "plan", "0.5 m/s", "2"};
   ASSERT_EQ(ReadPlanInfo(strings, info).code, OK);
   EXPECT_EQ(info.pt_name, "Hold");
   EXPECT_EQ(info.node_name, "n1");

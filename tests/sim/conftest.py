@@ -1,5 +1,6 @@
 """Shared helpers of the substitute's suite. Live tests run in the "host" namespace (CTest
 wraps pytest in scripts/lib/robotnet exec host) and start the substitute in "robot"."""
+
 import os
 import sys
 import time
@@ -22,6 +23,7 @@ def unique_serial(tag: str) -> str:
 @pytest.fixture(scope="module")
 def zsession():
     import zenoh
+
     session = zenoh.open(zenoh.Config())
     yield session
     session.close()
@@ -30,13 +32,18 @@ def zsession():
 def rpc(session, serial, request_id, groups=(), payload=None, timeout=2.0):
     """All replies to one query, unconsolidated: [(ok, bytes)], plus the elapsed time."""
     import zenoh
+
     if payload is None:
         payload = encode(RPCRequest(request_id, list(groups)))
     start = time.monotonic()
     replies = []
-    for r in session.get(f"korvel/robot/{normalize_serial(serial)}/rpc", payload=payload, timeout=timeout,
-                         consolidation=zenoh.ConsolidationMode.NONE,
-                         encoding=zenoh.Encoding.ZENOH_SERIALIZED):
+    for r in session.get(
+        f"korvel/robot/{normalize_serial(serial)}/rpc",
+        payload=payload,
+        timeout=timeout,
+        consolidation=zenoh.ConsolidationMode.NONE,
+        encoding=zenoh.Encoding.ZENOH_SERIALIZED,
+    ):
         if r.ok is not None:
             replies.append((True, r.ok.payload.to_bytes()))
         else:

@@ -1,4 +1,5 @@
 """The RPC side of a running substitute, over zenoh, with faults switched at run time."""
+
 import pytest
 
 from conftest import rpc, unique_serial, wait_reachable
@@ -37,11 +38,19 @@ def only_reply(zsession, request_id, groups=()):
 
 
 def test_each_request_id_is_answered_over_the_network(zsession, ctl):
-    answers = {rid: only_reply(zsession, rid, [0, 2, 3, 4, 5] if rid == 10 else [])
-               for rid in (0, 1, 3, 4, 9, 10, 42)}
+    answers = {
+        rid: only_reply(zsession, rid, [0, 2, 3, 4, 5] if rid == 10 else [])
+        for rid in (0, 1, 3, 4, 9, 10, 42)
+    }
     assert {rid: (r.request_id, r.success) for rid, r in answers.items()} == {
-        0: (0, False), 1: (1, True), 3: (3, True), 4: (4, True), 9: (9, True), 10: (10, True),
-        42: (42, False)}
+        0: (0, False),
+        1: (1, True),
+        3: (3, True),
+        4: (4, True),
+        9: (9, True),
+        10: (10, True),
+        42: (42, False),
+    }
     assert answers[1].string_container == ["v2.1"]
     assert answers[10].int_container == [0, 0, 0, 7, 14]
 
@@ -53,14 +62,17 @@ def test_undecodable_request_gets_nothing_and_the_substitute_lives_on(zsession, 
     assert sim.running() and only_reply(zsession, 1).string_container == ["v2.1"]
 
 
-@pytest.mark.parametrize("fault,expected", [
-    ("error_first", [(False, "good")]),
-    ("double_reply", [(True, "good"), (True, "second")]),
-    ("trailing_then_good", [(True, "trailing"), (True, "good")]),
-    ("good_then_trailing", [(True, "good"), (True, "trailing")]),
-    ("reply_trailing_byte", [(True, "trailing")]),
-    ("no_reply", []),
-])
+@pytest.mark.parametrize(
+    "fault,expected",
+    [
+        ("error_first", [(False, "good")]),
+        ("double_reply", [(True, "good"), (True, "second")]),
+        ("trailing_then_good", [(True, "trailing"), (True, "good")]),
+        ("good_then_trailing", [(True, "good"), (True, "trailing")]),
+        ("reply_trailing_byte", [(True, "trailing")]),
+        ("no_reply", []),
+    ],
+)
 def test_reply_sequence_faults(zsession, ctl, fault, expected):
     ctl.set(**{fault: True})
     replies, elapsed = call(zsession, 1)

@@ -1,4 +1,5 @@
 """The two streams of a running substitute: rate, content, and stream faults at run time."""
+
 import math
 import time
 
@@ -23,8 +24,10 @@ def sim(zsession):
 @pytest.fixture
 def streams(sim, zsession):
     sim.control().clear()
-    basic, extra = Collector(zsession, KEY + "basic_stream_data"), Collector(
-        zsession, KEY + "extra_stream_data")
+    basic, extra = (
+        Collector(zsession, KEY + "basic_stream_data"),
+        Collector(zsession, KEY + "extra_stream_data"),
+    )
     time.sleep(0.3)  # let the subscription reach the publisher
     basic.take(), extra.take()
     yield basic, extra
@@ -50,14 +53,16 @@ def test_samples_move_plausibly(streams):
     stamps = [s.timestamp[0] * 10**9 + s.timestamp[1] for s in samples]
     assert all(b > a for a, b in zip(stamps, stamps[1:]))
     poses = [c.tcp_pose for s in samples for c in s.cartesian_data] + [
-        c.tcp_pose_d for s in extras for c in s.cartesian_data]
+        c.tcp_pose_d for s in extras for c in s.cartesian_data
+    ]
     assert all(abs(math.sqrt(sum(v * v for v in p[3:])) - 1.0) < 1e-5 for p in poses)
-    assert {len(s.joint_data.q) for s in samples} == {len(e.joint_data.q_d) for e in extras} \
-        == {21}
+    assert {len(s.joint_data.q) for s in samples} == {len(e.joint_data.q_d) for e in extras} == {21}
     # Moving, without jumps: the joint speed between consecutive samples stays bounded
     # (per timestamp difference, since a loaded machine may space samples unevenly).
-    speeds = [max(abs(a - b) for a, b in zip(s.joint_data.q, t.joint_data.q)) * 1e9 / (tb - ta)
-              for s, t, ta, tb in zip(samples, samples[1:], stamps, stamps[1:])]
+    speeds = [
+        max(abs(a - b) for a, b in zip(s.joint_data.q, t.joint_data.q)) * 1e9 / (tb - ta)
+        for s, t, ta, tb in zip(samples, samples[1:], stamps, stamps[1:])
+    ]
     assert 0 < max(speeds) < 5.0  # rad/s
     wrenches = {tuple(s.cartesian_data[3].tcp_wrench_local) for s in samples}
     assert len(wrenches) > len(samples) // 2

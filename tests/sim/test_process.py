@@ -1,4 +1,5 @@
 """The substitute as a process: READY, clean stop on signals, start-up faults, bad input."""
+
 import signal
 import subprocess
 import time
@@ -25,11 +26,14 @@ def test_signal_stops_it_cleanly_within_a_second(signum, zsession):
         sim.kill()
 
 
-@pytest.mark.parametrize("args,message", [
-    (["--serial", "AB_1-2"], "underscore"),
-    (["--serial", "AB-1", "--fault", "reply_delay_ms"], "needs a value"),
-    (["--serial", "AB-1", "--rate", "0"], "--rate"),
-])
+@pytest.mark.parametrize(
+    "args,message",
+    [
+        (["--serial", "AB_1-2"], "underscore"),
+        (["--serial", "AB-1", "--fault", "reply_delay_ms"], "needs a value"),
+        (["--serial", "AB-1", "--rate", "0"], "--rate"),
+    ],
+)
 def test_bad_arguments_are_refused_before_serving(args, message):
     cmd = sim_command("x", namespace=None)[:3] + args
     done = subprocess.run(cmd, capture_output=True, timeout=20)

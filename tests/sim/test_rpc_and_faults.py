@@ -1,5 +1,6 @@
 """What the substitute answers and publishes, faults included, without a network: the
 answer planner and the stream-fault step are the same code the server runs."""
+
 import pytest
 
 from korvel_sim.faults import FAULTS, FaultError, FaultState, help_text, parse_cli
@@ -15,8 +16,9 @@ TWO_ARM = LAYOUTS["two-arm"]
 
 def ask(request_id, groups=(), faults=None, layout=TWO_ARM, t=1.0):
     faults = faults or FaultState()
-    return answer(encode(RPCRequest(request_id, list(groups))), layout, RobotModel(layout),
-                  faults, t)
+    return answer(
+        encode(RPCRequest(request_id, list(groups))), layout, RobotModel(layout), faults, t
+    )
 
 
 def reply(request_id, groups=(), faults=None, layout=TWO_ARM):
@@ -51,10 +53,16 @@ def test_every_request_id_answered_as_the_client_expects():
     assert [len(v) for v in manip.float2d_container] == [8] * 5
     ids = reply(10, [0, 2, 3, 4, 5, 1])
     assert (ids.joint_groups, ids.int_container, ids.float_container) == (
-        [0, 2, 3, 4, 5], [0, 0, 0, 7, 14], [21.0, 14.0, 7.0, 7.0, 7.0])
+        [0, 2, 3, 4, 5],
+        [0, 0, 0, 7, 14],
+        [21.0, 14.0, 7.0, 7.0, 7.0],
+    )
     one = reply(10, [5, 3, 0], layout=LAYOUTS["one-arm"])
-    assert (one.joint_groups, one.int_container, one.float_container) == ([3, 0], [0, 0],
-                                                                          [7.0, 7.0])
+    assert (one.joint_groups, one.int_container, one.float_container) == (
+        [3, 0],
+        [0, 0],
+        [7.0, 7.0],
+    )
     for unknown in (2, 5, 11, 65535):
         rep = reply(unknown)
         assert (rep.request_id, rep.success) == (unknown, False)
@@ -65,8 +73,9 @@ def test_manipulability_moves_with_the_configuration():
     assert model.manipulability(0.0) != model.manipulability(2.5)
 
 
-@pytest.mark.parametrize("payload", [b"", b"\x01", encode(RPCRequest(1)) + b"\x00",
-                                     b"\x0a\x00\xff\xff\xff\xff\x0f"])
+@pytest.mark.parametrize(
+    "payload", [b"", b"\x01", encode(RPCRequest(1)) + b"\x00", b"\x0a\x00\xff\xff\xff\xff\x0f"]
+)
 def test_undecodable_request_gets_no_reply(payload):
     assert answer(payload, TWO_ARM, RobotModel(TWO_ARM), FaultState(), 0.0) is None
 
@@ -108,11 +117,14 @@ def test_content_faults():
     assert reply(1, faults=with_faults("version=v2.10")).string_container == ["v2.10"]
     assert reply(0, faults=with_faults("probe_success")).success
     verbatim = ["jointGroup=2", "primitiveName = 7"]
-    assert reply(3, faults=with_faults(f"pt_states={verbatim}".replace("'", '"'))) \
-        .string_container == verbatim
+    assert (
+        reply(3, faults=with_faults(f"pt_states={verbatim}".replace("'", '"'))).string_container
+        == verbatim
+    )
     assert reply(4, faults=with_faults('plan_info=["a","b"]')).string_container == ["a", "b"]
-    assert [len(v) for v in reply(9, faults=with_faults("manip_vector_len=7"))
-            .float2d_container] == [7] * 5
+    assert [
+        len(v) for v in reply(9, faults=with_faults("manip_vector_len=7")).float2d_container
+    ] == [7] * 5
     short = reply(9, faults=with_faults("manip_mismatch"))
     assert len(short.joint_groups) == 5 and len(short.float2d_container) == 4
     ids = reply(10, [0, 2, 3, 4, 5], faults=with_faults("start_id_mismatch"))
@@ -154,7 +166,11 @@ def test_stream_faults_shape_the_messages():
     assert (m.estop_released, m.enabling_device_on) == (False, True)
     sf, _, _ = _published("silent_streams", "stream_trailing_byte=basic")
     assert (sf.silent_basic, sf.silent_extra, sf.trailing_basic, sf.trailing_extra) == (
-        True, True, True, False)
+        True,
+        True,
+        True,
+        False,
+    )
 
 
 def test_stream_faults_leave_the_model_caches_alone():
@@ -166,17 +182,37 @@ def test_stream_faults_leave_the_model_caches_alone():
     assert len(clean.digital_inputs) == 20 and len(clean.joint_data.contact_positions) == 21
 
 
-@pytest.mark.parametrize("text", ["nope", "no_reply=maybe", "reply_delay_ms", "version@4",
-                                  "reply_delay_ms=-1", "group_index=70000", "pt_states=[1]",
-                                  "cartesian_short=left", "probe_success@0"])
+@pytest.mark.parametrize(
+    "text",
+    [
+        "nope",
+        "no_reply=maybe",
+        "reply_delay_ms",
+        "version@4",
+        "reply_delay_ms=-1",
+        "group_index=70000",
+        "pt_states=[1]",
+        "cartesian_short=left",
+        "probe_success@0",
+    ],
+)
 def test_bad_fault_arguments_are_refused(text):
     with pytest.raises(FaultError):
         parse_cli(text)
 
 
-@pytest.mark.parametrize("message", [[], {"set": {"bogus": 1}}, {"set": {"no_reply": 3}},
-                                     {"clear": "all"}, {"requests": [1.5]}, {"frobnicate": 1},
-                                     {"set": {"version@1": "v"}}])
+@pytest.mark.parametrize(
+    "message",
+    [
+        [],
+        {"set": {"bogus": 1}},
+        {"set": {"no_reply": 3}},
+        {"clear": "all"},
+        {"requests": [1.5]},
+        {"frobnicate": 1},
+        {"set": {"version@1": "v"}},
+    ],
+)
 def test_bad_control_messages_change_nothing(message):
     fs = with_faults("silent_basic")
     with pytest.raises(FaultError):
@@ -186,15 +222,23 @@ def test_bad_control_messages_change_nothing(message):
 
 def test_every_fault_is_documented():
     import pathlib
+
     readme = (pathlib.Path(__file__).parents[2] / "sim" / "README.md").read_text()
     for name in FAULTS:
         assert f"`{name}" in readme, name
         assert f"  {name}" in help_text(), name
 
 
-@pytest.mark.parametrize("t,estop,enabling", [(0.0, True, True), (25.5, False, True),
-                                              (26.0, True, True), (6.5, True, False),
-                                              (85.5, False, True)])
+@pytest.mark.parametrize(
+    "t,estop,enabling",
+    [
+        (0.0, True, True),
+        (25.5, False, True),
+        (26.0, True, True),
+        (6.5, True, False),
+        (85.5, False, True),
+    ],
+)
 def test_documented_status_schedule(t, estop, enabling):
     basic, _ = RobotModel(LAYOUTS["one-arm"]).messages(t, (0, 0))
     assert (basic.estop_released, basic.enabling_device_on) == (estop, enabling)

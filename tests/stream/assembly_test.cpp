@@ -53,13 +53,21 @@ AllBasicStreamData MakeBasic(std::vector<std::uint16_t> indices, std::size_t joi
 }
 
 // The two-arm layout: all joints, both arms, each arm, external axes.
-const GroupNames kTwoArmNames{{JointGroup::ALL, "ALL"},     {JointGroup::ARMS, "ARMS"},
-                              {JointGroup::ARM_1, "ARM_1"}, {JointGroup::ARM_2, "ARM_2"},
+const GroupNames kTwoArmNames{{JointGroup::ALL, "ALL"},
+                              {JointGroup::ARMS, "ARMS"},
+                              {JointGroup::ARM_1, "ARM_1"},
+                              {JointGroup::ARM_2, "ARM_2"},
                               {JointGroup::EXT_AXIS, "EXT_AXIS"}};
-const StartIds kTwoArmStarts{{JointGroup::ALL, 0}, {JointGroup::ARMS, 0}, {JointGroup::ARM_1, 0},
-                             {JointGroup::ARM_2, 7}, {JointGroup::EXT_AXIS, 14}};
-const Dofs kTwoArmDofs{{JointGroup::ALL, 21}, {JointGroup::ARMS, 14}, {JointGroup::ARM_1, 7},
-                       {JointGroup::ARM_2, 7}, {JointGroup::EXT_AXIS, 7}};
+const StartIds kTwoArmStarts{{JointGroup::ALL, 0},
+                             {JointGroup::ARMS, 0},
+                             {JointGroup::ARM_1, 0},
+                             {JointGroup::ARM_2, 7},
+                             {JointGroup::EXT_AXIS, 14}};
+const Dofs kTwoArmDofs{{JointGroup::ALL, 21},
+                       {JointGroup::ARMS, 14},
+                       {JointGroup::ARM_1, 7},
+                       {JointGroup::ARM_2, 7},
+                       {JointGroup::EXT_AXIS, 7}};
 
 TEST(JointGroupsFromIndicesTest, NamesEachValidGroupOnceInValueOrder) {
   testing::LogCapture log;
@@ -95,8 +103,13 @@ TEST(SegmentTest, CutsOnlyRunsInsideTheList) {
     bool fits;
   };
   const std::vector<Case> cases = {
-      {21, 0, 21, true},  {21, 14, 7, true},  {21, 21, 0, true},  {0, 0, 0, true},
-      {13, 7, 7, false},  {21, 22, 0, false}, {0, 0, 1, false},
+      {21, 0, 21, true},
+      {21, 14, 7, true},
+      {21, 21, 0, true},
+      {0, 0, 0, true},
+      {13, 7, 7, false},
+      {21, 22, 0, false},
+      {0, 0, 1, false},
       // start + dof wraps around in size_t; it must not pass as a short run.
       {21, 1, std::numeric_limits<std::size_t>::max(), false},
       {21, std::numeric_limits<unsigned int>::max(), 7, false}};
@@ -136,7 +149,7 @@ TEST(AssembleRobotStatesTest, LayoutEdgeCases) {
   testing::LogCapture log;
   // A group with DoF 0 succeeds with empty joint vectors.
   auto states = Logged(AssembleRobotStates(MakeBasic({0}, 7), {{JointGroup::ALL, "ALL"}},
-                                    {{JointGroup::ALL, 3}}, {{JointGroup::ALL, 0}}));
+                                           {{JointGroup::ALL, 3}}, {{JointGroup::ALL, 0}}));
   ASSERT_EQ(states.size(), 1u);
   EXPECT_TRUE(states.at(JointGroup::ALL).q.empty());
   EXPECT_TRUE(states.at(JointGroup::ALL).temperature.empty());
@@ -154,7 +167,7 @@ TEST(AssembleRobotStatesTest, LayoutEdgeCases) {
 
   // The second timestamp word keeps its bits and reads negative from 2^31 on.
   states = Logged(AssembleRobotStates(msg, {{JointGroup::ALL, "ALL"}}, {{JointGroup::ALL, 0}},
-                               {{JointGroup::ALL, 7}}));
+                                      {{JointGroup::ALL, 7}}));
   EXPECT_EQ(states.at(JointGroup::ALL).timestamp, (Stamp{-3, -2147483643}));
   EXPECT_EQ(StampFromWire({1, 0xFFFFFFFFu}), (Stamp{1, -1}));
   EXPECT_TRUE(log.Lines().empty());
@@ -199,13 +212,24 @@ TEST(AssembleRobotStatesTest, FailuresYieldAnEmptyMapAndOneErrorLine) {
       {"mismatched sizes", one_cartesian, kTwoArmStarts, kTwoArmDofs,
        "[korvel::quor::Client] The received data has mismatched sizes: cartesian_data size is 1, "
        "expected number of joint groups is 2"},
-      {"missing DoF", MakeBasic({0}, 21), kTwoArmStarts, {{JointGroup::ALL, 21}},
+      {"missing DoF",
+       MakeBasic({0}, 21),
+       kTwoArmStarts,
+       {{JointGroup::ALL, 21}},
        "[korvel::quor::Client] Missing start ID or DoF metadata for joint group [2]"},
-      {"missing start", MakeBasic({0}, 21), {}, kTwoArmDofs,
+      {"missing start",
+       MakeBasic({0}, 21),
+       {},
+       kTwoArmDofs,
        "[korvel::quor::Client] Missing start ID or DoF metadata for joint group [0]"},
-      {"ARM_2 beyond 13 joints", MakeBasic({0}, 13), kTwoArmStarts,
-       {{JointGroup::ALL, 13}, {JointGroup::ARMS, 13}, {JointGroup::ARM_1, 7},
-        {JointGroup::ARM_2, 7}, {JointGroup::EXT_AXIS, 0}},
+      {"ARM_2 beyond 13 joints",
+       MakeBasic({0}, 13),
+       kTwoArmStarts,
+       {{JointGroup::ALL, 13},
+        {JointGroup::ARMS, 13},
+        {JointGroup::ARM_1, 7},
+        {JointGroup::ARM_2, 7},
+        {JointGroup::EXT_AXIS, 0}},
        "[korvel::quor::Client] Failed to segment full-DoF joint data for joint group [4]"},
       {"last list short", short_temperature, kTwoArmStarts, kTwoArmDofs,
        "[korvel::quor::Client] Failed to segment full-DoF joint data for joint group [0]"},
@@ -214,7 +238,8 @@ TEST(AssembleRobotStatesTest, FailuresYieldAnEmptyMapAndOneErrorLine) {
   };
   for (const auto& c : cases) {
     testing::LogCapture log;
-    EXPECT_TRUE(Logged(AssembleRobotStates(c.msg, kTwoArmNames, c.starts, c.dofs)).empty()) << c.name;
+    EXPECT_TRUE(Logged(AssembleRobotStates(c.msg, kTwoArmNames, c.starts, c.dofs)).empty())
+        << c.name;
     EXPECT_EQ(log.Errors(), std::vector<std::string>{c.error}) << c.name;
   }
 }
@@ -233,7 +258,8 @@ TEST(AssemblyTest, ARobotWithAnotherLayoutGivesOneErrorLineAndNoGroups) {
   {
     testing::LogCapture log;
     EXPECT_TRUE(Logged(AssembleRobotStates(two_arm, names, starts, dofs, 7)).empty());
-    EXPECT_TRUE(Logged(AssembleRobotActions({1, 2}, two_arm_extra, names, starts, dofs, 7)).empty());
+    EXPECT_TRUE(
+        Logged(AssembleRobotActions({1, 2}, two_arm_extra, names, starts, dofs, 7)).empty());
     EXPECT_EQ(log.Errors(),
               (std::vector<std::string>{
                   "[korvel::quor::Client] The robot's joint layout has changed: its joint lists "
@@ -254,7 +280,8 @@ TEST(AssemblyTest, ARobotWithAnotherLayoutGivesOneErrorLineAndNoGroups) {
   }
   testing::LogCapture log;
   EXPECT_EQ(Logged(AssembleRobotStates(MakeBasic({0, 3}, 7), names, starts, dofs, 7)).size(), 2u);
-  EXPECT_EQ(Logged(AssembleRobotStates(two_arm, names, starts, dofs, 0)).size(), 5u);  // count unknown
+  EXPECT_EQ(Logged(AssembleRobotStates(two_arm, names, starts, dofs, 0)).size(),
+            5u);  // count unknown
   EXPECT_TRUE(log.Lines().empty());
 }
 
@@ -265,15 +292,19 @@ TEST(AssemblyTest, TheFitCheckAgreesWithTheAssembly) {
   short_q.joint_data.q.resize(20);
   AllBasicStreamData one_cartesian = MakeBasic({0, 3}, 21);
   one_cartesian.cartesian_data.pop_back();
-  const std::pair<AllBasicStreamData, std::size_t> cases[] = {
-      {MakeBasic({0, 2, 3, 4, 5}, 21), 21}, {MakeBasic({0, 2, 3, 4, 5}, 21), 7},
-      {MakeBasic({0}, 13), 0}, {short_q, 21}, {one_cartesian, 0}, {AllBasicStreamData{}, 0},
-      {MakeBasic({0, 3}, 22), 21}};
+  const std::pair<AllBasicStreamData, std::size_t> cases[] = {{MakeBasic({0, 2, 3, 4, 5}, 21), 21},
+                                                              {MakeBasic({0, 2, 3, 4, 5}, 21), 7},
+                                                              {MakeBasic({0}, 13), 0},
+                                                              {short_q, 21},
+                                                              {one_cartesian, 0},
+                                                              {AllBasicStreamData{}, 0},
+                                                              {MakeBasic({0, 3}, 22), 21}};
   for (const auto& [msg, count] : cases) {
     testing::LogCapture log;
-    const bool assembled = !Logged(AssembleRobotStates(msg, kTwoArmNames, kTwoArmStarts, kTwoArmDofs,
-                                                count)).empty();
-    EXPECT_EQ(AssembleRobotStates(msg, kTwoArmNames, kTwoArmStarts, kTwoArmDofs, count).ok(), assembled)
+    const bool assembled =
+        !Logged(AssembleRobotStates(msg, kTwoArmNames, kTwoArmStarts, kTwoArmDofs, count)).empty();
+    EXPECT_EQ(AssembleRobotStates(msg, kTwoArmNames, kTwoArmStarts, kTwoArmDofs, count).ok(),
+              assembled)
         << msg.joint_data.q.size() << " joints, count " << count;
   }
 }
@@ -284,8 +315,7 @@ TEST(AssemblyTest, FailuresComeBackUnloggedWithTheirLine) {
   testing::LogCapture log;
   AllBasicStreamData one_cartesian = MakeBasic({0, 3}, 21);
   one_cartesian.cartesian_data.pop_back();
-  const auto states =
-      AssembleRobotStates(one_cartesian, kTwoArmNames, kTwoArmStarts, kTwoArmDofs);
+  const auto states = AssembleRobotStates(one_cartesian, kTwoArmNames, kTwoArmStarts, kTwoArmDofs);
   EXPECT_FALSE(states.ok());
   EXPECT_TRUE(states.value.empty());
   EXPECT_EQ(states.error,
@@ -300,13 +330,13 @@ TEST(AssemblyTest, FailuresComeBackUnloggedWithTheirLine) {
   EXPECT_EQ(groups.error,
             "[korvel::quor::Client] The received extra data contains invalid joint group index "
             "[6]");
-  const auto contacts = AssembleMultiContactForces(MakeBasic({0}, 7), kTwoArmNames,
-                                                   kTwoArmStarts, kTwoArmDofs);
+  const auto contacts =
+      AssembleMultiContactForces(MakeBasic({0}, 7), kTwoArmNames, kTwoArmStarts, kTwoArmDofs);
   EXPECT_EQ(contacts.error,
             "[korvel::quor::Client] Failed to segment multi-contact forces for joint group [0]");
   EXPECT_TRUE(log.Lines().empty());
-  EXPECT_TRUE(AssembleRobotStates(MakeBasic({0, 3}, 21), kTwoArmNames, kTwoArmStarts,
-                                  kTwoArmDofs).ok());
+  EXPECT_TRUE(
+      AssembleRobotStates(MakeBasic({0, 3}, 21), kTwoArmNames, kTwoArmStarts, kTwoArmDofs).ok());
 }
 
 TEST(AssembleRobotActionsTest, StampsWithTheGivenTimeAndPassesTheWrenchThrough) {
@@ -320,7 +350,7 @@ TEST(AssembleRobotActionsTest, StampsWithTheGivenTimeAndPassesTheWrenchThrough) 
   c.tcp_wrench_d = {1, 0, 0, 0, 0, 0};
   msg.cartesian_data = {c};
   const auto actions = Logged(AssembleRobotActions({5, -6}, msg, {{JointGroup::ALL, "ALL"}},
-                                            {{JointGroup::ALL, 0}}, {{JointGroup::ALL, 7}}));
+                                                   {{JointGroup::ALL, 0}}, {{JointGroup::ALL, 7}}));
   ASSERT_EQ(actions.size(), 1u);
   const auto& a = actions.at(JointGroup::ALL);
   EXPECT_EQ(a.timestamp, (Stamp{5, -6}));
@@ -356,12 +386,13 @@ TEST(AssembleRobotActionsTest, FailuresYieldAnEmptyMapAndOneErrorLine) {
   for (const auto& [msg, error] : cases) {
     testing::LogCapture log;
     EXPECT_TRUE(Logged(AssembleRobotActions({1, 1}, msg, {{JointGroup::ALL, "ALL"}},
-                                     {{JointGroup::ALL, 0}}, {{JointGroup::ALL, 7}}))
+                                            {{JointGroup::ALL, 0}}, {{JointGroup::ALL, 7}}))
                     .empty());
     EXPECT_EQ(log.Errors(), std::vector<std::string>{error});
   }
   testing::LogCapture log;
-  EXPECT_TRUE(Logged(AssembleRobotActions({1, 1}, {}, {{JointGroup::ARM_2, "ARM_2"}}, {}, {})).empty());
+  EXPECT_TRUE(
+      Logged(AssembleRobotActions({1, 1}, {}, {{JointGroup::ARM_2, "ARM_2"}}, {}, {})).empty());
   EXPECT_EQ(log.Errors(), std::vector<std::string>{"[korvel::quor::Client] Missing start ID or "
                                                    "DoF metadata for joint group [4]"});
 }
@@ -374,7 +405,8 @@ TEST(MultiContactTest, CutsPerGroupOrFailsWithItsOwnLine) {
   }
   const GroupNames arm2{{JointGroup::ARM_2, "ARM_2"}};
   testing::LogCapture log;
-  const auto positions = Logged(AssembleMultiContactPositions(msg, arm2, kTwoArmStarts, kTwoArmDofs));
+  const auto positions =
+      Logged(AssembleMultiContactPositions(msg, arm2, kTwoArmStarts, kTwoArmDofs));
   const auto forces = Logged(AssembleMultiContactForces(msg, arm2, kTwoArmStarts, kTwoArmDofs));
   ASSERT_EQ(positions.at(JointGroup::ARM_2).size(), 7u);
   EXPECT_EQ(positions.at(JointGroup::ARM_2)[0], Eigen::Vector3d(0.7F, 1, 2));

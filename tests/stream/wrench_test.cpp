@@ -24,14 +24,23 @@ TEST(SetExtWrenchInWorldTest, RotatesForceAndMomentByTheTcpOrientation) {
   };
   const std::vector<Case> cases = {
       {"identity", {1, 0, 0, 0}, {1, 2, 3, 4, 5, 6}, {1, 2, 3, 4, 5, 6}, 0},
-      {"unnormalised half turn about z", {0, 0, 0, 2}, {1, 2, 3, 1, 2, 3}, {-1, -2, 3, -1, -2, 3},
+      {"unnormalised half turn about z",
+       {0, 0, 0, 2},
+       {1, 2, 3, 1, 2, 3},
+       {-1, -2, 3, -1, -2, 3},
        0},
       // Half angle 45 degrees: a quarter turn about z.
-      {"cos/sin 45 degrees about z as float32", {c45, 0, 0, s45}, {1, 0, 0, 0, 0, 1},
-       {0, 1, 0, 0, 0, 1}, 1e-7},
+      {"cos/sin 45 degrees about z as float32",
+       {c45, 0, 0, s45},
+       {1, 0, 0, 0, 0, 1},
+       {0, 1, 0, 0, 0, 1},
+       1e-7},
       {"zero quaternion copies", {0, 0, 0, 0}, {1, 2, 3, 4, 5, 6}, {1, 2, 3, 4, 5, 6}, 0},
-      {"quarter turn about x", {M_SQRT1_2, M_SQRT1_2, 0, 0}, {0, 1, 0, 0, 0, 1},
-       {0, 0, 1, 0, -1, 0}, 1e-15},
+      {"quarter turn about x",
+       {M_SQRT1_2, M_SQRT1_2, 0, 0},
+       {0, 1, 0, 0, 0, 1},
+       {0, 0, 1, 0, -1, 0},
+       1e-15},
   };
   for (const auto& c : cases) {
     quor::RobotStates states;

@@ -20,7 +20,7 @@ static int Damaged(int fd) {
 
 ssize_t read(int fd, void* buf, size_t count) {
   static ssize_t (*real)(int, void*, size_t);
-  if (!real) real = (ssize_t (*)(int, void*, size_t))dlsym(RTLD_NEXT, "read");
+  if (!real) real = (ssize_t(*)(int, void*, size_t))dlsym(RTLD_NEXT, "read");
   const char* from = getenv("KQ_EIO_AT");
   if (from && Damaged(fd)) {
     const off_t bad = (off_t)atoll(from);

@@ -30,9 +30,12 @@ class RobotProcess {
                         const std::string& ns = "robot") {
     // setpriv sets the parent-death signal and execs; robotnet and `ip netns exec` exec in
     // turn, so the signal stays with the program itself.
-    std::vector<std::string> full = {"/usr/bin/setpriv", "--pdeathsig", "KILL",
+    std::vector<std::string> full = {"/usr/bin/setpriv",
+                                     "--pdeathsig",
+                                     "KILL",
                                      std::string(KQ_SOURCE_DIR) + "/scripts/lib/robotnet",
-                                     "exec", ns};
+                                     "exec",
+                                     ns};
     full.insert(full.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : full) argv.push_back(a.data());

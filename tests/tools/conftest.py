@@ -4,6 +4,7 @@ CTest runs it inside the private network's "host" namespace with PYTHONPATH nami
 modules; the substitute runs in "robot" (korvel_sim.testing), the recorder as a subprocess
 (`python -m korvelquor_tools record`) here.
 """
+
 import os
 import signal
 import subprocess
@@ -18,7 +19,6 @@ for folder in ("sim", "tools"):  # this checkout's packages first
     sys.path.insert(0, str(REPO / folder))
 
 
-
 def unique_serial(tag: str) -> str:
     return f"KQ TL{tag}-{os.getpid()}"
 
@@ -26,14 +26,21 @@ def unique_serial(tag: str) -> str:
 def tool_env():
     env = dict(os.environ)
     env["PYTHONPATH"] = os.pathsep.join(
-        [str(REPO / "tools")] + [p for p in (env.get("PYTHONPATH"),) if p])
+        [str(REPO / "tools")] + [p for p in (env.get("PYTHONPATH"),) if p]
+    )
     return env
 
 
 def korvelquor_cmd(*args, timeout=120, **kw):
     """Runs the korvelquor command to its end; CompletedProcess with text output."""
-    return subprocess.run([sys.executable, "-m", "korvelquor_tools", *map(str, args)],
-                          capture_output=True, text=True, timeout=timeout, env=tool_env(), **kw)
+    return subprocess.run(
+        [sys.executable, "-m", "korvelquor_tools", *map(str, args)],
+        capture_output=True,
+        text=True,
+        timeout=timeout,
+        env=tool_env(),
+        **kw,
+    )
 
 
 class Recorder:
@@ -42,9 +49,22 @@ class Recorder:
     def __init__(self, serial, out, preexec_fn=None):
         self.out = Path(out)
         self.proc = subprocess.Popen(
-            [sys.executable, "-m", "korvelquor_tools", "record", "--serial", serial, "--out",
-             str(out)], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-            env=tool_env(), preexec_fn=preexec_fn)
+            [
+                sys.executable,
+                "-m",
+                "korvelquor_tools",
+                "record",
+                "--serial",
+                serial,
+                "--out",
+                str(out),
+            ],
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+            text=True,
+            env=tool_env(),
+            preexec_fn=preexec_fn,
+        )
 
     def wait_recording(self, min_bytes=200_000, timeout=30.0):
         """Until the file holds samples (the first chunk is out)."""
@@ -72,5 +92,6 @@ class Recorder:
 @pytest.fixture(scope="module")
 def two_arm_sim():
     from korvel_sim.testing import SimProcess
+
     with SimProcess(unique_serial("TWO"), layout="two-arm", rate=1000) as sim:
         yield sim

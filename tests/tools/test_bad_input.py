@@ -1,5 +1,6 @@
 """Files that are not recordings of this tool, and outputs that cannot be written: clear
 errors that name the file and what was expected, before any work starts."""
+
 import os
 import subprocess
 import sys
@@ -31,11 +32,14 @@ CASES = {
     "random bytes": (lambda p: p.write_bytes(os.urandom(64)), "not an MCAP file"),
     "empty file": (lambda p: p.write_bytes(b""), "not an MCAP file"),
     "MCAP of another tool": (lambda p: _mcap(p), "not of profile 'korvelquor'"),
-    "unknown protocol": (lambda p: _mcap(p, ff.PROFILE, {**GOOD_FACTS,
-                                                         "protocol_version": "v3.0"}),
-                         "robot protocol version 'v3.0'; this tool knows protocol version v2.1"),
-    "unknown format": (lambda p: _mcap(p, ff.PROFILE, {**GOOD_FACTS, "format_version": "9"}),
-                       "format version '9'; this tool reads format version 1"),
+    "unknown protocol": (
+        lambda p: _mcap(p, ff.PROFILE, {**GOOD_FACTS, "protocol_version": "v3.0"}),
+        "robot protocol version 'v3.0'; this tool knows protocol version v2.1",
+    ),
+    "unknown format": (
+        lambda p: _mcap(p, ff.PROFILE, {**GOOD_FACTS, "format_version": "9"}),
+        "format version '9'; this tool reads format version 1",
+    ),
 }
 
 
@@ -65,13 +69,19 @@ def test_an_unwritable_output_fails_before_connecting(tmp_path, where):
     assert "Connected" not in result.stdout
 
 
-ABSURD_LAYOUT = {"group_names": '{"0": "ALL"}', "start_ids": '{"0": 0}',
-                 "dofs": '{"0": 6148914691236517206}', "joint_count": "7"}
+ABSURD_LAYOUT = {
+    "group_names": '{"0": "ALL"}',
+    "start_ids": '{"0": 0}',
+    "dofs": '{"0": 6148914691236517206}',
+    "joint_count": "7",
+}
 REPLAY_CASES = {
     "random bytes": (lambda p: p.write_bytes(os.urandom(64)), "not an MCAP file"),
     "no layout": (lambda p: _mcap(p, ff.PROFILE, GOOD_FACTS), "korvelquor.layout"),
-    "absurd DoF": (lambda p: _mcap(p, ff.PROFILE, GOOD_FACTS, ABSURD_LAYOUT),
-                   "DoF of joint group 0"),
+    "absurd DoF": (
+        lambda p: _mcap(p, ff.PROFILE, GOOD_FACTS, ABSURD_LAYOUT),
+        "DoF of joint group 0",
+    ),
 }
 
 
@@ -81,8 +91,12 @@ def test_the_substitute_refuses_to_replay_a_bad_recording_in_one_line(tmp_path, 
     path = tmp_path / "input.mcap"
     make(path)
     # Without the client's modules on the path: the robot side checks a file by itself.
-    result = subprocess.run([sys.executable, "-m", "korvel_sim", "--replay", str(path)],
-                            capture_output=True, text=True, timeout=60,
-                            env={**tool_env(), "PYTHONPATH": str(REPO / "sim")})
+    result = subprocess.run(
+        [sys.executable, "-m", "korvel_sim", "--replay", str(path)],
+        capture_output=True,
+        text=True,
+        timeout=60,
+        env={**tool_env(), "PYTHONPATH": str(REPO / "sim")},
+    )
     lines = result.stderr.strip().splitlines()
     assert result.returncode == 1 and len(lines) == 1 and expected in lines[0], result.stderr

@@ -2,6 +2,7 @@
 the `mcap` package reads with every CRC checked, the same metadata records with the same
 keys and texts, the same raw channels; and a failed write (a file-size limit stands in for
 a full disk) leaves a readable file closed with its end record."""
+
 import json
 import os
 import resource
@@ -24,11 +25,20 @@ EXAMPLE = Path(os.environ.get("KQ_RECORD_EXAMPLE", REPO / "build/tests/tools/kq_
 LIMIT = 1_500_000  # bytes: a few chunks
 # Texts that differ from one recording to the next (the robot's plan moves on): these are
 # checked to be written as Python writes them instead.
-VARYING = {ff.META_RECORDING: {"started_ns"},
-           ff.META_END: {"ended_ns", "seconds", "received_basic", "received_extra",
-                         "dropped_basic", "dropped_extra"},
-           ff.META_PLAN_INFO: set(ff.PLAN_INFO_FIELDS),
-           ff.META_SCORE: {"scores"}, ff.META_PRIMITIVES: {"states"}}
+VARYING = {
+    ff.META_RECORDING: {"started_ns"},
+    ff.META_END: {
+        "ended_ns",
+        "seconds",
+        "received_basic",
+        "received_extra",
+        "dropped_basic",
+        "dropped_extra",
+    },
+    ff.META_PLAN_INFO: set(ff.PLAN_INFO_FIELDS),
+    ff.META_SCORE: {"scores"},
+    ff.META_PRIMITIVES: {"states"},
+}
 
 
 def _limit_file_size():
@@ -37,8 +47,13 @@ def _limit_file_size():
 
 
 def _cpp_record(serial, path, seconds, preexec_fn=None):
-    return subprocess.run([str(EXAMPLE), serial, str(path), str(seconds)], capture_output=True,
-                          text=True, timeout=60, preexec_fn=preexec_fn)
+    return subprocess.run(
+        [str(EXAMPLE), serial, str(path), str(seconds)],
+        capture_output=True,
+        text=True,
+        timeout=60,
+        preexec_fn=preexec_fn,
+    )
 
 
 def _read_all(path):
@@ -82,8 +97,9 @@ def test_the_cpp_recorder_writes_what_korvelquor_record_writes(two_arm_sim, tmp_
         return
 
     py = tmp_path / "py.mcap"
-    done = korvelquor_cmd("record", "--serial", two_arm_sim.serial, "--out", py,
-                          "--duration", "1", "--no-view")
+    done = korvelquor_cmd(
+        "record", "--serial", two_arm_sim.serial, "--out", py, "--duration", "1", "--no-view"
+    )
     assert done.returncode == 0, done.stderr
     py_header, py_meta, py_channels, _ = _read_all(py)
 
@@ -100,8 +116,11 @@ def test_the_cpp_recorder_writes_what_korvelquor_record_writes(two_arm_sim, tmp_
     plan = meta[ff.META_PLAN_INFO]
     assert plan["velocity_scale"] == repr(float(plan["velocity_scale"]))
     assert plan["waiting_for_step"] in ("0", "1")
-    for name, key in ((ff.META_SCORE, "scores"), (ff.META_PRIMITIVES, "states"),
-                      (ff.META_LAYOUT, "group_names")):
+    for name, key in (
+        (ff.META_SCORE, "scores"),
+        (ff.META_PRIMITIVES, "states"),
+        (ff.META_LAYOUT, "group_names"),
+    ):
         text = meta[name][key]
         assert text == json.dumps(json.loads(text)), (name, text)
     assert meta[ff.META_END]["stopped_by"] == "the duration"
@@ -112,11 +131,21 @@ def _start_recorder(kind, serial, path, seconds):
     if kind == "cpp":
         command = [str(EXAMPLE), serial, str(path), str(seconds)]
     else:
-        command = [sys.executable, "-m", "korvelquor_tools", "record", "--serial", serial,
-                   "--out", str(path), "--no-view"]
+        command = [
+            sys.executable,
+            "-m",
+            "korvelquor_tools",
+            "record",
+            "--serial",
+            serial,
+            "--out",
+            str(path),
+            "--no-view",
+        ]
         command += ["--duration", str(seconds)] if seconds else []
-    return subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                            env=tool_env())
+    return subprocess.Popen(
+        command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=tool_env()
+    )
 
 
 def _published(control):
@@ -124,10 +153,12 @@ def _published(control):
     return {s: state[f"published_{s}"] for s in ff.STREAMS}
 
 
-@pytest.mark.parametrize("kind,stop", [("cpp", "signal"), ("python", "signal"),
-                                       ("python", "duration")])
-def test_every_sample_of_a_burst_just_before_the_stop_is_in_the_file(two_arm_sim, tmp_path,
-                                                                     kind, stop):
+@pytest.mark.parametrize(
+    "kind,stop", [("cpp", "signal"), ("python", "signal"), ("python", "duration")]
+)
+def test_every_sample_of_a_burst_just_before_the_stop_is_in_the_file(
+    two_arm_sim, tmp_path, kind, stop
+):
     # The robot falls silent, sends a burst, falls silent again, and the recorder stops at
     # once: every sample of the burst must be in the file, none of it left in the capture.
     path = tmp_path / "burst.mcap"

@@ -1,6 +1,7 @@
 """Recordings that end abnormally stay readable: a recorder killed with SIGKILL, and one
 whose writes start failing (a file-size limit stands in for a full disk: the same failed
 write, without filling a real disk)."""
+
 import re
 import resource
 import signal
@@ -51,6 +52,9 @@ def test_a_recording_cut_short_still_exports_and_plots(two_arm_sim, tmp_path, ho
     if how == "sigkill":
         # A kill may land inside a write (the kernel stops a write to a file at a page when
         # a fatal signal is pending), so the file may end inside a record too.
-        assert re.search(re.escape(f"{path}: cut short (the file ends ") +
-                         r"(without its closing records|inside a record that starts at byte "
-                         r"\d+ and announces \d+ bytes)\)", result.stderr), result.stderr
+        assert re.search(
+            re.escape(f"{path}: cut short (the file ends ")
+            + r"(without its closing records|inside a record that starts at byte "
+            r"\d+ and announces \d+ bytes)\)",
+            result.stderr,
+        ), result.stderr

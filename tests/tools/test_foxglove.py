@@ -8,6 +8,7 @@ bridge is read with @foxglove/ws-protocol: while the robot is frozen, the last m
 every channel must hold what states()/actions() give. A recording made here without a robot
 holds what the substitute never sends: groups named by some samples only, group numbers
 without a name, values that are not finite, a sample that does not fit the layout."""
+
 import base64
 import importlib.util
 import json
@@ -36,15 +37,19 @@ from korvelquor_tools.viewable import robot_ns
 
 JS = REPO / "tests" / "js"
 NODE = shutil.which("node")
-needs_node = pytest.mark.skipif(NODE is None or not (JS / "node_modules").is_dir(),
-                                reason="node and tests/js/node_modules (scripts/setup) needed")
+needs_node = pytest.mark.skipif(
+    NODE is None or not (JS / "node_modules").is_dir(),
+    reason="node and tests/js/node_modules (scripts/setup) needed",
+)
 
 # topic suffix -> (schema name, schema encoding, message encoding), as viewable.py documents
-KINDS = {"states": ("korvelquor.GroupStates", "jsonschema", "json"),
-         "actions": ("korvelquor.GroupActions", "jsonschema", "json"),
-         "joint_states": ("foxglove.JointStates", "protobuf", "protobuf"),
-         "tf": ("foxglove.FrameTransforms", "protobuf", "protobuf"),
-         "io": ("korvelquor.DigitalIO", "jsonschema", "json")}
+KINDS = {
+    "states": ("korvelquor.GroupStates", "jsonschema", "json"),
+    "actions": ("korvelquor.GroupActions", "jsonschema", "json"),
+    "joint_states": ("foxglove.JointStates", "protobuf", "protobuf"),
+    "tf": ("foxglove.FrameTransforms", "protobuf", "protobuf"),
+    "io": ("korvelquor.DigitalIO", "jsonschema", "json"),
+}
 GROUP_KINDS = ("states", "actions", "joint_states", "tf")
 
 
@@ -79,8 +84,7 @@ def files(two_arm_sim, tmp_path_factory):
     full, slow = folder / "full.mcap", folder / "slow.mcap"
     # Recorded at the default rate (decimated across the recorder's 100 ms drains), then
     # converted at full rate.
-    r = korvelquor_cmd("record", "--serial", two_arm_sim.serial, "--out", slow, "--duration",
-                       1.0)
+    r = korvelquor_cmd("record", "--serial", two_arm_sim.serial, "--out", slow, "--duration", 1.0)
     assert r.returncode == 0, r.stderr
     r = korvelquor_cmd("export", slow, "--to", "foxglove", full, "--view-rate", "full")
     assert r.returncode == 0, r.stderr
@@ -91,18 +95,38 @@ def files(two_arm_sim, tmp_path_factory):
 # part-way and leaves out a sample; 7 and 9 are numbers without a name. Basic sample 3 has a
 # NaN joint, 5 a NaN pose and an infinite wrench, 6 a joint more than the layout (it does not
 # fit); extra sample 2 an infinite joint.
-ODD_BASIC = [(0, 3), (0, 3), (0, 3, 7), (0, 3, 7), (0, 3, 4), (0, 3, 4), (0, 3, 4), (0, 3, 9),
-             (0, 3, 4, 9), (0, 3, 4)]
+ODD_BASIC = [
+    (0, 3),
+    (0, 3),
+    (0, 3, 7),
+    (0, 3, 7),
+    (0, 3, 4),
+    (0, 3, 4),
+    (0, 3, 4),
+    (0, 3, 9),
+    (0, 3, 4, 9),
+    (0, 3, 4),
+]
 ODD_EXTRA = [(0, 3), (0, 3, 7), (0, 3, 4), (0, 3), (0, 3, 4, 9)]
 NOT_FITTING = 6
 ODD_NAMES = {0: "ALL", 3: "ARM_1", 4: "ARM_2", 7: "GROUP_7", 9: "GROUP_9"}
-JOINT_LISTS = ("q", "theta", "dq", "dtheta", "tau", "tau_dot", "tau_ext", "tau_interact",
-               "temperature")
+JOINT_LISTS = (
+    "q",
+    "theta",
+    "dq",
+    "dtheta",
+    "tau",
+    "tau_dot",
+    "tau_ext",
+    "tau_interact",
+    "temperature",
+)
 
 
 def _odd_basic(k, groups, joints):
     from korvel_sim import records as r
     from korvel_sim.wire import encode
+
     lists = {n: [k + j / 8 for j in range(joints + (k == NOT_FITTING))] for n in JOINT_LISTS}
     cart = {g: r.BasicCartesianData(tcp_pose=[g, 0.25, k, 1.0, 0.0, 0.0, 0.0]) for g in groups}
     if k == 3:
@@ -110,22 +134,32 @@ def _odd_basic(k, groups, joints):
     if k == 5:
         cart[4].tcp_pose[2] = math.nan
         cart[4].tcp_wrench_local[0] = math.inf
-    return encode(r.AllBasicStreamData(
-        joint_group_indices=list(groups), joint_data=r.BasicJointData(**lists),
-        cartesian_data=[cart[g] for g in groups], timestamp=(1, k)))
+    return encode(
+        r.AllBasicStreamData(
+            joint_group_indices=list(groups),
+            joint_data=r.BasicJointData(**lists),
+            cartesian_data=[cart[g] for g in groups],
+            timestamp=(1, k),
+        )
+    )
 
 
 def _odd_extra(k, groups, joints):
     from korvel_sim import records as r
     from korvel_sim.wire import encode
+
     q_d = [j + k / 8 for j in range(joints)]
     if k == 2:
         q_d[0] = math.inf
-    return encode(r.AllExtraStreamData(
-        joint_group_indices=list(groups),
-        joint_data=r.ExtraJointData(q_d=q_d, dq_d=[0.0] * joints, tau_d=[0.0] * joints),
-        cartesian_data=[r.ExtraCartesianData(tcp_pose_d=[g, 0.0, k, 1.0, 0.0, 0.0, 0.0])
-                        for g in groups]))
+    return encode(
+        r.AllExtraStreamData(
+            joint_group_indices=list(groups),
+            joint_data=r.ExtraJointData(q_d=q_d, dq_d=[0.0] * joints, tau_d=[0.0] * joints),
+            cartesian_data=[
+                r.ExtraCartesianData(tcp_pose_d=[g, 0.0, k, 1.0, 0.0, 0.0, 0.0]) for g in groups
+            ],
+        )
+    )
 
 
 @pytest.fixture(scope="module")
@@ -133,15 +167,20 @@ def odd(tmp_path_factory):
     """The recording of ODD_BASIC and ODD_EXTRA, written here (as tests/recordings does,
     with its writer) and converted at full rate."""
     spec = importlib.util.spec_from_file_location(
-        "offline_recordings", REPO / "tests" / "recordings" / "conftest.py")
+        "offline_recordings", REPO / "tests" / "recordings" / "conftest.py"
+    )
     offline = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(offline)
     folder = tmp_path_factory.mktemp("odd")
     t0 = 1_700_000_000_000_000_000
-    b = [(_odd_basic(k, g, offline.JOINTS), t0 + 10_000 * (k + 1), (1, k))
-         for k, g in enumerate(ODD_BASIC)]
-    e = [(_odd_extra(k, g, offline.JOINTS), t0 + 10_000 * (k + 1) + 500, (1, k))
-         for k, g in enumerate(ODD_EXTRA)]
+    b = [
+        (_odd_basic(k, g, offline.JOINTS), t0 + 10_000 * (k + 1), (1, k))
+        for k, g in enumerate(ODD_BASIC)
+    ]
+    e = [
+        (_odd_extra(k, g, offline.JOINTS), t0 + 10_000 * (k + 1) + 500, (1, k))
+        for k, g in enumerate(ODD_EXTRA)
+    ]
     source = offline.write_recording(folder / "odd.mcap", b, e)
     out = folder / "odd-view.mcap"
     r = korvelquor_cmd("export", source, "--to", "foxglove", out, "--view-rate", "full")
@@ -153,17 +192,20 @@ def read_all(path):
     """Every message of the file: topic -> list of (channel, schema, message, decoded)."""
     out = defaultdict(list)
     with open(path, "rb") as f:
-        reader = make_reader(f, validate_crcs=True,
-                             decoder_factories=[_JsonDecoders(), ProtobufDecoderFactory()])
-        for schema, channel, message, decoded in reader.iter_decoded_messages(
-                log_time_order=False):
+        reader = make_reader(
+            f, validate_crcs=True, decoder_factories=[_JsonDecoders(), ProtobufDecoderFactory()]
+        )
+        for schema, channel, message, decoded in reader.iter_decoded_messages(log_time_order=False):
             out[channel.topic].append(Entry(channel, schema, message, decoded))
     return out
 
 
 def raw_records(messages, serial):
-    return [(s, m.log_time, m.publish_time, m.sequence, m.data)
-            for s in ff.STREAMS for _, _, m, _ in messages[ff.topic(serial, s)]]
+    return [
+        (s, m.log_time, m.publish_time, m.sequence, m.data)
+        for s in ff.STREAMS
+        for _, _, m, _ in messages[ff.topic(serial, s)]
+    ]
 
 
 def kept(table, rate_hz):
@@ -179,8 +221,7 @@ def kept(table, rate_hz):
 
 def group_values(table, group, fields):
     """Per field, the group's values of every row as lists (row position -> values)."""
-    return {f: table.filter(regex=rf"^{group}\.{f}\.\d+$").to_numpy(float).tolist()
-            for f in fields}
+    return {f: table.filter(regex=rf"^{group}\.{f}\.\d+$").to_numpy(float).tolist() for f in fields}
 
 
 @pytest.mark.parametrize("which,rate", [("full", None), ("slow", 100.0)])
@@ -193,33 +234,46 @@ def test_decoded_channels_hold_the_samples_values(files, two_arm_sim, which, rat
     assert {"ARM_1", "ARM_2"} <= set(groups)
     messages = read_all(files[which])
 
-    found = {t: (s.name, s.encoding, c.message_encoding)
-             for t, entries in messages.items() for c, s, _, _ in entries[:1]
-             if t.startswith("/korvelquor")}
+    found = {
+        t: (s.name, s.encoding, c.message_encoding)
+        for t, entries in messages.items()
+        for c, s, _, _ in entries[:1]
+        if t.startswith("/korvelquor")
+    }
     assert found == expected_topics(groups)
 
     serial = tables.metadata[ff.META_RECORDING]["serial"]
     for stream in ff.STREAMS:
         channel, schema, _, _ = messages[ff.topic(serial, stream)][0]
-        assert (channel.schema_id, schema, channel.message_encoding) == \
-            (0, None, ff.MESSAGE_ENCODING)
+        assert (channel.schema_id, schema, channel.message_encoding) == (
+            0,
+            None,
+            ff.MESSAGE_ENCODING,
+        )
     source = read_all(files["slow"])
     assert raw_records(messages, serial) == raw_records(source, serial)
 
     basic_rows, extra_rows = kept(basic, rate), kept(extra, rate)
-    position = {"basic": {s: i for i, s in enumerate(basic.seq.tolist())},
-                "extra": {s: i for i, s in enumerate(extra.seq.tolist())}}
-    at_time = {t: i for i, t in enumerate(
-        robot_ns(basic[["robot_sec", "robot_nsec"]].to_numpy()).tolist())}
-    stamps = {s: t[["robot_sec", "robot_nsec"]].to_numpy().tolist()
-              for s, t in (("basic", basic), ("extra", extra))}
+    position = {
+        "basic": {s: i for i, s in enumerate(basic.seq.tolist())},
+        "extra": {s: i for i, s in enumerate(extra.seq.tolist())},
+    }
+    at_time = {
+        t: i for i, t in enumerate(robot_ns(basic[["robot_sec", "robot_nsec"]].to_numpy()).tolist())
+    }
+    stamps = {
+        s: t[["robot_sec", "robot_nsec"]].to_numpy().tolist()
+        for s, t in (("basic", basic), ("extra", extra))
+    }
     for group in groups:
         states = messages[f"/korvelquor/{group}/states"]
         actions = messages[f"/korvelquor/{group}/actions"]
         assert [e.decoded["seq"] for e in states] == basic.seq.to_numpy()[basic_rows].tolist()
         assert [e.decoded["seq"] for e in actions] == extra.seq.to_numpy()[extra_rows].tolist()
-        for stream, entries, table, fields in (("basic", states, basic, STATE_FIELDS),
-                                               ("extra", actions, extra, ACTION_FIELDS)):
+        for stream, entries, table, fields in (
+            ("basic", states, basic, STATE_FIELDS),
+            ("extra", actions, extra, ACTION_FIELDS),
+        ):
             want = group_values(table, group, fields)
             for e in entries:
                 i = position[stream][e.decoded["seq"]]
@@ -247,13 +301,22 @@ def test_decoded_channels_hold_the_samples_values(files, two_arm_sim, which, rat
                 t = poses[f"{group}/{frame}"]
                 assert t.parent_frame_id == "world"
                 assert t.timestamp.ToNanoseconds() == stamp
-                assert [t.translation.x, t.translation.y, t.translation.z, t.rotation.w,
-                        t.rotation.x, t.rotation.y, t.rotation.z] == want[field][i]
+                assert [
+                    t.translation.x,
+                    t.translation.y,
+                    t.translation.z,
+                    t.rotation.w,
+                    t.rotation.x,
+                    t.rotation.y,
+                    t.rotation.z,
+                ] == want[field][i]
 
     io = [e.decoded for e in messages["/korvelquor/io"]]
     assert [m["seq"] for m in io] == basic.seq.to_numpy()[basic_rows].tolist()
-    flags = {name: basic.filter(regex=rf"^{name}\.\d+$").to_numpy(bool).tolist()
-             for name in ("digital_inputs", "digital_outputs", "safety_inputs")}
+    flags = {
+        name: basic.filter(regex=rf"^{name}\.\d+$").to_numpy(bool).tolist()
+        for name in ("digital_inputs", "digital_outputs", "safety_inputs")
+    }
     for name in ("estop_released", "enabling_device_on"):
         flags[name] = basic[name].to_numpy(bool).tolist()
     for m in io:
@@ -268,9 +331,12 @@ def test_groups_some_samples_name_and_values_not_finite(odd):
     value that is not finite is null in JSON, where the schema allows it, and kept as it is
     in protobuf; every other value is read_recording's."""
     messages = read_all(odd["odd"])  # JSON as strictly as JSON.parse reads it
-    found = {t: (s.name, s.encoding, c.message_encoding)
-             for t, entries in messages.items() for c, s, _, _ in entries[:1]
-             if t.startswith("/korvelquor")}
+    found = {
+        t: (s.name, s.encoding, c.message_encoding)
+        for t, entries in messages.items()
+        for c, s, _, _ in entries[:1]
+        if t.startswith("/korvelquor")
+    }
     assert found == expected_topics(ODD_NAMES.values())
 
     def naming(samples, number, skip=()):
@@ -282,34 +348,42 @@ def test_groups_some_samples_name_and_values_not_finite(odd):
         basic = naming(ODD_BASIC, number, skip=(NOT_FITTING,))
         topic = f"/korvelquor/{group}"
         assert [e.decoded["seq"] for e in messages[f"{topic}/states"]] == basic, group
-        assert [e.decoded.timestamp.ToNanoseconds() for e in messages[f"{topic}/joint_states"]] \
-            == [10**9 + k for k in basic], group
+        assert [e.decoded.timestamp.ToNanoseconds() for e in messages[f"{topic}/joint_states"]] == [
+            10**9 + k for k in basic
+        ], group
         for e in messages[f"{topic}/tf"]:
-            assert [t.child_frame_id for t in e.decoded.transforms] == \
-                [f"{group}/flange", f"{group}/tcp"]
-        assert [e.decoded.transforms[0].timestamp.ToNanoseconds()
-                for e in messages[f"{topic}/tf"]] == [10**9 + k for k in basic], group
-        assert [e.decoded["seq"] for e in messages[f"{topic}/actions"]] == \
-            naming(ODD_EXTRA, number), group
+            assert [t.child_frame_id for t in e.decoded.transforms] == [
+                f"{group}/flange",
+                f"{group}/tcp",
+            ]
+        assert [
+            e.decoded.transforms[0].timestamp.ToNanoseconds() for e in messages[f"{topic}/tf"]
+        ] == [10**9 + k for k in basic], group
+        assert [e.decoded["seq"] for e in messages[f"{topic}/actions"]] == naming(
+            ODD_EXTRA, number
+        ), group
         # Each group's own values, not another's.
         assert {e.decoded["tcp_pose"][0] for e in messages[f"{topic}/states"]} == {number}
-        assert {e.decoded.transforms[1].translation.x for e in messages[f"{topic}/tf"]} == \
-            {number}
+        assert {e.decoded.transforms[1].translation.x for e in messages[f"{topic}/tf"]} == {number}
 
     tables = odd["tables"]
-    for table, kind, fields in ((tables.basic, "states", STATE_FIELDS),
-                                (tables.extra, "actions", ACTION_FIELDS)):
+    for table, kind, fields in (
+        (tables.basic, "states", STATE_FIELDS),
+        (tables.extra, "actions", ACTION_FIELDS),
+    ):
         row = {s: i for i, s in enumerate(table.seq.tolist())}
         for group in ("ALL", "ARM_1", "ARM_2"):
             want = group_values(table, group, fields)
             for e in messages[f"/korvelquor/{group}/{kind}"]:
                 i = row[e.decoded["seq"]]
                 for name in fields:
-                    assert e.decoded[name] == [v if math.isfinite(v) else None
-                                               for v in want[name][i]], (group, name)
+                    assert e.decoded[name] == [
+                        v if math.isfinite(v) else None for v in want[name][i]
+                    ], (group, name)
 
     def at(topic, seq):
         return next(e.decoded for e in messages[topic] if e.decoded["seq"] == seq)
+
     assert at("/korvelquor/ARM_1/states", 3)["q"][1] is None
     assert at("/korvelquor/ARM_2/states", 5)["tcp_pose"][2] is None
     assert at("/korvelquor/ARM_2/states", 5)["tcp_wrench_local"][0] is None
@@ -321,17 +395,22 @@ def test_groups_some_samples_name_and_values_not_finite(odd):
                 for name, value in e.decoded.items():
                     if isinstance(value, list) and None in value:
                         assert "null" in schema[name]["items"]["type"], (topic, name)
-    joints = {e.decoded.timestamp.ToNanoseconds(): e.decoded.joints
-              for e in messages["/korvelquor/ARM_1/joint_states"]}
+    joints = {
+        e.decoded.timestamp.ToNanoseconds(): e.decoded.joints
+        for e in messages["/korvelquor/ARM_1/joint_states"]
+    }
     assert math.isnan(joints[10**9 + 3][1].position)
-    frames = {e.decoded.transforms[1].timestamp.ToNanoseconds(): e.decoded.transforms[1]
-              for e in messages["/korvelquor/ARM_2/tf"]}
+    frames = {
+        e.decoded.transforms[1].timestamp.ToNanoseconds(): e.decoded.transforms[1]
+        for e in messages["/korvelquor/ARM_2/tf"]
+    }
     assert math.isnan(frames[10**9 + 5].translation.z)
 
 
 def node(*args, timeout=60):
-    return subprocess.run([NODE, *map(str, args)], capture_output=True, text=True,
-                          timeout=timeout, cwd=JS)
+    return subprocess.run(
+        [NODE, *map(str, args)], capture_output=True, text=True, timeout=timeout, cwd=JS
+    )
 
 
 @needs_node
@@ -346,13 +425,14 @@ def test_mcap_core_reads_the_recording(request, tmp_path, fixture, which):
     assert r.returncode == 0, r.stderr
     seen = json.loads(r.stdout)
     assert seen["profile"] == ff.PROFILE
-    assert {t: v["count"] for t, v in seen["topics"].items()} == \
-        {t: len(v) for t, v in messages.items()}
+    assert {t: v["count"] for t, v in seen["topics"].items()} == {
+        t: len(v) for t, v in messages.items()
+    }
     total = sum(len(v) for v in messages.values())
-    assert seen["total"] == seen["statistics"]["messageCount"] == \
-        seen["streamed"]["messages"] == total
-    assert seen["topics"]["/korvelquor/ARM_1/joint_states"]["schemaName"] == \
-        "foxglove.JointStates"
+    assert (
+        seen["total"] == seen["statistics"]["messageCount"] == seen["streamed"]["messages"] == total
+    )
+    assert seen["topics"]["/korvelquor/ARM_1/joint_states"]["schemaName"] == "foxglove.JointStates"
 
     bad = tmp_path / "bad.mcap"
     data = bytearray(path.read_bytes())
@@ -371,9 +451,22 @@ class Live:
 
     def __init__(self, serial, *args):
         self.proc = subprocess.Popen(
-            [sys.executable, "-m", "korvelquor_tools", "live", "--serial", serial,
-             "--port", "0", *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-            text=True, env=tool_env())
+            [
+                sys.executable,
+                "-m",
+                "korvelquor_tools",
+                "live",
+                "--serial",
+                serial,
+                "--port",
+                "0",
+                *args,
+            ],
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+            text=True,
+            env=tool_env(),
+        )
         for _ in range(20):  # the client's own log lines come first
             line = self.proc.stdout.readline()  # bounded: connecting times out
             if " at ws://" in line or not line:
@@ -396,8 +489,10 @@ def decode_live(channel, data):
         return json.loads(data)
     from foxglove_schemas_protobuf.FrameTransforms_pb2 import FrameTransforms
     from foxglove_schemas_protobuf.JointStates_pb2 import JointStates
+
     msg = {"foxglove.JointStates": JointStates, "foxglove.FrameTransforms": FrameTransforms}[
-        channel["schemaName"]]()
+        channel["schemaName"]
+    ]()
     msg.ParseFromString(data)
     return msg
 
@@ -407,6 +502,7 @@ def slow_two_arm_sim():
     """A robot at 200 Hz: at 1 kHz the bridge's full rate (21 000 messages a second) is more
     than a busy 2-core machine serves, and samples the bridge never got are not its to send."""
     from korvel_sim.testing import SimProcess
+
     with SimProcess(unique_serial("LIVE"), layout="two-arm", rate=200) as sim:
         yield sim
 
@@ -423,10 +519,25 @@ def test_live_bridge_serves_what_the_client_sees(slow_two_arm_sim):
     try:
         # Until the bridge has sent the frozen sample and been quiet for 2 s after: on a busy
         # machine the bridge may lag seconds behind the robot at full rate.
-        listener = subprocess.Popen([NODE, "live_client.mjs", live.url, "--per", "1", "--last",
-                                     "--quiet", "2", "--seconds", "60"], cwd=JS,
-                                    stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                    stderr=subprocess.PIPE, text=True)
+        listener = subprocess.Popen(
+            [
+                NODE,
+                "live_client.mjs",
+                live.url,
+                "--per",
+                "1",
+                "--last",
+                "--quiet",
+                "2",
+                "--seconds",
+                "60",
+            ],
+            cwd=JS,
+            stdin=subprocess.PIPE,
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+            text=True,
+        )
         time.sleep(3.0)  # connected and subscribed
         control.set(silent_basic=True, silent_extra=True)
         time.sleep(0.5)
@@ -438,8 +549,10 @@ def test_live_bridge_serves_what_the_client_sees(slow_two_arm_sim):
         assert listener.returncode == 0, err
         seen = json.loads(out)
         groups = sorted(g.name for g in states)
-        found = {c["topic"]: (c["schemaName"], c["schemaEncoding"], c["encoding"])
-                 for c in seen["channels"]}
+        found = {
+            c["topic"]: (c["schemaName"], c["schemaEncoding"], c["encoding"])
+            for c in seen["channels"]
+        }
         assert found == expected_topics(groups)
 
         channels = {c["topic"]: c for c in seen["channels"]}
@@ -466,15 +579,22 @@ def test_live_bridge_serves_what_the_client_sees(slow_two_arm_sim):
                 assert [j.effort for j in msg.joints] == list(s.tau)
             else:
                 tcp = next(t for t in msg.transforms if t.child_frame_id == f"{group}/tcp")
-                assert [tcp.translation.x, tcp.translation.y, tcp.translation.z,
-                        tcp.rotation.w, tcp.rotation.x, tcp.rotation.y, tcp.rotation.z] == \
-                    list(s.tcp_pose)
+                assert [
+                    tcp.translation.x,
+                    tcp.translation.y,
+                    tcp.translation.z,
+                    tcp.rotation.w,
+                    tcp.rotation.x,
+                    tcp.rotation.y,
+                    tcp.rotation.z,
+                ] == list(s.tcp_pose)
             if kind != "actions":
                 assert int(got[-1]["logTime"]) == stamp[0] * 10**9 + stamp[1]
 
         frozen_ns = stamp[0] * 10**9 + stamp[1]
-        again = node("live_client.mjs", live.url, "--per", "1", "--seconds", "15",
-                     "--expect", len(found))
+        again = node(
+            "live_client.mjs", live.url, "--per", "1", "--seconds", "15", "--expect", len(found)
+        )
         assert again.returncode == 0, again.stderr
         resumed = json.loads(again.stdout)["messages"]
         assert all(int(m[0]["logTime"]) > frozen_ns for m in resumed.values()), resumed
@@ -494,22 +614,28 @@ def _busy_port():
     return s
 
 
-@pytest.mark.parametrize("case", ["port in use", "no robot", "rate zero", "rate negative",
-                                  "rate not a number"])
+@pytest.mark.parametrize(
+    "case", ["port in use", "no robot", "rate zero", "rate negative", "rate not a number"]
+)
 def test_live_bad_input(case):
     """One clear line on stderr, exit status 1, no traceback."""
     busy = _busy_port()
     try:
         args, expected = {
-            "port in use": (["--serial", "KQ NOBODY", "--port", busy.getsockname()[1]],
-                            "live: cannot serve on 127.0.0.1:"),
-            "no robot": (["--serial", f"KQ NOBODY-{time.time_ns()}", "--port", 0],
-                         "live: cannot connect to [KQ NOBODY-"),
+            "port in use": (
+                ["--serial", "KQ NOBODY", "--port", busy.getsockname()[1]],
+                "live: cannot serve on 127.0.0.1:",
+            ),
+            "no robot": (
+                ["--serial", f"KQ NOBODY-{time.time_ns()}", "--port", 0],
+                "live: cannot connect to [KQ NOBODY-",
+            ),
             "rate zero": (["--serial", "X", "--rate", "0"], "live: --rate must be a positive"),
-            "rate negative": (["--serial", "X", "--rate", "-5"],
-                              "live: --rate must be a positive"),
-            "rate not a number": (["--serial", "X", "--rate", "fast"],
-                                  "live: --rate must be a positive"),
+            "rate negative": (["--serial", "X", "--rate", "-5"], "live: --rate must be a positive"),
+            "rate not a number": (
+                ["--serial", "X", "--rate", "fast"],
+                "live: --rate must be a positive",
+            ),
         }[case]
         r = korvelquor_cmd("live", *args, timeout=60)
     finally:

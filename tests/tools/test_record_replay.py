@@ -5,6 +5,7 @@ silent_* faults) and reads states()/actions(): the frozen value is the stream's 
 so the export must hold a row equal to it. A short trailing-byte window makes undecodable
 samples, which the export must list. The replay of the file must then give a new client the
 recorded layout, facts and values."""
+
 import json
 import time
 
@@ -31,8 +32,10 @@ def session(two_arm_sim, tmp_path_factory):
     try:
         recorder.wait_recording()
         for _ in range(2):
-            for stream, fault, read in (("basic", "silent_basic", client.states),
-                                        ("extra", "silent_extra", client.actions)):
+            for stream, fault, read in (
+                ("basic", "silent_basic", client.states),
+                ("extra", "silent_extra", client.actions),
+            ):
                 control.set(**{fault: True})
                 time.sleep(FREEZE_S)
                 seen.append((stream, read()))
@@ -48,8 +51,13 @@ def session(two_arm_sim, tmp_path_factory):
     assert status == 0, err
     layout = kc.client_layout(client)
     del client
-    return {"path": path, "seen": seen, "stdout": out, "layout": layout,
-            "tables": read_recording(path)}
+    return {
+        "path": path,
+        "seen": seen,
+        "stdout": out,
+        "layout": layout,
+        "tables": read_recording(path),
+    }
 
 
 def row_values(row, group, fields):
@@ -63,8 +71,10 @@ def test_export_holds_what_the_client_saw(session):
     end = t.metadata[ff.META_END]
     bad = t.undecodable
     assert int(end["received_basic"]) == len(t.basic) + int((bad.stream == "basic").sum())
-    assert ff.layout_from_metadata(t.metadata[ff.META_LAYOUT], session["layout"]["serial"]) == \
-        session["layout"]
+    assert (
+        ff.layout_from_metadata(t.metadata[ff.META_LAYOUT], session["layout"]["serial"])
+        == session["layout"]
+    )
 
     for stream, seen in session["seen"]:
         assert seen, f"{stream}: the client had no value"
@@ -89,6 +99,7 @@ def test_undecodable_samples_are_listed_and_none_is_lost(session, tmp_path):
     result = korvelquor_cmd("export", session["path"], "--to", "parquet", tmp_path)
     assert result.returncode == 0, result.stderr
     import pandas as pd
+
     listed = pd.read_parquet(tmp_path / "undecodable.parquet")
     basic = pd.read_parquet(tmp_path / "basic.parquet")
     assert len(listed) >= 50 and set(listed.stream) == {"basic"}, listed
@@ -104,6 +115,7 @@ def test_undecodable_samples_are_listed_and_none_is_lost(session, tmp_path):
 
 def _payloads(path, stream):
     from korvelquor_tools.reader import open_recording
+
     with open_recording(path) as rec:
         for s in rec.samples():
             if s.stream == stream:
@@ -112,18 +124,19 @@ def _payloads(path, stream):
 
 def test_replay_gives_the_recorded_values_and_layout(session):
     from korvel_sim.testing import SimProcess
+
     t = session["tables"]
     facts = t.metadata
     serial = unique_serial("REP")
     with SimProcess(serial, args=["--replay", str(session["path"]), "--loop"]) as replay:
         client = korvelquor.Client(serial, verbose=False)
         layout = kc.client_layout(client)
-        assert {k: v for k, v in layout.items() if k != "serial"} == \
-            {k: v for k, v in session["layout"].items() if k != "serial"}
+        assert {k: v for k, v in layout.items() if k != "serial"} == {
+            k: v for k, v in session["layout"].items() if k != "serial"
+        }
 
         scores = {int(g): list(v) for g, v in client.configuration_score().items()}
-        assert scores == {int(g): v for g, v in
-                          json.loads(facts[ff.META_SCORE]["scores"]).items()}
+        assert scores == {int(g): v for g, v in json.loads(facts[ff.META_SCORE]["scores"]).items()}
         assert ff.plan_info_to_metadata(client.plan_info()) == facts[ff.META_PLAN_INFO]
         assert ff.primitives_to_metadata(client.primitive_states()) == facts[ff.META_PRIMITIVES]
 
@@ -154,16 +167,25 @@ def test_replayed_configuration_scores_are_the_recorded_ones_on_every_segment(tm
     seconds = [f32(v) for v in (0.0517, 0.080803, 0.2011, 0.6123, 0.9)]
     groups = [0, 2, 3, 4, 5]
     expected = {g: [first_score(a), second_score(b)] for g, a, b in zip(groups, firsts, seconds)}
-    layout = {"group_names": {g: korvelquor.JointGroup(g).name for g in groups},
-              "start_ids": dict.fromkeys(groups, 0), "dofs": dict.fromkeys(groups, 7),
-              "joint_count": 7}
+    layout = {
+        "group_names": {g: korvelquor.JointGroup(g).name for g in groups},
+        "start_ids": dict.fromkeys(groups, 0),
+        "dofs": dict.fromkeys(groups, 7),
+        "joint_count": 7,
+    }
     path = tmp_path / "scores.mcap"
     writer = RecordingWriter(path)
-    writer.start("KQ-SCORES-000001", {
-        ff.META_RECORDING: {"format_version": ff.FORMAT_VERSION,
-                            "protocol_version": ff.PROTOCOL_VERSION},
-        ff.META_LAYOUT: ff.layout_to_metadata(layout),
-        ff.META_SCORE: {"scores": json.dumps(expected)}})
+    writer.start(
+        "KQ-SCORES-000001",
+        {
+            ff.META_RECORDING: {
+                "format_version": ff.FORMAT_VERSION,
+                "protocol_version": ff.PROTOCOL_VERSION,
+            },
+            ff.META_LAYOUT: ff.layout_to_metadata(layout),
+            ff.META_SCORE: {"scores": json.dumps(expected)},
+        },
+    )
     writer.finish({"stopped_by": "test"})
 
     serial = unique_serial("SCO")
@@ -174,8 +196,7 @@ def test_replayed_configuration_scores_are_the_recorded_ones_on_every_segment(tm
     assert got == expected
 
 
-def test_a_recording_started_while_the_robot_is_silent_still_has_its_groups(two_arm_sim,
-                                                                            tmp_path):
+def test_a_recording_started_while_the_robot_is_silent_still_has_its_groups(two_arm_sim, tmp_path):
     """A client takes the group names from the stream sample at hand when it connects; the
     recording must have them all the same, or its export has no group column."""
     path = tmp_path / "late.mcap"
@@ -194,6 +215,11 @@ def test_a_recording_started_while_the_robot_is_silent_still_has_its_groups(two_
     assert status == 0, err
     t = read_recording(path)
     assert len(t.basic) > 100 and t.basic["layout_ok"].all()
-    assert {c.split(".")[0] for c in t.basic.columns if c.count(".") == 2} >= \
-        {"ALL", "ARMS", "ARM_1", "ARM_2", "EXT_AXIS"}
+    assert {c.split(".")[0] for c in t.basic.columns if c.count(".") == 2} >= {
+        "ALL",
+        "ARMS",
+        "ARM_1",
+        "ARM_2",
+        "EXT_AXIS",
+    }
     assert not t.basic.filter(regex=r"^ARM_2\.q\.").isna().any().any()

@@ -26,7 +26,13 @@ TEST(KeyExpr, AutocanonizationRewritesToTheCanonicalForm) {
 TEST(KeyExpr, RefusedExpressionThrowsWithTheExpressionInTheMessage) {
   // Beyond 1024 bytes a key expression no longer fits zenoh's messages safely (at some
   // 65 000 bytes zenoh's own pipeline panics and the session goes dead): refused up front.
-  const std::string refused[] = {"", "a//b", "/a", "a/", "a?b", "a#b", "korvel/robot/AB 4s-0/$x",
+  const std::string refused[] = {"",
+                                 "a//b",
+                                 "/a",
+                                 "a/",
+                                 "a?b",
+                                 "a#b",
+                                 "korvel/robot/AB 4s-0/$x",
                                  "korvel/robot/AB-" + std::string(70000, '0') + "/rpc",
                                  std::string(1025, 'k')};
   EXPECT_EQ(zenoh::KeyExpr(std::string(1024, 'k')).as_string_view().size(), 1024u);

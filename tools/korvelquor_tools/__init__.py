@@ -8,6 +8,7 @@ From Python, read_recording(path) gives the exported tables as pandas DataFrames
 recordings are MCAP files (layout in korvelquor_tools.fileformat); the substitute controller
 replays them (korvel-sim --replay FILE.mcap).
 """
+
 from ._version import __version__
 from .errors import RecordingError
 
@@ -15,6 +16,7 @@ from .errors import RecordingError
 def read_recording(path, streams=("basic", "extra"), progress=None):
     """The recording's tables as pandas DataFrames (see korvelquor_tools.tables)."""
     from .export import read_recording as read
+
     return read(path, streams=streams, progress=progress)
 
 

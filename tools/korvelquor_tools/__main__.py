@@ -1,4 +1,5 @@
 """python -m korvelquor_tools: the korvelquor command."""
+
 import sys
 
 from .cli import main

@@ -1,4 +1,5 @@
 """The `korvelquor` command: record, export and plot robot recordings."""
+
 from __future__ import annotations
 
 import argparse
@@ -59,13 +60,17 @@ extension: .png, .svg, .pdf)."""
 def _robot_args(parser: argparse.ArgumentParser):
     """The commands that connect to a robot."""
     parser.add_argument("--serial", required=True, help="robot serial number, e.g. AB-4s-012345")
-    parser.add_argument("--verbose", action="store_true",
-                        help="let the client log its connection steps (on standard output)")
+    parser.add_argument(
+        "--verbose",
+        action="store_true",
+        help="let the client log its connection steps (on standard output)",
+    )
 
 
 def _rate_arg(parser: argparse.ArgumentParser, flag: str, what: str):
-    parser.add_argument(flag, default="100", metavar="HZ",
-                        help=f"{what}, or full for every sample (default 100)")
+    parser.add_argument(
+        flag, default="100", metavar="HZ", help=f"{what}, or full for every sample (default 100)"
+    )
 
 
 def _parser() -> argparse.ArgumentParser:
@@ -73,52 +78,85 @@ def _parser() -> argparse.ArgumentParser:
     p.add_argument("--version", action="version", version=f"korvelquor_tools {__version__}")
     sub = p.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
-    r = sub.add_parser("record", help="record both streams of a robot into an MCAP file",
-                       description=RECORD_HELP)
+    r = sub.add_parser(
+        "record", help="record both streams of a robot into an MCAP file", description=RECORD_HELP
+    )
     _robot_args(r)
     r.add_argument("--out", required=True, metavar="FILE.mcap", help="the recording to write")
-    r.add_argument("--duration", type=float, metavar="S",
-                   help="seconds to record (default: until Ctrl-C or SIGTERM)")
-    r.add_argument("--compression", choices=("zstd", "lz4", "none"), default="zstd",
-                   help="compression of the file's chunks (default zstd)")
-    _rate_arg(r, "--view-rate", "samples a second per stream in the decoded (Foxglove) "
-                                "channels: a number")
-    r.add_argument("--no-view", action="store_true",
-                   help="only the raw channels, no decoded ones")
+    r.add_argument(
+        "--duration",
+        type=float,
+        metavar="S",
+        help="seconds to record (default: until Ctrl-C or SIGTERM)",
+    )
+    r.add_argument(
+        "--compression",
+        choices=("zstd", "lz4", "none"),
+        default="zstd",
+        help="compression of the file's chunks (default zstd)",
+    )
+    _rate_arg(
+        r, "--view-rate", "samples a second per stream in the decoded (Foxglove) channels: a number"
+    )
+    r.add_argument("--no-view", action="store_true", help="only the raw channels, no decoded ones")
 
-    e = sub.add_parser("export", help="write a recording's samples as Parquet or CSV tables",
-                       description=EXPORT_HELP)
+    e = sub.add_parser(
+        "export",
+        help="write a recording's samples as Parquet or CSV tables",
+        description=EXPORT_HELP,
+    )
     e.add_argument("recording", metavar="FILE.mcap")
-    e.add_argument("--to", required=True, nargs=2, metavar=("FORMAT", "DIR"),
-                   help="parquet or csv and the folder to write the tables into, or foxglove "
-                        "and the MCAP file to write")
-    _rate_arg(e, "--view-rate", "with --to foxglove: samples a second per stream in the "
-                                "decoded channels")
+    e.add_argument(
+        "--to",
+        required=True,
+        nargs=2,
+        metavar=("FORMAT", "DIR"),
+        help="parquet or csv and the folder to write the tables into, or foxglove "
+        "and the MCAP file to write",
+    )
+    _rate_arg(
+        e, "--view-rate", "with --to foxglove: samples a second per stream in the decoded channels"
+    )
 
-    lv = sub.add_parser("live", help="serve a robot live to Foxglove (WebSocket)",
-                        description=LIVE_HELP)
+    lv = sub.add_parser(
+        "live", help="serve a robot live to Foxglove (WebSocket)", description=LIVE_HELP
+    )
     _robot_args(lv)
     lv.add_argument("--port", type=int, default=8765, help="TCP port (default 8765; 0: any free)")
-    lv.add_argument("--host", default="127.0.0.1",
-                    help="address to bind to (default 127.0.0.1, this machine only)")
+    lv.add_argument(
+        "--host",
+        default="127.0.0.1",
+        help="address to bind to (default 127.0.0.1, this machine only)",
+    )
     _rate_arg(lv, "--rate", "samples a second per stream sent")
 
-    pl = sub.add_parser("plot", help="plot joint positions, TCP wrench and digital I/O",
-                        description=PLOT_HELP)
+    pl = sub.add_parser(
+        "plot", help="plot joint positions, TCP wrench and digital I/O", description=PLOT_HELP
+    )
     pl.add_argument("recording", metavar="FILE.mcap")
     pl.add_argument("--out", required=True, metavar="FILE.png", help="the image to write")
-    pl.add_argument("--groups", metavar="G[,G...]",
-                    help="joint groups to show, e.g. ARM_1,ARM_2 (default: every one)")
-    pl.add_argument("--from", dest="start", type=float, metavar="S",
-                    help="start, seconds after the first sample")
-    pl.add_argument("--to", dest="stop", type=float, metavar="S",
-                    help="end, seconds after the first sample")
+    pl.add_argument(
+        "--groups",
+        metavar="G[,G...]",
+        help="joint groups to show, e.g. ARM_1,ARM_2 (default: every one)",
+    )
+    pl.add_argument(
+        "--from",
+        dest="start",
+        type=float,
+        metavar="S",
+        help="start, seconds after the first sample",
+    )
+    pl.add_argument(
+        "--to", dest="stop", type=float, metavar="S", help="end, seconds after the first sample"
+    )
     return p
 
 
 def _progress(verb: str, status: StatusLine):
     def report(count, share):
         status.update(f"{verb}: {count} samples read ({100 * share:.0f} % of the file)")
+
     return report
 
 
@@ -140,11 +178,14 @@ def _to_foxglove(args, rate) -> int:
 
     out = args.to[1]
     status = StatusLine()
-    end = to_foxglove(args.recording, out, rate,
-                      progress=lambda n: status.update(f"export: {n} samples copied"))
+    end = to_foxglove(
+        args.recording, out, rate, progress=lambda n: status.update(f"export: {n} samples copied")
+    )
     status.done()
-    print(f"export: {args.recording} -> {out} with the Foxglove channels "
-          f"({'every sample' if rate is None else f'{rate:g} samples/s per stream'})")
+    print(
+        f"export: {args.recording} -> {out} with the Foxglove channels "
+        f"({'every sample' if rate is None else f'{rate:g} samples/s per stream'})"
+    )
     if not end.clean:
         print(f"export: {end.describe(args.recording)}", file=sys.stderr)
     return 0
@@ -169,17 +210,22 @@ def _export(args) -> int:
     result = export(args.recording, fmt, out_dir, progress=_progress("export", status))
     status.done()
     undecodable = len(result.undecodable)
-    print(f"export: basic {result.rows['basic']} rows, extra {result.rows['extra']} rows, "
-          f"{undecodable} undecodable samples -> {out_dir}")
+    print(
+        f"export: basic {result.rows['basic']} rows, extra {result.rows['extra']} rows, "
+        f"{undecodable} undecodable samples -> {out_dir}"
+    )
     for stream, seq, size, reason in result.undecodable[:5]:
         print(f"  undecodable: {stream} seq {seq}, {size} bytes: {reason}")
     if undecodable > 5:
         print(f"  ... {undecodable - 5} more in {out_dir}/undecodable.{fmt}")
     if result.left_out:
         groups = sorted({c.split(".")[0] for c in result.left_out})
-        print(f"export: {len(result.left_out)} columns of joint groups the robot named only "
-              f"after the first {BLOCK} samples ({', '.join(groups)}) are not in the files; "
-              f"read_recording() has them", file=sys.stderr)
+        print(
+            f"export: {len(result.left_out)} columns of joint groups the robot named only "
+            f"after the first {BLOCK} samples ({', '.join(groups)}) are not in the files; "
+            f"read_recording() has them",
+            file=sys.stderr,
+        )
     if not result.end.clean:
         print(f"export: {result.end.describe(args.recording)}", file=sys.stderr)
     return 0
@@ -196,15 +242,22 @@ def _plot(args) -> int:
     refuse_the_input(args.out, args.recording)
     groups = [g.strip() for g in args.groups.split(",") if g.strip()] if args.groups else None
     status = StatusLine()
-    series = recording_series(args.recording, groups=groups, start=args.start, stop=args.stop,
-                              progress=lambda n: status.update(f"plot: {n} samples read"))
+    series = recording_series(
+        args.recording,
+        groups=groups,
+        start=args.start,
+        stop=args.stop,
+        progress=lambda n: status.update(f"plot: {n} samples read"),
+    )
     status.done()
     for note in series.notes:
         print(f"plot: {note}", file=sys.stderr)
     if not save_states_plot(series, args.out):
-        print(f"plot: no sample to plot in {args.recording}"
-              + (" within the window" if args.start is not None or args.stop is not None
-                 else ""), file=sys.stderr)
+        print(
+            f"plot: no sample to plot in {args.recording}"
+            + (" within the window" if args.start is not None or args.stop is not None else ""),
+            file=sys.stderr,
+        )
         return 1
     print(f"plot: {len(series.t)} samples of {', '.join(series.q)} -> {args.out}")
     return 0
@@ -217,8 +270,9 @@ def main(argv=None) -> int:
         parser.error(f"--duration must be a positive number of seconds, got {args.duration}")
     try:
         if args.command in ("record", "live"):
-            flag, text = ("--rate", args.rate) if args.command == "live" else \
-                ("--view-rate", args.view_rate)
+            flag, text = (
+                ("--rate", args.rate) if args.command == "live" else ("--view-rate", args.view_rate)
+            )
             try:
                 rate = parse_rate(text)
             except ValueError as e:
@@ -229,12 +283,22 @@ def main(argv=None) -> int:
                 print(f"live: --port must be 0 to 65535, got {args.port}", file=sys.stderr)
                 return 1
             from .live import live
-            return live(args.serial, host=args.host, port=args.port, rate_hz=rate,
-                        verbose=args.verbose)
+
+            return live(
+                args.serial, host=args.host, port=args.port, rate_hz=rate, verbose=args.verbose
+            )
         if args.command == "record":
             from .record import record
-            return record(args.serial, args.out, duration=args.duration, verbose=args.verbose,
-                          compression=args.compression, view=not args.no_view, view_rate=rate)
+
+            return record(
+                args.serial,
+                args.out,
+                duration=args.duration,
+                verbose=args.verbose,
+                compression=args.compression,
+                view=not args.no_view,
+                view_rate=rate,
+            )
         if args.command == "export":
             return _export(args)
         return _plot(args)

@@ -5,6 +5,7 @@ Two passes over the source, both native: the first copies every raw sample exact
 log time, publish time, sequence) and the metadata; the second decodes with the client's decoder
 (decoded_blocks) and adds the viewable messages. A source cut short converts up to its last
 complete sample."""
+
 from __future__ import annotations
 
 import os
@@ -23,6 +24,7 @@ CUT_SHORT = "nothing: the source recording was cut short"
 
 def _open_raw(path):
     import korvelquor_capture as kc
+
     try:
         return kc.RecordingReader.open_raw(os.fspath(path))
     except (ValueError, RuntimeError) as e:
@@ -42,15 +44,19 @@ def _raw_blocks(reader) -> Iterator[dict]:
         yield raw
 
 
-def to_foxglove(path, out, rate_hz: Optional[float],
-                progress: Optional[Callable[[int], None]] = None) -> End:
+def to_foxglove(
+    path, out, rate_hz: Optional[float], progress: Optional[Callable[[int], None]] = None
+) -> End:
     """Writes `out`; returns how the source ended. Raises RecordingError for a source that is
     not a recording, OSError when `out` cannot be written."""
     refuse_the_input(out, path)
     with open_recording(path) as rec:  # checked as every reader checks it
         writer = RecordingWriter(out, view=ViewEncoder(rate_hz))
-        facts = {name: meta for name, meta in rec.metadata.items()
-                 if name not in (ff.META_END, ff.META_VIEWABLE)}
+        facts = {
+            name: meta
+            for name, meta in rec.metadata.items()
+            if name not in (ff.META_END, ff.META_VIEWABLE)
+        }
         writer.start(rec.serial, facts)
     count = 0
     reader = _open_raw(path)

@@ -1,6 +1,7 @@
 """A recording's samples decoded, a block at a time, into the batches a live capture gives:
 read, decompressed and decoded natively (korvelquor_capture.RecordingReader: the client's
 own decoder and assembly), so that memory stays bounded by the block."""
+
 from __future__ import annotations
 
 import queue
@@ -14,9 +15,12 @@ from .reader import Recording
 BLOCK_ROWS = 10_000  # samples per stream decoded at once: bounds memory on long recordings
 
 
-def decoded_blocks(rec: Recording, streams=ff.STREAMS, block_rows: int = BLOCK_ROWS,
-                   progress: Optional[Callable[[int], None]] = None
-                   ) -> Iterator[Tuple[str, object, dict]]:
+def decoded_blocks(
+    rec: Recording,
+    streams=ff.STREAMS,
+    block_rows: int = BLOCK_ROWS,
+    progress: Optional[Callable[[int], None]] = None,
+) -> Iterator[Tuple[str, object, dict]]:
     """(stream, batch, block) for every block of samples, in file order per stream (at least
     one block per stream, empty if it has no samples); block is the arrays of the samples
     the batch was decoded from (seq, receive_time_ns). `progress` is called with the number of
@@ -27,8 +31,9 @@ def decoded_blocks(rec: Recording, streams=ff.STREAMS, block_rows: int = BLOCK_R
 
     rec.close()  # the native reader reads the file itself
     try:
-        reader = kc.RecordingReader(rec.path, basic="basic" in streams,
-                                    extra="extra" in streams, block_rows=block_rows)
+        reader = kc.RecordingReader(
+            rec.path, basic="basic" in streams, extra="extra" in streams, block_rows=block_rows
+        )
     except (ValueError, RuntimeError) as e:
         raise RecordingError(str(e)) from None
     for blocks, end, count in _ahead(_read(reader)):

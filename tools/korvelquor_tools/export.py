@@ -3,6 +3,7 @@
 Both decode with the client's own decoder (korvelquor_capture.decode_recording), a block of
 samples at a time; export writes each block as it goes, so a long recording never has to
 fit in memory."""
+
 from __future__ import annotations
 
 import json
@@ -15,16 +16,26 @@ from . import fileformat as ff
 from .decode import decoded_blocks
 from .outputs import refuse_the_input
 from .reader import End, Recording, open_recording
-from .tables import (ColumnBuffer, TableBlock, block_frame, columns, frame, group_column_names, table_block,
-                     table_head, undecodable_columns)
+from .tables import (
+    ColumnBuffer,
+    TableBlock,
+    block_frame,
+    columns,
+    frame,
+    group_column_names,
+    table_block,
+    table_head,
+    undecodable_columns,
+)
 
 
 @dataclass
 class Tables:
     """The tables of a recording (columns: korvelquor_tools.tables)."""
+
     path: str
-    basic: object        # pandas.DataFrame, one row per decoded basic sample
-    extra: object        # pandas.DataFrame, one row per decoded extra sample
+    basic: object  # pandas.DataFrame, one row per decoded basic sample
+    extra: object  # pandas.DataFrame, one row per decoded extra sample
     undecodable: object  # pandas.DataFrame: stream, seq, size, receive_time_ns, reason
     metadata: Dict[str, Dict[str, str]] = field(default_factory=dict)
     end: Optional[End] = None  # how the file ended (end.complete False: cut short)
@@ -38,11 +49,13 @@ def _progress_of(rec: Recording, report):
         end = rec.end
         share = end.good_bytes / end.size if end is not None and end.size else 0.0
         report(count, share)
+
     return progress
 
 
-def read_recording(path, streams=ff.STREAMS,
-                   progress: Optional[Callable[[int, float], None]] = None) -> Tables:
+def read_recording(
+    path, streams=ff.STREAMS, progress: Optional[Callable[[int, float], None]] = None
+) -> Tables:
     """Every sample of the recording at `path` as DataFrames; `progress(samples, share of
     the file)` is called while reading. Raises RecordingError for a file that is not a
     recording of this tool; reads a file cut short up to its last complete sample (see
@@ -55,13 +68,20 @@ def read_recording(path, streams=ff.STREAMS,
         counts = _sample_counts(rec.path)
         parts = {s: _Filling(counts.get(s) if counts is not None else None) for s in streams}
         bad = []
-        for stream, batch, block in decoded_blocks(rec, streams, progress=_progress_of(rec, progress)):
+        for stream, batch, block in decoded_blocks(
+            rec, streams, progress=_progress_of(rec, progress)
+        ):
             parts[stream].add(stream, batch)
             bad.append(frame(undecodable_columns(stream, batch, block)))
         tables = {s: parts.pop(s).frame() for s in streams}
-        return Tables(path=rec.path, basic=tables.get("basic"), extra=tables.get("extra"),
-                      undecodable=pd.concat(bad, ignore_index=True), metadata=dict(rec.metadata),
-                      end=rec.end)
+        return Tables(
+            path=rec.path,
+            basic=tables.get("basic"),
+            extra=tables.get("extra"),
+            undecodable=pd.concat(bad, ignore_index=True),
+            metadata=dict(rec.metadata),
+            end=rec.end,
+        )
 
 
 def _sample_counts(path) -> Optional[Dict[str, int]]:
@@ -69,6 +89,7 @@ def _sample_counts(path) -> Optional[Dict[str, int]]:
     most what the file's size can hold, or None for a file without a summary that holds (one
     cut short)."""
     import korvelquor_capture as kc
+
     return kc.RecordingReader.summary_counts(os.fspath(path))
 
 
@@ -86,6 +107,7 @@ class _Filling:
     def add(self, stream: str, batch):
         import numpy as np
         import korvelquor_capture as kc
+
         if self.blocks is not None:
             self.blocks.append(table_block(stream, batch))
             return
@@ -112,8 +134,11 @@ class _Filling:
         self.rows += n
 
     def _filled(self) -> TableBlock:
-        return TableBlock({k: v[:self.rows] for k, v in self.head.items()}, self.names,
-                          self.values[:, :self.rows])
+        return TableBlock(
+            {k: v[: self.rows] for k, v in self.head.items()},
+            self.names,
+            self.values[:, : self.rows],
+        )
 
     def frame(self):
         if self.blocks is not None:
@@ -133,19 +158,28 @@ def _joined(blocks):
     names = blocks[0].column_names()
     if any(b.column_names() != names for b in blocks[1:]):
         # A group that only some blocks have: pandas aligns the columns (NaN where missing).
-        return pd.concat([block_frame(b.head, b.names, b.values) for b in blocks],
-                         ignore_index=True)
+        return pd.concat(
+            [block_frame(b.head, b.names, b.values) for b in blocks], ignore_index=True
+        )
     # Each column's blocks joined once; the group values stay one float block.
     head = {k: np.concatenate([b.head[k] for b in blocks]) for k in blocks[0].head}
     values = np.concatenate([b.values for b in blocks], axis=1)
     blocks.clear()
-    return block_frame(head, names[len(head):], values)
+    return block_frame(head, names[len(head) :], values)
 
 
 def _undecodable_schema():
     import pyarrow as pa
-    return pa.schema([("stream", pa.string()), ("seq", pa.uint64()), ("size", pa.uint32()),
-                      ("receive_time_ns", pa.int64()), ("reason", pa.string())])
+
+    return pa.schema(
+        [
+            ("stream", pa.string()),
+            ("seq", pa.uint64()),
+            ("size", pa.uint32()),
+            ("receive_time_ns", pa.int64()),
+            ("reason", pa.string()),
+        ]
+    )
 
 
 class _TableFile:
@@ -158,6 +192,7 @@ class _TableFile:
 
     def write(self, cols):
         import pyarrow as pa
+
         if self.writer is not None and self.schema is not None:
             # A file's columns are fixed by its first block. A group that a later block has
             # and the first had not (a robot naming another group) cannot join; one the
@@ -166,20 +201,28 @@ class _TableFile:
             if self.names is None:
                 self.names = set(self.schema.names)
             self.left_out.update(k for k in cols if k not in self.names)
-            cols = {f.name: cols[f.name] if f.name in cols else pa.nulls(n, f.type)
-                    for f in self.schema}
+            cols = {
+                f.name: cols[f.name] if f.name in cols else pa.nulls(n, f.type) for f in self.schema
+            }
         table = pa.table(cols, schema=self.schema)
         if self.schema is None:
             self.schema = table.schema
         if self.writer is None:
             if self.fmt == "parquet":
                 import pyarrow.parquet as pq
+
                 # Dictionary pages do nothing for measured values but cost time: without
                 # them the file is written 2.5 times as fast and comes out a third smaller.
-                self.writer = pq.ParquetWriter(self.path, table.schema, compression="zstd",
-                                               compression_level=1, use_dictionary=False)
+                self.writer = pq.ParquetWriter(
+                    self.path,
+                    table.schema,
+                    compression="zstd",
+                    compression_level=1,
+                    use_dictionary=False,
+                )
             else:
                 import pyarrow.csv as pc
+
                 self.writer = pc.CSVWriter(self.path, table.schema)
         if table.num_rows or self.rows == 0:
             self.writer.write_table(table)
@@ -200,15 +243,15 @@ class ExportResult:
     left_out: list = field(default_factory=list)  # columns of groups first seen mid-file
 
 
-def export(path, fmt: str, out_dir,
-           progress: Optional[Callable[[int, float], None]] = None) -> ExportResult:
+def export(
+    path, fmt: str, out_dir, progress: Optional[Callable[[int, float], None]] = None
+) -> ExportResult:
     """Writes basic.<fmt>, extra.<fmt>, undecodable.<fmt> and recording.json (the recorded
     facts and how the file ended) into out_dir, which is created if needed."""
     if fmt not in ("parquet", "csv"):
         raise ValueError(f"format must be parquet or csv, got {fmt!r}")
     out = Path(out_dir)
-    for name in [f"{stream}.{fmt}" for stream in (*ff.STREAMS, "undecodable")] + [
-            "recording.json"]:
+    for name in [f"{stream}.{fmt}" for stream in (*ff.STREAMS, "undecodable")] + ["recording.json"]:
         refuse_the_input(out / name, path)  # each file written below
     with open_recording(path) as rec:
         rec.layout()  # a file whose layout cannot be used leaves nothing behind
@@ -223,19 +266,29 @@ def export(path, fmt: str, out_dir,
                 files[stream].write(columns(stream, batch, buffers[stream]))
                 bad = undecodable_columns(stream, batch, block)
                 files["undecodable"].write(bad)
-                listed += zip(bad["stream"], bad["seq"].tolist(), bad["size"].tolist(),
-                              bad["reason"])
+                listed += zip(
+                    bad["stream"], bad["seq"].tolist(), bad["size"].tolist(), bad["reason"]
+                )
         finally:
             for f in files.values():
                 f.close()
         end = rec.end
-        facts = {"metadata": rec.metadata,
-                 "end": {"complete": end.complete, "size": end.size,
-                         "good_bytes": end.good_bytes, "problem": end.problem,
-                         "skipped": [{"byte": at, "reason": why} for at, why in end.skipped]}}
+        facts = {
+            "metadata": rec.metadata,
+            "end": {
+                "complete": end.complete,
+                "size": end.size,
+                "good_bytes": end.good_bytes,
+                "problem": end.problem,
+                "skipped": [{"byte": at, "reason": why} for at, why in end.skipped],
+            },
+        }
         (out / "recording.json").write_text(json.dumps(facts, indent=2) + "\n")
-        return ExportResult(rows={s: files[s].rows for s in ff.STREAMS}, undecodable=listed,
-                            files=[str(f.path) for f in files.values()] +
-                                  [os.fspath(out / "recording.json")],
-                            end=end, metadata=dict(rec.metadata),
-                            left_out=sorted(set().union(*(f.left_out for f in files.values()))))
+        return ExportResult(
+            rows={s: files[s].rows for s in ff.STREAMS},
+            undecodable=listed,
+            files=[str(f.path) for f in files.values()] + [os.fspath(out / "recording.json")],
+            end=end,
+            metadata=dict(rec.metadata),
+            left_out=sorted(set().union(*(f.left_out for f in files.values()))),
+        )

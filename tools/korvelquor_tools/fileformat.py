@@ -53,6 +53,7 @@ foxglove-schemas-protobuf release).
 Messages are chunked (zstd); the recorder closes a chunk at least once a second, so a killed
 recorder loses at most the last second.
 """
+
 from __future__ import annotations
 
 import korvelquor_capture as _kc
@@ -73,9 +74,16 @@ META_PRIMITIVES = _RECORDS["primitive_states"]
 META_END = _RECORDS["end"]
 META_VIEWABLE = _RECORDS["viewable"]
 
-PLAN_INFO_FIELDS = ("pt_name", "node_name", "node_path", "node_path_time_period",
-                    "node_path_number", "assigned_plan_name", "velocity_scale",
-                    "waiting_for_step")
+PLAN_INFO_FIELDS = (
+    "pt_name",
+    "node_name",
+    "node_path",
+    "node_path_time_period",
+    "node_path_number",
+    "assigned_plan_name",
+    "velocity_scale",
+    "waiting_for_step",
+)
 
 NS = 1_000_000_000
 

@@ -6,6 +6,7 @@ The channels and message bytes are those of a recording's viewable channels
 since a sample waits in it at most that long before it is sent. A silent robot only makes
 the drains empty: the server keeps serving, and messages resume when the robot does.
 """
+
 from __future__ import annotations
 
 import sys
@@ -26,15 +27,22 @@ def url(host: str, port: int) -> str:
     return f"ws://{shown}:{port}"
 
 
-def live(serial: str, host: str = "127.0.0.1", port: int = 8765,
-         rate_hz: Optional[float] = 100.0, verbose: bool = False,
-         status: Optional[StatusLine] = None) -> int:
+def live(
+    serial: str,
+    host: str = "127.0.0.1",
+    port: int = 8765,
+    rate_hz: Optional[float] = 100.0,
+    verbose: bool = False,
+    status: Optional[StatusLine] = None,
+) -> int:
     """Serves until Ctrl-C or SIGTERM; returns the exit status (0 stopped, 1 cannot start)."""
     try:
         import foxglove
     except ImportError:
-        print("live: needs foxglove-sdk (Python 3.10 or newer): pip install "
-              "'korvelquor[live]'", file=sys.stderr)
+        print(
+            "live: needs foxglove-sdk (Python 3.10 or newer): pip install 'korvelquor[live]'",
+            file=sys.stderr,
+        )
         return 1
     stop = StopFlag()
     stop.install()
@@ -46,18 +54,26 @@ def live(serial: str, host: str = "127.0.0.1", port: int = 8765,
         return 1
     try:
         import korvelquor
+
         try:
             client = korvelquor.Client(serial, verbose=verbose)
         except (RuntimeError, ValueError, IndexError) as e:
             print(f"live: cannot connect to [{serial}]: {e}", file=sys.stderr)
             return 1
         address = url(host, server.port)
-        print(f"live: serving robot [{serial}] at {address}: in Foxglove, Open connection, "
-              f"Foxglove WebSocket, {address}", flush=True)
+        print(
+            f"live: serving robot [{serial}] at {address}: in Foxglove, Open connection, "
+            f"Foxglove WebSocket, {address}",
+            flush=True,
+        )
         if host not in LOCAL_HOSTS:
-            print(f"live: warning: bound to {host}, beyond this machine; the Foxglove "
-                  f"WebSocket protocol has no authentication: whoever reaches port "
-                  f"{server.port} reads the robot's data", file=sys.stderr, flush=True)
+            print(
+                f"live: warning: bound to {host}, beyond this machine; the Foxglove "
+                f"WebSocket protocol has no authentication: whoever reaches port "
+                f"{server.port} reads the robot's data",
+                file=sys.stderr,
+                flush=True,
+            )
         _serve(foxglove, client, ViewEncoder(rate_hz), stop, status or StatusLine())
         return 0
     finally:
@@ -76,9 +92,12 @@ def _serve(foxglove, client, view: ViewEncoder, stop: StopFlag, status: StatusLi
             messages = view.encode("basic", batch.basic) + view.encode("extra", batch.extra)
             for spec in view.new_channels():
                 channels[spec.topic] = foxglove.Channel(
-                    spec.topic, message_encoding=spec.message_encoding,
-                    schema=foxglove.Schema(name=spec.schema_name, encoding=spec.schema_encoding,
-                                           data=spec.schema_data))
+                    spec.topic,
+                    message_encoding=spec.message_encoding,
+                    schema=foxglove.Schema(
+                        name=spec.schema_name, encoding=spec.schema_encoding, data=spec.schema_data
+                    ),
+                )
             for topic, stamp, _, data in messages:
                 channels[topic].log(data, log_time=stamp)
             sent += len(messages)
@@ -89,8 +108,11 @@ def _serve(foxglove, client, view: ViewEncoder, stop: StopFlag, status: StatusLi
             if stop.by:
                 break
     status.done()
-    print(f"live: stopped by {stop.by or 'the client ending'} after "
-          f"{time.monotonic() - begin:.1f} s, {sent} messages sent", flush=True)
+    print(
+        f"live: stopped by {stop.by or 'the client ending'} after "
+        f"{time.monotonic() - begin:.1f} s, {sent} messages sent",
+        flush=True,
+    )
 
 
 def _status_text(client, seconds: float, sent: int, channels: int) -> str:

@@ -1,4 +1,5 @@
 """Files written from a recording are never the recording itself, whatever name leads to it."""
+
 from __future__ import annotations
 
 import os
@@ -12,5 +13,6 @@ def refuse_the_input(out, recording) -> None:
     except OSError:  # an output that does not exist yet cannot be the recording
         return
     if same:
-        raise OSError(f"{out}: the output would overwrite {recording}, the recording it is "
-                      f"made from")
+        raise OSError(
+            f"{out}: the output would overwrite {recording}, the recording it is made from"
+        )

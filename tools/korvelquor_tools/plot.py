@@ -6,6 +6,7 @@ Drawn on a matplotlib Figure without pyplot, so it neither needs nor changes a b
 Long series are reduced to a min/max envelope per pixel-sized bucket, which keeps a short
 spike visible where plain subsampling would drop it.
 """
+
 from __future__ import annotations
 
 from dataclasses import dataclass, field
@@ -21,6 +22,7 @@ WRENCH_LABELS = ("Fx", "Fy", "Fz", "Tx", "Ty", "Tz")
 class StatesSeries:
     """What the plot shows. t: (N,) seconds; per group name q (N, dof) and wrench (N, 6);
     optionally the digital I/O (M rows, 20 each) at times io_t (M,)."""
+
     t: np.ndarray
     q: Dict[str, np.ndarray]
     wrench: Dict[str, np.ndarray]
@@ -88,11 +90,19 @@ def save_states_plot(series: StatesSeries, path) -> bool:
     if has_io:
         ax = fig.add_subplot(grid[rows - 1, :], sharex=first)
         raster = _io_raster(series.io_t, series.inputs, series.outputs)
-        ax.imshow(raster, aspect="auto", interpolation="nearest", cmap="Greys", vmin=0, vmax=1,
-                  extent=(series.io_t[0], series.io_t[-1], raster.shape[0] - 0.5, -0.5))
+        ax.imshow(
+            raster,
+            aspect="auto",
+            interpolation="nearest",
+            cmap="Greys",
+            vmin=0,
+            vmax=1,
+            extent=(series.io_t[0], series.io_t[-1], raster.shape[0] - 0.5, -0.5),
+        )
         ticks = list(range(0, 40, 5))
-        ax.set_yticks(ticks, [f"{'DI' if k < 20 else 'DO'} {k % 20}" for k in ticks],
-                      fontsize="x-small")
+        ax.set_yticks(
+            ticks, [f"{'DI' if k < 20 else 'DO'} {k % 20}" for k in ticks], fontsize="x-small"
+        )
         ax.axhline(19.5, color="tab:red", linewidth=0.6)
         ax.set_title("digital inputs (DI) and outputs (DO): dark = on")
         ax.set_xlabel("time [s]")

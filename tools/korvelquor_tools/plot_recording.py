@@ -1,4 +1,5 @@
 """A recording's basic stream reduced to what the states plot shows."""
+
 from __future__ import annotations
 
 from typing import Optional, Sequence
@@ -12,13 +13,18 @@ from .reader import open_recording
 from .tables import group_name
 
 
-def recording_series(path, groups: Optional[Sequence[str]] = None,
-                     start: Optional[float] = None, stop: Optional[float] = None,
-                     progress=None) -> StatesSeries:
+def recording_series(
+    path,
+    groups: Optional[Sequence[str]] = None,
+    start: Optional[float] = None,
+    stop: Optional[float] = None,
+    progress=None,
+) -> StatesSeries:
     """Joint positions, world-frame TCP wrench and digital I/O of the recording at `path`.
     Time is the robot's timestamp in seconds since the first sample; `start`/`stop` cut a
     window in that time. `groups` names the joint groups (default: every one)."""
     import korvelquor_capture as kc
+
     with open_recording(path) as rec:
         known = None
         t0 = None
@@ -30,8 +36,10 @@ def recording_series(path, groups: Optional[Sequence[str]] = None,
                 wanted = list(groups) if groups else known
                 missing = [g for g in wanted if g not in known]
                 if missing:
-                    raise RecordingError(f"{path}: no joint group {', '.join(missing)} in the "
-                                         f"recording; it has {', '.join(known)}")
+                    raise RecordingError(
+                        f"{path}: no joint group {', '.join(missing)} in the "
+                        f"recording; it has {', '.join(known)}"
+                    )
             ns = kc.robot_time_ns(batch.robot_time)
             if len(ns) == 0:
                 continue
@@ -63,4 +71,5 @@ def recording_series(path, groups: Optional[Sequence[str]] = None,
             inputs=np.concatenate(io_in) if io_in else np.zeros((0, 20), bool),
             outputs=np.concatenate(io_out) if io_out else np.zeros((0, 20), bool),
             title=f"{rec.serial}  ({rec.path})",
-            notes=notes)
+            notes=notes,
+        )

@@ -6,6 +6,7 @@ know, raises RecordingError naming the file and what was expected. A file that e
 (recorder killed, disk full) yields every complete sample and then sets `end` to say where
 it stops.
 """
+
 from __future__ import annotations
 
 import os
@@ -22,11 +23,11 @@ BLOCK_ROWS = 1024  # samples read natively at once
 
 @dataclass
 class Sample:
-    stream: str           # "basic" or "extra"
-    sequence: int         # as stored: the capture's sequence number modulo 2^32
-    log_time: int         # receive time, ns since the Unix epoch
-    publish_time: int     # robot timestamp as ns (0: none)
-    data: bytes           # the payload as received
+    stream: str  # "basic" or "extra"
+    sequence: int  # as stored: the capture's sequence number modulo 2^32
+    log_time: int  # receive time, ns since the Unix epoch
+    publish_time: int  # robot timestamp as ns (0: none)
+    data: bytes  # the payload as received
 
 
 # How a file ended, known once every sample was read: complete, size, good_bytes, problem,
@@ -73,11 +74,21 @@ class Recording:
             if block is None:
                 break
             data, offsets = block["data"], block["offsets"].tolist()
-            for i, (stream, seq, log_time, publish_time) in enumerate(zip(
-                    block["stream"].tolist(), block["sequence"].tolist(),
-                    block["log_time"].tolist(), block["publish_time"].tolist())):
-                yield Sample(ff.STREAMS[stream], seq, log_time, publish_time,
-                             data[offsets[i]:offsets[i + 1]])
+            for i, (stream, seq, log_time, publish_time) in enumerate(
+                zip(
+                    block["stream"].tolist(),
+                    block["sequence"].tolist(),
+                    block["log_time"].tolist(),
+                    block["publish_time"].tolist(),
+                )
+            ):
+                yield Sample(
+                    ff.STREAMS[stream],
+                    seq,
+                    log_time,
+                    publish_time,
+                    data[offsets[i] : offsets[i + 1]],
+                )
         self.end = reader.end
         for name, values in reader.metadata.items():
             self.metadata.setdefault(name, dict(values))
@@ -104,5 +115,4 @@ def open_recording(path) -> Recording:
     except ValueError as e:
         raise RecordingError(str(e)) from None
     metadata = {name: dict(values) for name, values in reader.metadata.items()}
-    return Recording(path=path, info=metadata[ff.META_RECORDING], metadata=metadata,
-                     _reader=reader)
+    return Recording(path=path, info=metadata[ff.META_RECORDING], metadata=metadata, _reader=reader)

@@ -6,6 +6,7 @@ payload as received is drained every 100 ms into the file. Ctrl-C, SIGTERM or th
 end it with a complete file; a write that fails (disk full) stops it with what was written
 still readable and a non-zero exit status.
 """
+
 from __future__ import annotations
 
 import signal
@@ -39,18 +40,27 @@ class Summary:
 
     def line(self) -> str:
         s, d, u = self.samples, self.dropped, self.undecodable
-        text = (f"record: {self.seconds:.1f} s, received basic {s['basic']} and extra "
-                f"{s['extra']} samples ({d['basic'] + d['extra']} dropped, "
-                f"{u['basic'] + u['extra']} undecodable), {megabytes(self.size)} in "
-                f"{self.path}; stopped by {self.stopped_by}")
+        text = (
+            f"record: {self.seconds:.1f} s, received basic {s['basic']} and extra "
+            f"{s['extra']} samples ({d['basic'] + d['extra']} dropped, "
+            f"{u['basic'] + u['extra']} undecodable), {megabytes(self.size)} in "
+            f"{self.path}; stopped by {self.stopped_by}"
+        )
         if self.error is None:
             return text
         return f"{text}: {self.error} (the file keeps, readable, what was written before)"
 
     def end_metadata(self) -> Dict[str, str]:
         import korvelquor_capture as kc
-        return kc.end_metadata(self.stopped_by, self.seconds, self.samples, self.dropped,
-                               self.error or "", time.time_ns())
+
+        return kc.end_metadata(
+            self.stopped_by,
+            self.seconds,
+            self.samples,
+            self.dropped,
+            self.error or "",
+            time.time_ns(),
+        )
 
 
 class StopFlag:
@@ -63,6 +73,7 @@ class StopFlag:
     def install(self):
         def handler(signum, frame):
             self.by = "Ctrl-C" if signum == signal.SIGINT else "SIGTERM"
+
         signal.signal(signal.SIGINT, handler)
         signal.signal(signal.SIGTERM, handler)
 
@@ -80,16 +91,24 @@ def _status_text(summary: Summary, client, size: int) -> str:
     return "record: " + "  ".join(parts)
 
 
-def record(serial: str, out: str, duration: Optional[float] = None, verbose: bool = False,
-           compression: str = "zstd", status: Optional[StatusLine] = None, view: bool = True,
-           view_rate: Optional[float] = DEFAULT_RATE_HZ) -> int:
+def record(
+    serial: str,
+    out: str,
+    duration: Optional[float] = None,
+    verbose: bool = False,
+    compression: str = "zstd",
+    status: Optional[StatusLine] = None,
+    view: bool = True,
+    view_rate: Optional[float] = DEFAULT_RATE_HZ,
+) -> int:
     """Records until `duration` seconds have passed, Ctrl-C or SIGTERM; returns the exit
     status (0: a complete file; 1: no connection; 2: the file cannot be written; 3: writing
     failed part way, the samples written before stay readable). `view`: the decoded
     (Foxglove) channels too, at most `view_rate` samples a second per stream (None: all)."""
     try:
-        writer = RecordingWriter(out, compression=compression,
-                                 view=ViewEncoder(view_rate) if view else None)
+        writer = RecordingWriter(
+            out, compression=compression, view=ViewEncoder(view_rate) if view else None
+        )
     except OSError as e:
         print(f"record: cannot write {out}: {e.strerror or e}", file=sys.stderr)
         return 2
@@ -168,14 +187,23 @@ def _client_once_streaming(serial: str, cap, stop: StopFlag, client):
             break
     if stop.by:
         return client, pending
-    print("record: the client connected while the robot published no basic sample, so the "
-          "recording has no joint-group names: its export will have no group columns",
-          file=sys.stderr)
+    print(
+        "record: the client connected while the robot published no basic sample, so the "
+        "recording has no joint-group names: its export will have no group columns",
+        file=sys.stderr,
+    )
     return client, pending
 
 
-def _drain_into(writer: RecordingWriter, cap, client, summary: Summary, stop: StopFlag,
-                duration: Optional[float], status: StatusLine):
+def _drain_into(
+    writer: RecordingWriter,
+    cap,
+    client,
+    summary: Summary,
+    stop: StopFlag,
+    duration: Optional[float],
+    status: StatusLine,
+):
     """Drains every DRAIN_PERIOD into the file until the stop; then what was left."""
     begin = time.monotonic()
     next_flush = begin + FLUSH_PERIOD
@@ -207,6 +235,7 @@ def _drain_into(writer: RecordingWriter, cap, client, summary: Summary, stop: St
 
 def _account(summary: Summary, batch):
     import numpy as np
+
     for stream, rows in (("basic", batch.basic), ("extra", batch.extra)):
         summary.dropped[stream] += rows.dropped
         raw = rows.raw

@@ -1,5 +1,6 @@
 """One status line, rewritten in place on a terminal; silent when the stream is not one (a
 log file gets the final summary only, no stream of progress lines)."""
+
 from __future__ import annotations
 
 import sys

@@ -17,6 +17,7 @@ undecodable: stream, seq, size (bytes), receive_time_ns, reason.
 A row whose sample did not fit the layout learnt at connection has layout_ok False and NaN
 group values.
 """
+
 from __future__ import annotations
 
 import functools
@@ -32,8 +33,11 @@ _GROUP_COLUMNS = {"STATE_FIELDS": "StateColumns", "ACTION_FIELDS": "ActionColumn
 def _group_fields(columns_type) -> tuple:
     # A joint group's fields are the native columns' properties, in the order they were
     # defined (the order of the records' fields).
-    return tuple(name for name, value in vars(columns_type).items()
-                 if isinstance(value, property) and name != "dof")
+    return tuple(
+        name
+        for name, value in vars(columns_type).items()
+        if isinstance(value, property) and name != "dof"
+    )
 
 
 @functools.lru_cache(maxsize=None)
@@ -41,15 +45,20 @@ def basic_fields() -> tuple:
     """The basic stream's own fields (its states and I/O flags), beyond those every stream
     has: the native batch's properties, in the order they were defined."""
     import korvelquor_capture as kc
+
     shared = vars(kc.ExtraBatch)
-    return tuple(name for name, value in vars(kc.BasicBatch).items()
-                 if isinstance(value, property) and name not in shared)
+    return tuple(
+        name
+        for name, value in vars(kc.BasicBatch).items()
+        if isinstance(value, property) and name not in shared
+    )
 
 
 def __getattr__(name: str):
     # STATE_FIELDS and ACTION_FIELDS, read when asked for: importing the tools loads no module.
     if name in _GROUP_COLUMNS:
         import korvelquor_capture as kc
+
         return _group_fields(getattr(kc, _GROUP_COLUMNS[name]))
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
@@ -73,6 +82,7 @@ class TableBlock:
     flags) as named 1-D arrays, then every joint group's values as one float64 block,
     `values[k]` the column `names[k]` (shape (len(names), rows), C order: each column is
     contiguous, and the block transposed is the layout pandas keeps a float block in)."""
+
     head: Dict[str, np.ndarray]
     names: Tuple[str, ...]
     values: np.ndarray
@@ -92,8 +102,12 @@ class TableBlock:
 
 @functools.lru_cache(maxsize=256)
 def _group_names(layout: tuple) -> Tuple[str, ...]:
-    return tuple(f"{group}.{name}.{i}" for group, fields in layout
-                 for name, width in fields for i in range(width))
+    return tuple(
+        f"{group}.{name}.{i}"
+        for group, fields in layout
+        for name, width in fields
+        for i in range(width)
+    )
 
 
 def table_head(stream: str, batch) -> Dict[str, np.ndarray]:
@@ -118,10 +132,17 @@ def table_head(stream: str, batch) -> Dict[str, np.ndarray]:
 
 def group_column_names(batch) -> Tuple[str, ...]:
     """The names of the batch's group columns, in the order group_values gives them."""
-    return _group_names(tuple(
-        (group_name(group), tuple((name, getattr(values, name).shape[1])
-                           for name in _group_fields(type(values))))
-        for group, values in batch.groups.items()))
+    return _group_names(
+        tuple(
+            (
+                group_name(group),
+                tuple(
+                    (name, getattr(values, name).shape[1]) for name in _group_fields(type(values))
+                ),
+            )
+            for group, values in batch.groups.items()
+        )
+    )
 
 
 class ColumnBuffer:
@@ -143,6 +164,7 @@ def table_block(stream: str, batch, buffer: Optional[ColumnBuffer] = None) -> Ta
     """The table of one decoded batch (see TableBlock); its group values in `buffer`'s
     memory when given (valid until the buffer's next use)."""
     import korvelquor_capture as kc
+
     names = group_column_names(batch)
     # One copy, natively, in column order: values[k] is the column names[k].
     out = buffer.take(len(names), batch.rows) if buffer is not None else None
@@ -158,14 +180,18 @@ def columns(stream: str, batch, buffer: Optional[ColumnBuffer] = None) -> Dict[s
 def undecodable_columns(stream: str, batch, block: dict) -> Dict[str, np.ndarray]:
     seq = np.asarray(batch.undecodable_seq, np.uint64)
     where = np.searchsorted(block["seq"], seq)
-    return {"stream": np.array([stream] * len(seq), dtype=object), "seq": seq,
-            "size": np.asarray(batch.undecodable_size, np.uint32),
-            "receive_time_ns": block["receive_time_ns"][where],
-            "reason": np.array(list(batch.undecodable_reason), dtype=object)}
+    return {
+        "stream": np.array([stream] * len(seq), dtype=object),
+        "seq": seq,
+        "size": np.asarray(batch.undecodable_size, np.uint32),
+        "receive_time_ns": block["receive_time_ns"][where],
+        "reason": np.array(list(batch.undecodable_reason), dtype=object),
+    }
 
 
 def frame(cols: Dict[str, np.ndarray]):
     import pandas as pd
+
     return pd.DataFrame(cols, copy=False)
 
 
@@ -173,6 +199,7 @@ def block_frame(head: Dict[str, np.ndarray], names: Tuple[str, ...], values: np.
     """The DataFrame of a table's columns: `head` then the float64 block `values` (one row
     per column, as TableBlock holds it), which becomes the frame's float block as it is."""
     import pandas as pd
+
     groups = pd.DataFrame(values.T, columns=list(names), copy=False)
     if not head:
         return groups

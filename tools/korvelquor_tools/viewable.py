@@ -25,6 +25,7 @@ value that is not finite, and their schemas allow it. The protobuf channels carr
 value as it is: a protobuf double holds NaN and the infinities exactly, and a joint or frame
 the robot gave no number for then has none in the viewer either, rather than a made-up one.
 """
+
 from __future__ import annotations
 
 import json
@@ -103,12 +104,14 @@ def robot_ns(robot_time: np.ndarray) -> np.ndarray:
     """The robot stamps (rows x 2: seconds, nanoseconds) as ns, as every recording's times
     take them (the nanosecond word read as the unsigned word the robot sent)."""
     import korvelquor_capture as kc
+
     return kc.robot_time_ns(robot_time)
 
 
 def _schemas_version() -> str:
     try:
         from importlib.metadata import version
+
         return version("foxglove-schemas-protobuf")
     except Exception:  # not installed as a distribution (a source tree on the path)
         return "unknown"
@@ -120,9 +123,9 @@ def _timestamp(t: int) -> dict:
 
 
 class ViewEncoder:
-    """    enc = ViewEncoder(rate_hz=100)         # None: every sample
-           msgs = enc.encode("basic", batch.basic)
-           for spec in enc.new_channels(): ...   # channels first seen by that call
+    """enc = ViewEncoder(rate_hz=100)         # None: every sample
+    msgs = enc.encode("basic", batch.basic)
+    for spec in enc.new_channels(): ...   # channels first seen by that call
     """
 
     def __init__(self, rate_hz: Optional[float] = DEFAULT_RATE_HZ):
@@ -137,9 +140,13 @@ class ViewEncoder:
 
     def _channel(self, topic: str, schema: str, encoding: str, data: bytes) -> str:
         if topic not in self._known:
-            spec = ChannelSpec(topic, schema,
-                               vs.JSON_SCHEMA_ENCODING if encoding == vs.JSON_ENCODING
-                               else vs.PROTOBUF_ENCODING, data, encoding)
+            spec = ChannelSpec(
+                topic,
+                schema,
+                vs.JSON_SCHEMA_ENCODING if encoding == vs.JSON_ENCODING else vs.PROTOBUF_ENCODING,
+                data,
+                encoding,
+            )
             self._known[topic] = spec
             self._new.append(spec)
         return topic
@@ -154,9 +161,11 @@ class ViewEncoder:
 
     def metadata(self) -> Dict[str, str]:
         """The korvelquor.viewable metadata record of a file with these channels."""
-        return {"prefix": PREFIX,
-                "rate_hz": "full" if self.rate_hz is None else f"{self.rate_hz:g}",
-                "schemas_version": _schemas_version()}
+        return {
+            "prefix": PREFIX,
+            "rate_hz": "full" if self.rate_hz is None else f"{self.rate_hz:g}",
+            "schemas_version": _schemas_version(),
+        }
 
     # --- messages ----------------------------------------------------------------------------
 
@@ -186,14 +195,30 @@ class ViewEncoder:
             name = group_name(group)
             t, seq = all_t[at].tolist(), all_seq[at].tolist()
             if stream == "basic":
-                out += self._json(f"{PREFIX}/{name}/states", vs.STATES_SCHEMA,
-                                  vs.STATES_JSON_SCHEMA, cols, fields, at, t, seq)
+                out += self._json(
+                    f"{PREFIX}/{name}/states",
+                    vs.STATES_SCHEMA,
+                    vs.STATES_JSON_SCHEMA,
+                    cols,
+                    fields,
+                    at,
+                    t,
+                    seq,
+                )
                 if self._joint_schema is not None:
                     out += self._joint_states(name, cols, at, t, seq)
                 out += self._frames(name, cols, at, t, seq)
             else:
-                out += self._json(f"{PREFIX}/{name}/actions", vs.ACTIONS_SCHEMA,
-                                  vs.ACTIONS_JSON_SCHEMA, cols, fields, at, t, seq)
+                out += self._json(
+                    f"{PREFIX}/{name}/actions",
+                    vs.ACTIONS_SCHEMA,
+                    vs.ACTIONS_JSON_SCHEMA,
+                    cols,
+                    fields,
+                    at,
+                    t,
+                    seq,
+                )
         return out
 
     def _json(self, topic, schema, schema_data, cols, fields, idx, t, seq) -> List[ViewMessage]:
@@ -205,16 +230,25 @@ class ViewEncoder:
             msg = {"timestamp": _timestamp(t[k]), "seq": seq[k]}
             for name, v in values:
                 msg[name] = v[k]
-            out.append((topic, t[k], seq[k],
-                        dumps(msg, separators=(",", ":"), allow_nan=False).encode()))
+            out.append(
+                (topic, t[k], seq[k], dumps(msg, separators=(",", ":"), allow_nan=False).encode())
+            )
         return out
 
     def _io(self, rows, idx, t, seq) -> List[ViewMessage]:
         topic = self._channel(f"{PREFIX}/io", vs.IO_SCHEMA, vs.JSON_ENCODING, vs.IO_JSON_SCHEMA)
-        cols = {name: np.asarray(getattr(rows, name))[idx].tolist()
-                for name in ("estop_released", "enabling_device_on", "system_state",
-                             "safety_board_state", "digital_inputs", "digital_outputs",
-                             "safety_inputs")}
+        cols = {
+            name: np.asarray(getattr(rows, name))[idx].tolist()
+            for name in (
+                "estop_released",
+                "enabling_device_on",
+                "system_state",
+                "safety_board_state",
+                "digital_inputs",
+                "digital_outputs",
+                "safety_inputs",
+            )
+        }
         out = []
         for k in range(len(idx)):
             msg = {"timestamp": _timestamp(t[k]), "seq": seq[k]}
@@ -224,8 +258,12 @@ class ViewEncoder:
         return out
 
     def _joint_states(self, group, cols, idx, t, seq) -> List[ViewMessage]:
-        topic = self._channel(f"{PREFIX}/{group}/joint_states", vs.JOINT_STATES_SCHEMA,
-                              vs.PROTOBUF_ENCODING, self._joint_schema)
+        topic = self._channel(
+            f"{PREFIX}/{group}/joint_states",
+            vs.JOINT_STATES_SCHEMA,
+            vs.PROTOBUF_ENCODING,
+            self._joint_schema,
+        )
         q = np.asarray(cols.q)[idx].tolist()
         dq = np.asarray(cols.dq)[idx].tolist()
         tau = np.asarray(cols.tau)[idx].tolist()
@@ -241,10 +279,16 @@ class ViewEncoder:
         return out
 
     def _frames(self, group, cols, idx, t, seq) -> List[ViewMessage]:
-        topic = self._channel(f"{PREFIX}/{group}/tf", vs.FRAME_TRANSFORMS_SCHEMA,
-                              vs.PROTOBUF_ENCODING, self._tf_schema)
-        poses = [(f"{group}/flange", np.asarray(cols.flange_pose)[idx].tolist()),
-                 (f"{group}/tcp", np.asarray(cols.tcp_pose)[idx].tolist())]
+        topic = self._channel(
+            f"{PREFIX}/{group}/tf",
+            vs.FRAME_TRANSFORMS_SCHEMA,
+            vs.PROTOBUF_ENCODING,
+            self._tf_schema,
+        )
+        poses = [
+            (f"{group}/flange", np.asarray(cols.flange_pose)[idx].tolist()),
+            (f"{group}/tcp", np.asarray(cols.tcp_pose)[idx].tolist()),
+        ]
         out = []
         for k in range(len(idx)):
             msg = vs.FRAME_TRANSFORMS()
@@ -257,4 +301,3 @@ class ViewEncoder:
                 r.x, r.y, r.z, r.w = qx, qy, qz, qw
             out.append((topic, t[k], seq[k], msg.SerializeToString()))
         return out
-

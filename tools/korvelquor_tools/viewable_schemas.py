@@ -5,6 +5,7 @@ protobuf descriptors the Foxglove schema package publishes (foxglove-schemas-pro
 foxglove.JointStates is published from foxglove-schemas-protobuf 0.4.0 on, which needs
 Python 3.10; on 3.9 (0.3.0) JOINT_STATES is None and the joint-states channels are left out.
 """
+
 from __future__ import annotations
 
 import json
@@ -33,27 +34,45 @@ JOINT_STATES_SCHEMA = "foxglove.JointStates"
 JOINT_STATES = JointStates
 FRAME_TRANSFORMS = FrameTransforms
 
-_WIDTH_NOTE = {"flange_pose": "x y z qw qx qy qz", "tcp_pose": "x y z qw qx qy qz",
-               "tcp_pose_d": "x y z qw qx qy qz"}
+_WIDTH_NOTE = {
+    "flange_pose": "x y z qw qx qy qz",
+    "tcp_pose": "x y z qw qx qy qz",
+    "tcp_pose_d": "x y z qw qx qy qz",
+}
 
 
 def _numbers(description: str) -> dict:
     # JSON has no NaN or Infinity: a value that is not finite is written as null.
-    return {"type": "array", "items": {"type": ["number", "null"]},
-            "description": description + " (null where not finite)"}
+    return {
+        "type": "array",
+        "items": {"type": ["number", "null"]},
+        "description": description + " (null where not finite)",
+    }
 
 
 def _stamped(title: str, description: str, properties: Dict[str, dict]) -> bytes:
     schema = {
         "$schema": "https://json-schema.org/draft/2020-12/schema",
-        "title": title, "description": description, "type": "object",
+        "title": title,
+        "description": description,
+        "type": "object",
         "properties": {
-            "timestamp": {"type": "object", "description": "the robot's time of the sample",
-                          "properties": {"sec": {"type": "integer"},
-                                         "nsec": {"type": "integer", "minimum": 0}}},
-            "seq": {"type": "integer", "description": "the sample's sequence number in its "
-                                                      "stream (as in the exported tables)"},
-            **properties}}
+            "timestamp": {
+                "type": "object",
+                "description": "the robot's time of the sample",
+                "properties": {
+                    "sec": {"type": "integer"},
+                    "nsec": {"type": "integer", "minimum": 0},
+                },
+            },
+            "seq": {
+                "type": "integer",
+                "description": "the sample's sequence number in its "
+                "stream (as in the exported tables)",
+            },
+            **properties,
+        },
+    }
     return json.dumps(schema, indent=None, sort_keys=False).encode()
 
 
@@ -68,20 +87,31 @@ def _fields(fields) -> Dict[str, dict]:
 
 
 STATES_JSON_SCHEMA = _stamped(
-    STATES_SCHEMA, "One joint group's measured states, as korvelquor.Client.states() gives "
-    "them (tcp_wrench and raw_tcp_wrench in the world frame).", _fields(STATE_FIELDS))
+    STATES_SCHEMA,
+    "One joint group's measured states, as korvelquor.Client.states() gives "
+    "them (tcp_wrench and raw_tcp_wrench in the world frame).",
+    _fields(STATE_FIELDS),
+)
 ACTIONS_JSON_SCHEMA = _stamped(
-    ACTIONS_SCHEMA, "One joint group's desired values, as korvelquor.Client.actions() gives "
+    ACTIONS_SCHEMA,
+    "One joint group's desired values, as korvelquor.Client.actions() gives "
     "them (timestamp: the latest basic sample's when the extra sample arrived).",
-    _fields(ACTION_FIELDS))
+    _fields(ACTION_FIELDS),
+)
 IO_JSON_SCHEMA = _stamped(
-    IO_SCHEMA, "Digital inputs and outputs, safety inputs, e-stop and enabling-device flags "
+    IO_SCHEMA,
+    "Digital inputs and outputs, safety inputs, e-stop and enabling-device flags "
     "of one basic sample.",
-    {"estop_released": {"type": "boolean"}, "enabling_device_on": {"type": "boolean"},
-     "system_state": {"type": "integer"}, "safety_board_state": {"type": "integer"},
-     "digital_inputs": {"type": "array", "items": {"type": "boolean"}},
-     "digital_outputs": {"type": "array", "items": {"type": "boolean"}},
-     "safety_inputs": {"type": "array", "items": {"type": "boolean"}}})
+    {
+        "estop_released": {"type": "boolean"},
+        "enabling_device_on": {"type": "boolean"},
+        "system_state": {"type": "integer"},
+        "safety_board_state": {"type": "integer"},
+        "digital_inputs": {"type": "array", "items": {"type": "boolean"}},
+        "digital_outputs": {"type": "array", "items": {"type": "boolean"}},
+        "safety_inputs": {"type": "array", "items": {"type": "boolean"}},
+    },
+)
 
 
 def descriptor_set(message_class) -> bytes:
@@ -96,6 +126,7 @@ def descriptor_set(message_class) -> bytes:
         if fd.name not in seen:
             seen.add(fd.name)
             fd.CopyToProto(out.file.add())
+
     add(message_class.DESCRIPTOR.file)
     return out.SerializeToString()
 

@@ -2,6 +2,7 @@
 (korvelquor_capture.RecordingWriter) lays out the file; this side hands it drained batches,
 and the viewable channels through its hook for channels beyond the raw ones. A file stays
 readable when writing fails part way (disk full)."""
+
 from __future__ import annotations
 
 import contextlib
@@ -24,6 +25,7 @@ class WriteFailed(Exception):
 
 def _native():
     import korvelquor_capture
+
     return korvelquor_capture.RecordingWriter
 
 
@@ -31,21 +33,24 @@ def _columns(channels, stamps_log, stamps_publish, sequences, payloads):
     """The native writer's message columns from lists of equal length."""
     offsets = np.zeros(len(payloads) + 1, np.uint64)
     np.cumsum([len(p) for p in payloads], out=offsets[1:])
-    return dict(channel=np.asarray(channels, np.uint16),
-                log_ns=np.asarray(stamps_log, np.uint64),
-                publish_ns=np.asarray(stamps_publish, np.uint64),
-                sequence=np.asarray(sequences, np.uint64).astype(np.uint32),
-                offsets=offsets, data=np.frombuffer(b"".join(payloads), np.uint8))
+    return dict(
+        channel=np.asarray(channels, np.uint16),
+        log_ns=np.asarray(stamps_log, np.uint64),
+        publish_ns=np.asarray(stamps_publish, np.uint64),
+        sequence=np.asarray(sequences, np.uint64).astype(np.uint32),
+        offsets=offsets,
+        data=np.frombuffer(b"".join(payloads), np.uint8),
+    )
 
 
 class RecordingWriter:
     """Opened before connecting, so that an unwritable output fails before anything starts.
 
-        w = RecordingWriter(path)            # OSError if it cannot be created
-        w.start(serial, facts)               # metadata records and channels
-        w.add(batch)                         # each drained korvelquor_capture.Batch
-        w.flush()                            # once a second: what was received is on disk
-        w.finish(end)                        # closing records; the file is complete
+    w = RecordingWriter(path)            # OSError if it cannot be created
+    w.start(serial, facts)               # metadata records and channels
+    w.add(batch)                         # each drained korvelquor_capture.Batch
+    w.flush()                            # once a second: what was received is on disk
+    w.finish(end)                        # closing records; the file is complete
     """
 
     def __init__(self, path, compression: str = "zstd", view=None):
@@ -66,8 +71,12 @@ class RecordingWriter:
         """`metadata` maps record names to their contents; korvelquor.recording goes first."""
         extra = {} if self._view is None else {ff.META_VIEWABLE: self._view.metadata()}
         with self._writing():
-            self._writer.start(f"korvelquor_tools {__version__}", serial,
-                               {name: dict(data) for name, data in metadata.items()}, extra)
+            self._writer.start(
+                f"korvelquor_tools {__version__}",
+                serial,
+                {name: dict(data) for name, data in metadata.items()},
+                extra,
+            )
 
     def add(self, batch):
         """Every sample of both streams of a drained batch, merged in order of arrival; then
@@ -87,14 +96,25 @@ class RecordingWriter:
         with self._writing():
             for spec in view.new_channels():
                 self._view_channels[spec.topic] = self._writer.add_channel(
-                    spec.topic, spec.message_encoding, spec.schema_name, spec.schema_encoding,
-                    spec.schema_data)
+                    spec.topic,
+                    spec.message_encoding,
+                    spec.schema_name,
+                    spec.schema_encoding,
+                    spec.schema_data,
+                )
             if not messages:
                 return
             ids = self._view_channels
             topics, stamps, seqs, payloads = zip(*messages)
-            self._writer.add_messages(**_columns([ids[t] for t in topics], stamps, stamps,
-                                                 [q & 0xFFFFFFFF for q in seqs], payloads))
+            self._writer.add_messages(
+                **_columns(
+                    [ids[t] for t in topics],
+                    stamps,
+                    stamps,
+                    [q & 0xFFFFFFFF for q in seqs],
+                    payloads,
+                )
+            )
 
     def add_raw(self, raw):
         """A block of raw samples read from a recording (RecordingReader.next_raw), each
@@ -102,9 +122,13 @@ class RecordingWriter:
         channels = np.asarray([self._writer.raw_channel(s) for s in ff.STREAMS], np.uint16)
         with self._writing():
             self._writer.add_messages(
-                channel=channels[np.asarray(raw["stream"], np.intp)], log_ns=raw["log_time"],
-                publish_ns=raw["publish_time"], sequence=raw["sequence"],
-                offsets=raw["offsets"], data=np.frombuffer(raw["data"], np.uint8))
+                channel=channels[np.asarray(raw["stream"], np.intp)],
+                log_ns=raw["log_time"],
+                publish_ns=raw["publish_time"],
+                sequence=raw["sequence"],
+                offsets=raw["offsets"],
+                data=np.frombuffer(raw["data"], np.uint8),
+            )
 
     def flush(self):
         """Writes out the chunk in progress, so that a killed recorder loses at most what

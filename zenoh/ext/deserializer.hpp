@@ -163,7 +163,8 @@ inline bool __zenoh_deserialize_with_deserializer(Deserializer& d, T& value, ZRe
   }
 }
 
-inline bool __zenoh_deserialize_with_deserializer(Deserializer& d, std::string& value, ZResult* err) {
+inline bool __zenoh_deserialize_with_deserializer(Deserializer& d, std::string& value,
+                                                  ZResult* err) {
   std::size_t n = 0;
   if (!d.read_sequence_length(n)) return detail::fail(err, Z_EDESERIALIZE, kSequenceLengthFailure);
   if (n > d.remaining()) return detail::fail(err, Z_EDESERIALIZE, kDeserializationFailure);
@@ -184,7 +185,8 @@ template <class A, class B>
 bool __zenoh_deserialize_with_deserializer(Deserializer& d, std::pair<A, B>& value, ZResult* err);
 
 template <class T, class A>
-bool __zenoh_deserialize_with_deserializer(Deserializer& d, std::vector<T, A>& value, ZResult* err) {
+bool __zenoh_deserialize_with_deserializer(Deserializer& d, std::vector<T, A>& value,
+                                           ZResult* err) {
   std::size_t n = 0;
   if (!d.read_sequence_length(n)) return detail::fail(err, Z_EDESERIALIZE, kSequenceLengthFailure);
   if (n > d.remaining() / min_encoded_size_v<T>) {

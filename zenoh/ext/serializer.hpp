@@ -82,7 +82,8 @@ template <class A, class B>
 void __zenoh_serialize_with_serializer(Serializer& s, const std::pair<A, B>& value, ZResult* err);
 
 template <class T, class A>
-void __zenoh_serialize_with_serializer(Serializer& s, const std::vector<T, A>& value, ZResult* err) {
+void __zenoh_serialize_with_serializer(Serializer& s, const std::vector<T, A>& value,
+                                       ZResult* err) {
   s.serialize_sequence_length(value.size());
   for (const auto& element : value) __zenoh_serialize_with_serializer(s, element, err);
 }

@@ -56,8 +56,7 @@ inline bool is_valid_utf8(const std::uint8_t* p, std::size_t n) noexcept {
       if (lead == 0xED && p[1] > 0x9F) return false;
       p += 3;
     } else if (lead >= 0xF0 && lead <= 0xF4) {
-      if (left < 4 || !is_continuation(p[1]) || !is_continuation(p[2]) ||
-          !is_continuation(p[3])) {
+      if (left < 4 || !is_continuation(p[1]) || !is_continuation(p[2]) || !is_continuation(p[3])) {
         return false;
       }
       // F0 needs 90..BF second (else overlong); F4 needs 80..8F (else above U+10FFFF).
