@@ -41,11 +41,10 @@ struct StreamSamples {
 class Writer {
  public:
   using Entries = std::map<std::string, std::string>;
-  static constexpr std::uint64_t kChunkBytes = 1 << 20;
 
-  // Creates (or empties) the file; throws WriteError ("cannot write PATH: ...").
-  explicit Writer(const std::string& path, Compression compression = Compression::kZstd,
-                  std::uint64_t chunk_bytes = kChunkBytes);
+  // Creates (or empties) the file; throws WriteError ("cannot write PATH: ..."). A chunk is
+  // closed once its messages reach `chunk_bytes` uncompressed.
+  Writer(const std::string& path, Compression compression, std::uint64_t chunk_bytes);
   Writer(Writer&&) noexcept;
   Writer& operator=(Writer&&) noexcept;
   ~Writer();  // closes the file as it is (complete only after Finish)
