@@ -175,7 +175,6 @@ def test_every_sample_of_a_burst_just_before_the_stop_is_in_the_file(
         control.clear("silent_basic", "silent_extra")
         time.sleep(0.3)
         control.set(silent_basic=True, silent_extra=True)
-        after = _published(control)
         # Long enough for the burst's tail to arrive, shorter than a drain period: the stop
         # finds samples in the capture that only the recorder's last drain writes.
         time.sleep(0.04)
@@ -183,6 +182,9 @@ def test_every_sample_of_a_burst_just_before_the_stop_is_in_the_file(
             proc.send_signal(signal.SIGINT)
         _, err = proc.communicate(timeout=30)
         assert proc.returncode == 0, err
+        # Read once the robot is long silent: a sample being published as the silence began
+        # is counted only when its put returns.
+        after = _published(control)
     finally:
         control.clear()
         if proc.poll() is None:
