@@ -29,20 +29,6 @@ def _native():
     return korvelquor_capture.RecordingWriter
 
 
-def _columns(channels, stamps_log, stamps_publish, sequences, payloads):
-    """The native writer's message columns from lists of equal length."""
-    offsets = np.zeros(len(payloads) + 1, np.uint64)
-    np.cumsum([len(p) for p in payloads], out=offsets[1:])
-    return dict(
-        channel=np.asarray(channels, np.uint16),
-        log_ns=np.asarray(stamps_log, np.uint64),
-        publish_ns=np.asarray(stamps_publish, np.uint64),
-        sequence=np.asarray(sequences, np.uint64).astype(np.uint32),
-        offsets=offsets,
-        data=np.frombuffer(b"".join(payloads), np.uint8),
-    )
-
-
 class RecordingWriter:
     """Opened before connecting, so that an unwritable output fails before anything starts.
 
@@ -106,14 +92,17 @@ class RecordingWriter:
                 return
             ids = self._view_channels
             topics, stamps, seqs, payloads = zip(*messages)
+            stamps = np.asarray(stamps, np.uint64)  # robot time: both log and publish time
+            offsets = np.zeros(len(payloads) + 1, np.uint64)
+            np.cumsum([len(p) for p in payloads], out=offsets[1:])
             self._writer.add_messages(
-                **_columns(
-                    [ids[t] for t in topics],
-                    stamps,
-                    stamps,
-                    [q & 0xFFFFFFFF for q in seqs],
-                    payloads,
-                )
+                channel=np.asarray([ids[t] for t in topics], np.uint16),
+                log_ns=stamps,
+                publish_ns=stamps,
+                # The file's sequence is 32 bits: the cast keeps the count modulo 2^32.
+                sequence=np.asarray(seqs, np.uint64).astype(np.uint32),
+                offsets=offsets,
+                data=np.frombuffer(b"".join(payloads), np.uint8),
             )
 
     def add_raw(self, raw):
