@@ -9,6 +9,9 @@ streams at 1 kHz) in the private network:
     or build/tests/tools/kq_example_record);
   * the native writer alone: its CPU per sample rewriting the raw recording in the
     recorder's batches (free of the network's and the machine's noise);
+  * a recording split into parts of 2 s (--no-view --split-seconds 2): its CPU against the
+    unsplit --no-view run, its parts, and its samples lost or duplicated at the boundaries
+    (the sequence numbers, which run on from part to part);
   * samples lost: what the substitute published (its control state's published_basic and
     published_extra, read while both streams are paused before and after the window)
     against the samples in the file, per stream, and what the capture's buffer dropped;
@@ -146,15 +149,26 @@ def capture_window(serial, control, seconds):
 
 def file_samples(path):
     """Per stream: log times and a key per sample (robot stamp for basic, payload for
-    extra) in file order."""
+    extra) in file order; the metadata; per stream, the samples whose sequence number does
+    not follow the one before (a duplicate or a gap). `path`: a file or a split folder."""
     out = {"basic": ([], []), "extra": ([], [])}
+    last, broken = {}, {"basic": 0, "extra": 0}
     with open_recording(path) as rec:
         for s in rec.samples():
             times, keys = out[s.stream]
             times.append(s.log_time)
             keys.append(s.publish_time if s.stream == "basic" else hash(s.data))
+            if s.stream in last and s.sequence != (last[s.stream] + 1) % 2**32:
+                broken[s.stream] += 1
+            last[s.stream] = s.sequence
         meta = rec.metadata
-    return out, meta
+    return out, meta, broken
+
+
+def size_of(out):
+    """Bytes of a recording, or of every part in a split recording's folder."""
+    files = list(out.glob("*.mcap")) if out.is_dir() else [out] if out.exists() else []
+    return sum(f.stat().st_size for f in files)
 
 
 def record_window(serial, control, out, seconds, report, extra=()):
@@ -165,21 +179,21 @@ def record_window(serial, control, out, seconds, report, extra=()):
     before = published(control)
     control.clear("silent_streams")
     time.sleep(2.0)  # warm-up: the CPU and size window starts after it
-    c0, s0, w0 = cpu_seconds(proc.pid), out.stat().st_size, time.monotonic()
+    c0, s0, w0 = cpu_seconds(proc.pid), size_of(out), time.monotonic()
     next_report = w0 + 60
     while time.monotonic() - w0 < seconds:
         time.sleep(min(1.0, max(0.0, seconds - (time.monotonic() - w0))))
         if time.monotonic() >= next_report:
-            report(f"  {time.monotonic() - w0:.0f} s recorded, {out.stat().st_size / 1e6:.0f} MB")
+            report(f"  {time.monotonic() - w0:.0f} s recorded, {size_of(out) / 1e6:.0f} MB")
             next_report += 60
-    c1, s1, w1 = cpu_seconds(proc.pid), out.stat().st_size, time.monotonic()
+    c1, s1, w1 = cpu_seconds(proc.pid), size_of(out), time.monotonic()
     control.set(silent_streams=True)
     time.sleep(0.1)  # a sample being published as the fault came is counted by now
     after = published(control)
     time.sleep(1.0)  # the last samples arrive and are drained
     summary = stop(proc).strip().splitlines()[-1]
     control.clear("silent_streams")
-    samples, meta = file_samples(out)
+    samples, meta, broken = file_samples(out)
     end = meta["korvelquor.end"]
     sent = {k: after[k] - before[k] for k in after}
     got = {k: len(samples[k][0]) for k in samples}
@@ -192,6 +206,8 @@ def record_window(serial, control, out, seconds, report, extra=()):
         "recorded": got,
         "lost": {k: sent[k] - got[k] for k in sent},
         "dropped": {k: int(end[f"dropped_{k}"]) for k in sent},
+        "sequence_breaks": broken,
+        "parts": len(list(out.glob("*.mcap"))) if out.is_dir() else 1,
         "summary": summary,
     }, samples
 
@@ -202,7 +218,7 @@ def writer_cost(path, work):
     flush every 10 calls, as the recorder writes at 1 kHz."""
     import korvelquor_capture as kc
 
-    samples, _ = file_samples(path)
+    samples, _, _ = file_samples(path)
     payloads = {"basic": [], "extra": []}
     with open_recording(path) as rec:
         for s in rec.samples():
@@ -286,7 +302,7 @@ def replay_timing(path, work, seconds, original):
         time.sleep(seconds)
         stop(proc)
         at_publisher = replay.control().state()["replay"]["interval_error_us"]
-    replayed, _ = file_samples(again)
+    replayed, _, _ = file_samples(again)
     errors = []
     for stream in ("basic", "extra"):
         t1, k1 = original[stream]
@@ -337,6 +353,15 @@ def main():
             raw, _ = record_window(
                 sim.serial, sim.control(), work / "raw.mcap", seconds, report, ["--no-view"]
             )
+            report(f"recording {seconds:.0f} s without them in parts of 2 s ...")
+            split, _ = record_window(
+                sim.serial,
+                sim.control(),
+                work / "split",
+                seconds,
+                report,
+                ["--no-view", "--split-seconds", "2"],
+            )
             report(f"capturing {seconds:.0f} s without writing ...")
             cap = capture_window(sim.serial, sim.control(), seconds)
             cpp = None
@@ -358,6 +383,7 @@ def main():
     figures = {
         "record": rec,
         "record_raw": raw,
+        "record_split": split,
         "capture": cap,
         "writer": wcost,
         "export": exp,
@@ -376,6 +402,12 @@ def main():
         f"  capture alone (no writing)    {100 * cap['cpu_share']:.1f} % of one core: "
         f"--no-view costs {100 * (raw['cpu_share'] - cap['cpu_share']):+.1f} points "
         f"(target +1.0 at most)"
+    )
+    print(
+        f"  in parts of 2 s (--no-view)   {100 * split['cpu_share']:.1f} % of one core "
+        f"({100 * (split['cpu_share'] - raw['cpu_share']):+.1f} points over one file), "
+        f"{split['parts']} parts, lost {sum(split['lost'].values())}, sequence breaks "
+        f"{sum(split['sequence_breaks'].values())}"
     )
     if cpp is not None:
         print(
@@ -409,6 +441,7 @@ def main():
         args.json.parent.mkdir(parents=True, exist_ok=True)
         args.json.write_text(json.dumps(figures, indent=2) + "\n")
     lost = list(rec["lost"].values()) + list(raw["lost"].values())
+    lost += list(split["lost"].values()) + list(split["sequence_breaks"].values())
     if cpp is not None:
         lost += list(cpp["lost"].values())
     return 0 if all(v == 0 for v in lost) else 1

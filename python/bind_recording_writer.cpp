@@ -104,10 +104,11 @@ quor::CaptureBatch BatchOf(const py::handle& batch) {
 class PyRecordingWriter {
  public:
   PyRecordingWriter(const std::string& path, const std::string& compression,
-                    std::uint64_t chunk_bytes) {
+                    std::uint64_t chunk_bytes, const quor::RecordingParts& parts) {
     const quor::RecordingCompression c = CompressionOf(compression);
+    if (parts.seconds < 0.0) throw py::value_error("split_seconds must not be negative");
     try {
-      w_.emplace(path, c, chunk_bytes);
+      w_.emplace(path, c, chunk_bytes, parts);
     } catch (const WriteError& e) {
       Raise(e, &path);
     }
@@ -141,9 +142,10 @@ class PyRecordingWriter {
   }
 
   void Close() {
-    if (w_) size_ = w_->size();
+    if (w_) size_ = w_->size(), paths_ = w_->paths();
     w_.reset();
   }
+  std::vector<std::string> paths() const { return w_ ? w_->paths() : paths_; }
   std::uint64_t size() const { return w_ ? w_->size() : size_; }
   std::uint16_t RawChannel(const std::string& stream) const {
     if (!w_) throw py::value_error("the recording's file is closed");
@@ -153,6 +155,7 @@ class PyRecordingWriter {
  private:
   std::optional<RecordingWriter> w_;
   std::uint64_t size_ = 0;
+  std::vector<std::string> paths_;
 };
 
 }  // namespace
@@ -164,10 +167,19 @@ void BindRecordingWriter(py::module_& m) {
       "compressed, every record whole. A failed write raises OSError(errno, 'writing PATH "
       "failed: ...') and leaves the file ending on its last whole record; salvage() then "
       "closes it readable.")
-      .def(py::init<const std::string&, const std::string&, std::uint64_t>(), py::arg("path"),
-           py::arg("compression") = "zstd", py::arg("chunk_bytes") = 0,
+      .def(py::init([](const std::string& path, const std::string& compression,
+                       std::uint64_t chunk_bytes, double split_seconds, std::uint64_t split_bytes,
+                       std::size_t keep) {
+             return new PyRecordingWriter(path, compression, chunk_bytes,
+                                          {split_seconds, split_bytes, keep});
+           }),
+           py::arg("path"), py::arg("compression") = "zstd", py::arg("chunk_bytes") = 0,
+           py::kw_only(), py::arg("split_seconds") = 0.0, py::arg("split_bytes") = 0,
+           py::arg("keep") = 0,
            "Creates (or empties) the file; OSError as open() gives it if it cannot. "
-           "chunk_bytes 0: the recording's own chunk size.")
+           "chunk_bytes 0: the recording's own chunk size. split_seconds or split_bytes: a "
+           "recording in parts, each complete, in the folder `path` (a trailing .mcap left "
+           "off), the oldest beyond `keep` (0: none) deleted.")
       .def(
           "start",
           [](PyRecordingWriter& s, const std::string& library, const std::string& serial,
@@ -230,7 +242,9 @@ void BindRecordingWriter(py::module_& m) {
            "is room; closes the file. True when they went in.")
       .def("close", &PyRecordingWriter::Close, "Closes the file as it is.")
       .def_property_readonly("size", &PyRecordingWriter::size,
-                             "Bytes in the file, all whole records.");
+                             "Bytes written, all whole records (in every part so far).")
+      .def_property_readonly("paths", &PyRecordingWriter::paths,
+                             "The files written and not deleted, oldest first.");
 }
 
 }  // namespace korvel::python

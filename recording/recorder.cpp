@@ -37,8 +37,8 @@ std::int64_t WallNs() {
 class Recorder::Impl {
  public:
   Impl(const Client& client, const std::string& path, RecorderOptions options)
-      : options_(options), writer_(Open(path, options.compression)) {
-    summary_.path = path;
+      : options_(options), writer_(Open(path, options)) {
+    summary_.path = options.parts.split() ? writer_.folder() : path;
     CaptureOptions capture;
     capture.capacity = options.capacity;
     capture.keep_payloads = true;
@@ -80,9 +80,9 @@ class Recorder::Impl {
   }
 
  private:
-  static RecordingWriter Open(const std::string& path, RecordingCompression c) {
+  static RecordingWriter Open(const std::string& path, const RecorderOptions& options) {
     try {
-      return RecordingWriter(path, c);
+      return RecordingWriter(path, options.compression, 0, options.parts);
     } catch (const mcapfile::WriteError& e) {
       throw std::runtime_error(e.what());
     }

@@ -29,11 +29,24 @@ namespace korvel::quor {
 
 enum class RecordingCompression { Zstd, Lz4, None };
 
+// A recording split into parts, each a complete recording of its own, for a recorder that runs
+// all day. A new part begins with the first drain that comes `seconds` after the part's
+// boundary, or once the part holds `bytes`; either 0: never. `keep` > 0 deletes the oldest
+// parts beyond that many.
+struct RecordingParts {
+  double seconds = 0.0;
+  std::uint64_t bytes = 0;
+  std::size_t keep = 0;
+  bool split() const { return seconds > 0.0 || bytes > 0; }
+};
+
 struct RecorderOptions {
   RecordingCompression compression = RecordingCompression::Zstd;
   std::size_t capacity = 30000;  // samples per stream the capture holds between drains
   std::chrono::milliseconds drain_period{100};
   std::chrono::milliseconds flush_period{1000};
+  // Split: the path names a folder (a trailing ".mcap" left off) holding the parts.
+  RecordingParts parts;
 };
 
 // One stream's counts.

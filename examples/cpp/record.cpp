@@ -1,8 +1,9 @@
 // Records every sample of both streams of a robot into an MCAP file that the Python tools
 // read, export and replay like one of `korvelquor record`, until Ctrl-C, SIGTERM or the
-// given number of seconds.
+// given number of seconds (0: no end); with SPLIT seconds, in parts of that length in the
+// folder OUT (a recording that runs all day, read back as one).
 //
-//   record SERIAL OUT.mcap [SECONDS]
+//   record SERIAL OUT.mcap [SECONDS [SPLIT]]
 //
 // Exit status: 0 a complete file; 1 no connection; 2 the file cannot be written; 3 writing
 // failed part way (what was written before stays readable).
@@ -29,12 +30,14 @@ extern "C" void OnSignal(int signum) { g_signal.store(signum); }
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3 || argc > 4) {
-    std::fprintf(stderr, "usage: record SERIAL OUT.mcap [SECONDS]\n");
+  if (argc < 3 || argc > 5) {
+    std::fprintf(stderr, "usage: record SERIAL OUT.mcap [SECONDS [SPLIT]]\n");
     return 2;
   }
   const std::string serial = argv[1], out = argv[2];
-  const double seconds = argc == 4 ? std::atof(argv[3]) : 0.0;
+  const double seconds = argc >= 4 ? std::atof(argv[3]) : 0.0;
+  korvel::quor::RecorderOptions options;
+  options.parts.seconds = argc == 5 ? std::atof(argv[4]) : 0.0;
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
 
@@ -47,7 +50,7 @@ int main(int argc, char** argv) {
   }
   std::unique_ptr<korvel::quor::Recorder> recorder;
   try {
-    recorder = std::make_unique<korvel::quor::Recorder>(*client, out);
+    recorder = std::make_unique<korvel::quor::Recorder>(*client, out, options);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "record: %s\n", e.what());
     return 2;

@@ -72,7 +72,8 @@ def _parser() -> argparse.ArgumentParser:
     p.add_argument(
         "--replay",
         metavar="FILE.mcap",
-        help="publish a recording (korvelquor record) instead of the moving model",
+        help="publish a recording (korvelquor record) instead of the moving model; the "
+        "folder of a split recording (record --split-*) replays its parts as one",
     )
     p.add_argument(
         "--speed",

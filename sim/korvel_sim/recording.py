@@ -347,3 +347,43 @@ def _chunk_records(chunk: Chunk) -> list:
             records.append(_message(data[i : i + length]))
         i += length
     return records
+
+
+class SplitRecording:
+    """The parts of a recording split by `korvelquor record --split-*`, replayed as one: each
+    checked as a RecordingFile, all of one robot and layout. `metadata` is the first part's;
+    `end` tells how the last part read ended, or the first that did not end clean."""
+
+    def __init__(self, paths: List[str], protocol_version: str):
+        self.files = [RecordingFile(p, protocol_version) for p in paths]
+        self.path = self.files[0].path
+        self.metadata = self.files[0].metadata
+        self.end: Optional[End] = None
+        for part in self.files[1:]:
+            for record, what in ((META_RECORDING, "robot"), (META_LAYOUT, "layout")):
+                mine, theirs = self.metadata.get(record, {}), part.metadata.get(record, {})
+                if record == META_RECORDING:
+                    mine, theirs = mine.get("serial"), theirs.get("serial")
+                if mine != theirs:
+                    raise RecordingFileError(
+                        f"{part.path}: not a part of the recording {self.path}: another {what}"
+                    )
+
+    def samples(self) -> Iterator[Sample]:
+        self.end = None
+        for part in self.files:
+            yield from part.samples()
+            if self.end is None or self.end.clean:
+                self.end = part.end
+
+
+def open_recording(path, protocol_version: str):
+    """A recording file, or a split recording's parts (their folder, its .mcap files in name
+    order), as one RecordingFile-like reader."""
+    path = os.fspath(path)
+    if not os.path.isdir(path):
+        return RecordingFile(path, protocol_version)
+    parts = sorted(os.path.join(path, n) for n in os.listdir(path) if n.endswith(".mcap"))
+    if not parts:
+        raise RecordingFileError(f"{path}: a folder without recording parts (.mcap); {EXPECTED}")
+    return SplitRecording(parts, protocol_version)

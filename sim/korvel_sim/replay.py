@@ -234,7 +234,7 @@ class Replay:
         from .rpc import SERVER_VERSION
 
         try:
-            self._file = rf.RecordingFile(path, SERVER_VERSION)
+            self._file = rf.open_recording(path, SERVER_VERSION)
         except rf.RecordingFileError as e:
             raise ReplayError(str(e)) from None
         self.metadata = self._file.metadata

@@ -79,19 +79,28 @@ class Raw(SimpleNamespace):
 
 
 def write_recording(
-    path, basic_samples, extra_samples, layout=LAYOUT, metadata=None, compression="zstd"
+    path,
+    basic_samples,
+    extra_samples,
+    layout=LAYOUT,
+    metadata=None,
+    compression="zstd",
+    drains=1,
+    **split,
 ):
     """basic_samples: [(payload, receive_ns, (sec, nsec))]; extra_samples: [(payload,
-    receive_ns, (sec, nsec))]. Each stream's receive times must rise."""
+    receive_ns, (sec, nsec))]. Each stream's receive times must rise. `drains`: written as
+    that many batches, cut at the same receive times in both streams; `split`: the writer's
+    split_seconds, split_bytes and keep."""
 
-    def rows(samples):
+    def rows(samples, first_seq=0):
         payloads = [p for p, _, _ in samples]
         offsets = np.zeros(len(payloads) + 1, np.uint64)
         np.cumsum([len(p) for p in payloads], out=offsets[1:])
         receive = np.array([t for _, t, _ in samples], np.int64)
         return SimpleNamespace(
             raw=Raw(
-                seq=np.arange(len(samples), dtype=np.uint64),
+                seq=np.arange(first_seq, first_seq + len(samples), dtype=np.uint64),
                 receive_time_ns=receive,
                 receive_mono_ns=receive,
                 offsets=offsets,
@@ -112,11 +121,20 @@ def write_recording(
             ff.META_LAYOUT: ff.layout_to_metadata(layout),
         }
     )
-    w = RecordingWriter(path, compression=compression)
+    w = RecordingWriter(path, compression=compression, **split)
     w.start(SERIAL, facts)
-    w.add(SimpleNamespace(basic=rows(basic_samples), extra=rows(extra_samples)))
+    times = [t for _, t, _ in basic_samples + extra_samples]
+    cuts = np.linspace(min(times, default=0), max(times, default=0) + 1, drains + 1)[1:-1]
+    taken = {"basic": 0, "extra": 0}
+    for low, high in zip([-np.inf, *cuts], [*cuts, np.inf]):
+        batch = {}
+        for stream, samples in (("basic", basic_samples), ("extra", extra_samples)):
+            these = [s for s in samples if low <= s[1] < high]
+            batch[stream] = rows(these, taken[stream])
+            taken[stream] += len(these)
+        w.add(SimpleNamespace(**batch))
     w.finish({"stopped_by": "test"})
-    return path
+    return w.path if split else path
 
 
 def korvelquor_cmd(*args, env=None, **kw):

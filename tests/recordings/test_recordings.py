@@ -492,6 +492,13 @@ DAMAGED = 3  # in file order: extra sample 1, its chunk the one damaged
 # compression, damage, the samples of the whole file that must go out, the warning
 REPLAY_FILES = {
     "lz4 chunks": ("lz4", None, lambda whole: whole, None),
+    "the folder of a split recording": (
+        "zstd",
+        None,
+        lambda whole: whole,
+        None,
+        {"drains": 5, "split_seconds": 2e-5},
+    ),
     "uncompressed chunks": ("none", None, lambda whole: whole, None),
     "cut inside a chunk": (
         "zstd",
@@ -528,10 +535,10 @@ def test_replay_publishes_every_sound_sample_of_a_file_in_order(
     from korvelquor_tools import writer
 
     monkeypatch.setattr(writer, "CHUNK_BYTES", 1)  # a chunk per sample
-    compression, damage, kept, warning = REPLAY_FILES[case]
+    compression, damage, kept, warning, *split = REPLAY_FILES[case]
     b = [(basic(k, (1, k)), T0 + 10_000 * (k + 1), (1, k)) for k in range(5)]
     e = [(extra(k), T0 + 10_000 * (k + 1) + 500, (1, k)) for k in range(5)]
-    path = write_recording(tmp_path / "run.mcap", b, e, compression=compression)
+    path = write_recording(tmp_path / "run.mcap", b, e, compression=compression, **dict(*split))
     whole, warnings = _replayed(path, caplog)
     assert [p for _, p in whole] == [p for pair in zip(b, e) for p in (pair[0][0], pair[1][0])]
     assert warnings == []
@@ -543,6 +550,45 @@ def test_replay_publishes_every_sound_sample_of_a_file_in_order(
     assert len(warnings) == 1 and re.fullmatch(
         re.escape(f"replay: {path}: ") + warning.format(at=at), warnings[0]
     ), warnings
+
+
+def test_a_split_recording_keeps_its_newest_parts_and_refuses_a_stranger(tmp_path):
+    # Faults: --keep deleting the wrong parts, or none; a part missing between two read on
+    # without a word; a part of another robot read as if it belonged.
+    import shutil
+    from korvelquor_tools import RecordingError
+
+    b = [(basic(k, (1, k)), T0 + 10_000 * (k + 1), (1, k)) for k in range(12)]
+    folder = write_recording(tmp_path / "ring.mcap", b, [], drains=12, split_seconds=1e-5, keep=3)
+    names = sorted(os.listdir(folder))
+    assert names == [f"ring_{k:06d}.mcap" for k in range(9, 12)]
+    assert read_recording(folder).basic["seq"].tolist() == [9, 10, 11]
+
+    os.unlink(os.path.join(folder, names[1]))
+    with pytest.warns(UserWarning) as said:
+        assert read_recording(folder).basic["seq"].tolist() == [9, 11]
+    assert any("1 part(s) missing before it" in str(w.message) for w in said)
+    assert any("1 sample(s) missing between them" in str(w.message) for w in said)
+
+    other = write_recording(
+        tmp_path / "other.mcap",
+        b[:1],
+        [],
+        metadata={
+            ff.META_RECORDING: {
+                "format_version": ff.FORMAT_VERSION,
+                "protocol_version": ff.PROTOCOL_VERSION,
+                "serial": "XY-0z-999999",
+            },
+            ff.META_LAYOUT: ff.layout_to_metadata(LAYOUT),
+        },
+    )
+    shutil.copy(other, os.path.join(folder, "ring_000012.mcap"))
+    with (
+        pytest.warns(UserWarning),
+        pytest.raises(RecordingError, match=r"ring_000012.mcap: not a part of the recording "),
+    ):
+        read_recording(folder)
 
 
 def _python_read(path):
@@ -754,6 +800,12 @@ def test_read_recording_tables_are_the_batches_whatever_the_block_edges(
         )
         monkeypatch.setattr(export, "_sample_counts", counted if sized else lambda path: None)
         frames[sized, block_rows] = read_recording(path)
+    # The same batches split into parts (cut every 20 µs, between drains) read as one, as
+    # their folder and as a list.
+    parts = write_recording(tmp_path / "run", b, e, layout=layout, drains=5, split_seconds=2e-5)
+    assert len(os.listdir(parts)) >= 3
+    frames["parts"] = read_recording(parts)
+    frames["list"] = read_recording(sorted(os.path.join(parts, n) for n in os.listdir(parts)))
     for stream, batch in whole.items():
         one = getattr(frames[True, 1_000], stream)
         assert len(one) == batch.rows

@@ -126,10 +126,11 @@ def test_the_cpp_recorder_writes_what_korvelquor_record_writes(two_arm_sim, tmp_
     assert meta[ff.META_END]["stopped_by"] == "the duration"
 
 
-def _start_recorder(kind, serial, path, seconds):
-    """A recorder of `kind` in the background; `seconds` 0: until a signal."""
+def _start_recorder(kind, serial, path, seconds, split):
+    """A recorder of `kind` in the background; `seconds` 0: until a signal; `split`: parts of
+    that many seconds."""
     if kind == "cpp":
-        command = [str(EXAMPLE), serial, str(path), str(seconds)]
+        command = [str(EXAMPLE), serial, str(path), str(seconds), str(split)]
     else:
         command = [
             sys.executable,
@@ -143,6 +144,7 @@ def _start_recorder(kind, serial, path, seconds):
             "--no-view",
         ]
         command += ["--duration", str(seconds)] if seconds else []
+        command += ["--split-seconds", str(split)] if split else []
     return subprocess.Popen(
         command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=tool_env()
     )
@@ -153,20 +155,33 @@ def _published(control):
     return {s: state[f"published_{s}"] for s in ff.STREAMS}
 
 
+def _bytes(path):
+    files = list(path.glob("*.mcap")) if path.is_dir() else [path] if path.exists() else []
+    return sum(f.stat().st_size for f in files)
+
+
 @pytest.mark.parametrize(
-    "kind,stop", [("cpp", "signal"), ("python", "signal"), ("python", "duration")]
+    "kind,stop,split",
+    [
+        ("cpp", "signal", 0),
+        ("python", "signal", 0),
+        ("python", "duration", 0),
+        ("cpp", "signal", 0.4),
+        ("python", "signal", 0.4),
+    ],
 )
 def test_every_sample_of_a_burst_just_before_the_stop_is_in_the_file(
-    two_arm_sim, tmp_path, kind, stop
+    two_arm_sim, tmp_path, kind, stop, split
 ):
     # The robot falls silent, sends a burst, falls silent again, and the recorder stops at
     # once: every sample of the burst must be in the file, none of it left in the capture.
-    path = tmp_path / "burst.mcap"
+    # Split into parts, every sample is in one part: none lost or written twice at a boundary.
+    path = tmp_path / ("burst" if split else "burst.mcap")
     control = two_arm_sim.control()
-    proc = _start_recorder(kind, two_arm_sim.serial, path, 6 if stop == "duration" else 0)
+    proc = _start_recorder(kind, two_arm_sim.serial, path, 6 if stop == "duration" else 0, split)
     try:
         deadline = time.monotonic() + 30
-        while not (path.exists() and path.stat().st_size > 200_000):
+        while not _bytes(path) > 200_000:
             assert proc.poll() is None and time.monotonic() < deadline, proc.communicate()
             time.sleep(0.05)
         control.set(silent_basic=True, silent_extra=True)
@@ -192,7 +207,9 @@ def test_every_sample_of_a_burst_just_before_the_stop_is_in_the_file(
             proc.communicate()
     tables = read_recording(path)
     assert tables.end.complete
+    assert split == 0 or len(list(path.glob("*.mcap"))) >= 3
     for stream, table in (("basic", tables.basic), ("extra", tables.extra)):
         sent = after[stream] - before[stream]
         assert sent > 100, (stream, sent)
+        assert np.array_equal(table.seq.to_numpy(), np.arange(len(table))), stream
         assert int((table.receive_time_ns.to_numpy() >= burst_ns).sum()) == sent, stream

@@ -14,7 +14,8 @@ from .errors import RecordingError
 
 
 def read_recording(path, streams=("basic", "extra"), progress=None):
-    """The recording's tables as pandas DataFrames (see korvelquor_tools.tables)."""
+    """The recording's tables as pandas DataFrames (see korvelquor_tools.tables). `path`: a
+    recording file, or a split recording's folder or list of parts, read as one."""
     from .export import read_recording as read
 
     return read(path, streams=streams, progress=progress)

@@ -73,6 +73,12 @@ def _rate_arg(parser: argparse.ArgumentParser, flag: str, what: str):
     )
 
 
+RECORDING_ARG = (
+    "the recording; a recording split into parts (record --split-*) as its folder or as its "
+    "parts in order"
+)
+
+
 def _parser() -> argparse.ArgumentParser:
     p = argparse.ArgumentParser(prog="korvelquor", description=DESCRIPTION)
     p.add_argument("--version", action="version", version=f"korvelquor_tools {__version__}")
@@ -99,13 +105,31 @@ def _parser() -> argparse.ArgumentParser:
         r, "--view-rate", "samples a second per stream in the decoded (Foxglove) channels: a number"
     )
     r.add_argument("--no-view", action="store_true", help="only the raw channels, no decoded ones")
+    split = r.add_mutually_exclusive_group()
+    split.add_argument(
+        "--split-seconds",
+        type=float,
+        metavar="S",
+        help="a recording in parts of about S seconds, each complete, in the folder --out (a "
+        "trailing .mcap left off), named OUT_000000.mcap, OUT_000001.mcap, ...",
+    )
+    split.add_argument(
+        "--split-mb", type=float, metavar="M", help="the same, a new part once one holds M MB"
+    )
+    r.add_argument(
+        "--keep",
+        type=int,
+        metavar="N",
+        default=0,
+        help="with --split-*: only the newest N parts are kept, older ones deleted (default: all)",
+    )
 
     e = sub.add_parser(
         "export",
         help="write a recording's samples as Parquet or CSV tables",
         description=EXPORT_HELP,
     )
-    e.add_argument("recording", metavar="FILE.mcap")
+    e.add_argument("recording", nargs="+", metavar="FILE.mcap", help=RECORDING_ARG)
     e.add_argument(
         "--to",
         required=True,
@@ -133,7 +157,7 @@ def _parser() -> argparse.ArgumentParser:
     pl = sub.add_parser(
         "plot", help="plot joint positions, TCP wrench and digital I/O", description=PLOT_HELP
     )
-    pl.add_argument("recording", metavar="FILE.mcap")
+    pl.add_argument("recording", nargs="+", metavar="FILE.mcap", help=RECORDING_ARG)
     pl.add_argument("--out", required=True, metavar="FILE.png", help="the image to write")
     pl.add_argument(
         "--groups",
@@ -266,8 +290,16 @@ def _plot(args) -> int:
 def main(argv=None) -> int:
     parser = _parser()
     args = parser.parse_args(argv)
+    if args.command in ("export", "plot") and len(args.recording) == 1:
+        args.recording = args.recording[0]
     if args.command == "record" and args.duration is not None and not args.duration > 0:
         parser.error(f"--duration must be a positive number of seconds, got {args.duration}")
+    if args.command == "record":
+        for flag, value in (("--split-seconds", args.split_seconds), ("--split-mb", args.split_mb)):
+            if value is not None and not value > 0:
+                parser.error(f"{flag} must be a positive number, got {value}")
+        if args.keep < 0 or (args.keep and args.split_seconds is None and args.split_mb is None):
+            parser.error(f"--keep takes a number of parts with --split-seconds or --split-mb")
     try:
         if args.command in ("record", "live"):
             flag, text = (
@@ -298,6 +330,9 @@ def main(argv=None) -> int:
                 compression=args.compression,
                 view=not args.no_view,
                 view_rate=rate,
+                split_seconds=args.split_seconds or 0.0,
+                split_bytes=int((args.split_mb or 0) * 1e6),
+                keep=args.keep,
             )
         if args.command == "export":
             return _export(args)

@@ -57,14 +57,20 @@ def to_foxglove(
             for name, meta in rec.metadata.items()
             if name not in (ff.META_END, ff.META_VIEWABLE)
         }
+        # One file, whatever the parts it is made of.
+        facts[ff.META_RECORDING] = {
+            k: v for k, v in facts[ff.META_RECORDING].items() if k != "part"
+        }
         writer.start(rec.serial, facts)
+        parts = rec.parts
     count = 0
-    reader = _open_raw(path)
-    for raw in _raw_blocks(reader):
-        writer.add_raw(raw)
-        count += len(raw["sequence"])
-        if progress is not None:
-            progress(count)
+    for part in parts:  # a split recording becomes one file
+        reader = _open_raw(part)
+        for raw in _raw_blocks(reader):
+            writer.add_raw(raw)
+            count += len(raw["sequence"])
+            if progress is not None:
+                progress(count)
     end = reader.end
     end_meta = dict(reader.metadata.get(ff.META_END) or {"stopped_by": CUT_SHORT})
     with open_recording(path) as rec:

@@ -6,6 +6,7 @@ from __future__ import annotations
 
 import queue
 import threading
+import warnings
 from typing import Callable, Iterator, Optional, Tuple
 
 from . import fileformat as ff
@@ -27,26 +28,55 @@ def decoded_blocks(
     samples read so far. A layout or samples the client's decoder refuses raise
     RecordingError. Afterwards rec.end tells how the file ended and rec.metadata holds every
     metadata record."""
+    rec.close()  # the native readers read the files themselves
+    done, last_seq = 0, {}
+    for part in rec.parts:
+        reader = _open(part, streams, block_rows)
+        count = 0
+        for blocks, end, count in _ahead(_read(reader)):
+            rec.end = end  # so far: its size and good bytes give the progress
+            if blocks is None:
+                break
+            for stream, batch, block in blocks:
+                _check_runs_on(part, stream, block["seq"], last_seq)
+                yield stream, batch, block
+            if progress is not None:
+                progress(done + count)
+        done += count
+        if part != rec.parts[-1] and rec.end is not None and not rec.end.clean:
+            warnings.warn(rec.end.describe(part))
+        for name, values in reader.metadata.items():
+            # The facts are the first part's; how the recording ended, the last one's.
+            if name == ff.META_END or name not in rec.metadata:
+                rec.metadata[name] = dict(values)
+    if progress is not None:
+        progress(done)
+
+
+def _open(path, streams, block_rows):
     import korvelquor_capture as kc
 
-    rec.close()  # the native reader reads the file itself
     try:
-        reader = kc.RecordingReader(
-            rec.path, basic="basic" in streams, extra="extra" in streams, block_rows=block_rows
+        return kc.RecordingReader(
+            path, basic="basic" in streams, extra="extra" in streams, block_rows=block_rows
         )
     except (ValueError, RuntimeError) as e:
         raise RecordingError(str(e)) from None
-    for blocks, end, count in _ahead(_read(reader)):
-        rec.end = end  # so far: its size and good bytes give the progress
-        if blocks is None:
-            break
-        yield from blocks
-        if progress is not None:
-            progress(count)
-    for name, values in reader.metadata.items():
-        rec.metadata.setdefault(name, dict(values))
-    if progress is not None:
-        progress(count)
+
+
+def _check_runs_on(part, stream, seq, last_seq):
+    """Says in one line (a warning) where a stream's count jumps from one part to the next:
+    samples were lost between them. Within a part, a capture's losses are counted in its end
+    record instead."""
+    if len(seq) == 0:
+        return
+    before, first = last_seq.get(stream), int(seq[0])
+    if before is not None and before[0] != part and first != (before[1] + 1) % 2**32:
+        warnings.warn(
+            f"{part}: {stream} sample {first} follows {before[1]} of the part before: "
+            f"{(first - before[1] - 1) % 2**32} sample(s) missing between them"
+        )
+    last_seq[stream] = (part, int(seq[-1]))
 
 
 def _read(reader):

@@ -65,7 +65,7 @@ def read_recording(
     import pandas as pd
 
     with open_recording(path) as rec:
-        counts = _sample_counts(rec.path)
+        counts = _sample_counts(rec.parts)
         parts = {s: _Filling(counts.get(s) if counts is not None else None) for s in streams}
         bad = []
         for stream, batch, block in decoded_blocks(
@@ -84,13 +84,20 @@ def read_recording(
         )
 
 
-def _sample_counts(path) -> Optional[Dict[str, int]]:
-    """Samples per stream as the file's summary counts them (undecodable ones too), each at
-    most what the file's size can hold, or None for a file without a summary that holds (one
+def _sample_counts(parts) -> Optional[Dict[str, int]]:
+    """Samples per stream as the files' summaries count them (undecodable ones too), each at
+    most what a file's size can hold, or None where a file has no summary that holds (one
     cut short)."""
     import korvelquor_capture as kc
 
-    return kc.RecordingReader.summary_counts(os.fspath(path))
+    total = {}
+    for part in parts:
+        counts = kc.RecordingReader.summary_counts(part)
+        if counts is None:
+            return None
+        for stream, n in counts.items():
+            total[stream] = total.get(stream, 0) + n
+    return total
 
 
 class _Filling:

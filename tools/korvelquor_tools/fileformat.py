@@ -8,7 +8,8 @@ Metadata records (MCAP Metadata, string to string):
 
   korvelquor.recording   the first record after the header; format_version, protocol_version
                          (the robot protocol the client spoke), serial, client_version,
-                         tools_version, started_ns (wall clock)
+                         tools_version, started_ns (wall clock); in a recording split
+                         into parts, part (0, 1, ... in order)
   korvelquor.layout      group_names, start_ids, dofs (JSON objects keyed by joint-group
                          value), joint_count and, when known, extra_joint_count (the extra
                          stream's own length): the layout a client learnt at connection (one
@@ -23,7 +24,12 @@ Metadata records (MCAP Metadata, string to string):
                          and dropped_<stream> (by the capture's buffer), seconds, ended_ns,
                          and error when a write failed (then the samples received after the
                          last complete chunk are not in the file). A file without it was
-                         cut short.
+                         cut short. In a split recording each part's counts are its own, and
+                         a part that a next one follows was stopped by "the next part".
+
+Split (record --split-seconds / --split-mb): the folder OUT holds OUT_000000.mcap,
+OUT_000001.mcap, ..., each such a file with the same records (but its part and end), the same
+channels, and the samples of whole drains: the sequence numbers run on from part to part.
 
 Channels (no schema): one per stream, topic = the robot's key expression, message encoding
 "zenoh/serialized", channel metadata {"stream": "basic" | "extra"}. One message per sample

@@ -6,13 +6,15 @@ import os
 
 
 def refuse_the_input(out, recording) -> None:
-    """OSError when `out` is the file `recording` is (the same name, or a symbolic or hard
-    link to it): writing it would destroy the recording before, or while, it is read."""
-    try:
-        same = os.path.samefile(out, recording)
-    except OSError:  # an output that does not exist yet cannot be the recording
-        return
-    if same:
-        raise OSError(
-            f"{out}: the output would overwrite {recording}, the recording it is made from"
-        )
+    """OSError when `out` is the file `recording` is, or one of its parts (the same name, or
+    a symbolic or hard link to it): writing it would destroy the recording before, or while,
+    it is read."""
+    for part in recording if isinstance(recording, (list, tuple)) else [recording]:
+        try:
+            same = os.path.samefile(out, part)
+        except OSError:  # an output that does not exist yet cannot be the recording
+            continue
+        if same:
+            raise OSError(
+                f"{out}: the output would overwrite {part}, the recording it is made from"
+            )

@@ -100,14 +100,23 @@ def record(
     status: Optional[StatusLine] = None,
     view: bool = True,
     view_rate: Optional[float] = DEFAULT_RATE_HZ,
+    split_seconds: float = 0.0,
+    split_bytes: int = 0,
+    keep: int = 0,
 ) -> int:
     """Records until `duration` seconds have passed, Ctrl-C or SIGTERM; returns the exit
     status (0: a complete file; 1: no connection; 2: the file cannot be written; 3: writing
     failed part way, the samples written before stay readable). `view`: the decoded
-    (Foxglove) channels too, at most `view_rate` samples a second per stream (None: all)."""
+    (Foxglove) channels too, at most `view_rate` samples a second per stream (None: all).
+    `split_seconds`, `split_bytes`, `keep`: a recording in parts (writer.RecordingWriter)."""
     try:
         writer = RecordingWriter(
-            out, compression=compression, view=ViewEncoder(view_rate) if view else None
+            out,
+            compression=compression,
+            view=ViewEncoder(view_rate) if view else None,
+            split_seconds=split_seconds,
+            split_bytes=split_bytes,
+            keep=keep,
         )
     except OSError as e:
         print(f"record: cannot write {out}: {e.strerror or e}", file=sys.stderr)
@@ -128,7 +137,7 @@ def record(
         writer.abandon()
         print(f"record: stopped by {stop.by} before recording started", file=sys.stderr)
         return 1
-    summary = Summary(path=out)
+    summary = Summary(path=writer.path)
     status = status or StatusLine()
     try:
         # Without the viewable channels nothing needs the decoded columns: the file takes the

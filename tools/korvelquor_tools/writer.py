@@ -39,15 +39,28 @@ class RecordingWriter:
     w.finish(end)                        # closing records; the file is complete
     """
 
-    def __init__(self, path, compression: str = "zstd", view=None):
-        """`view`: a viewable.ViewEncoder, whose channels are written beside the raw ones."""
-        self.path = os.fspath(path)
+    def __init__(
+        self, path, compression: str = "zstd", view=None, split_seconds=0.0, split_bytes=0, keep=0
+    ):
+        """`view`: a viewable.ViewEncoder, whose channels are written beside the raw ones.
+        `split_seconds` or `split_bytes`: a recording in parts, in the folder `path` (a
+        trailing .mcap left off), the oldest beyond `keep` (0: none) deleted."""
         self._view = view
         self._view_channels: Dict[str, int] = {}
         if compression not in ("zstd", "lz4", "none"):
             raise KeyError(compression)
         # The file is created now (OSError as open() gives it); its records from start() on.
-        self._writer = _native()(self.path, compression, CHUNK_BYTES)
+        self._writer = _native()(
+            os.fspath(path),
+            compression,
+            CHUNK_BYTES,
+            split_seconds=split_seconds,
+            split_bytes=split_bytes,
+            keep=keep,
+        )
+        self.split = bool(split_seconds or split_bytes)
+        first = self._writer.paths[0]
+        self.path = os.path.dirname(first) if self.split else first
 
     @property
     def size(self) -> int:
@@ -139,12 +152,12 @@ class RecordingWriter:
         return self._writer.salvage(dict(end))
 
     def abandon(self):
-        """Removes a file nothing was recorded into (the connection failed)."""
+        """Removes the file (split: the parts and their folder, if empty) nothing was
+        recorded into (the connection failed)."""
         self._writer.close()
-        try:
-            os.unlink(self.path)
-        except OSError:
-            pass
+        for path in self._writer.paths + ([self.path] if self.split else []):
+            with contextlib.suppress(OSError):
+                os.rmdir(path) if os.path.isdir(path) else os.unlink(path)
 
     @staticmethod
     @contextlib.contextmanager
