@@ -51,6 +51,11 @@ kqm_reader* kqm_reader_open(const char* path, size_t len);
 /* 1 while records remain, 0 at the end of the file (cut or not), -1 on an internal fault (the
  * reason, naming the file and byte: kqm_last_error), -2 when a callback stopped it. */
 int32_t kqm_reader_read(kqm_reader* reader, size_t min_messages, const kqm_visitor* visitor);
+/* From now on only the chunks whose messages' log times overlap [lo, hi] (ns), through the
+ * file's chunk index, with the header, the summary's channels and every metadata record, in
+ * file order. 1 when so; 0 when the file has no usable index or reading has begun (the
+ * reader then reads the whole file front to back), -1 on a panic. */
+int32_t kqm_reader_window(kqm_reader* reader, uint64_t lo, uint64_t hi);
 void kqm_reader_end(const kqm_reader* reader, kqm_end* end);
 bool kqm_reader_skipped(const kqm_reader* reader, size_t index, uint64_t* at, kqm_str* why);
 void kqm_reader_free(kqm_reader* reader);

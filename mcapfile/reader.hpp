@@ -52,6 +52,16 @@ class Reader {
     return more != 0;
   }
 
+  // From now on only the chunks whose messages' log times overlap [lo, hi] (ns), found
+  // through the file's chunk index, with the header, the channels and every metadata record:
+  // true. False when the file has no usable index (one cut short) or reading has begun: every
+  // record is then read, front to back, and the caller picks what it wants.
+  bool Window(std::uint64_t lo, std::uint64_t hi) {
+    const std::int32_t indexed = ::kqm_reader_window(handle_.get(), lo, hi);
+    if (indexed < 0) throw std::runtime_error(detail::last_error());
+    return indexed == 1;
+  }
+
   // How the file ended, as a record of the fields complete, size, good_bytes, problem and
   // skipped (the recording reader's public one, which this layer cannot name).
   template <class End>

@@ -147,14 +147,18 @@ void BindRecordingReader(py::module_& m) {
 
   py::class_<RecordingReader>(m, "RecordingReader",
                               "A recording's samples decoded a block at a time.")
-      .def(py::init([](const std::string& path, bool basic, bool extra, std::size_t block_rows) {
+      .def(py::init([](const std::string& path, bool basic, bool extra, std::size_t block_rows,
+                       std::optional<std::pair<std::uint64_t, std::uint64_t>> log_window) {
+             const auto [from, to] = log_window.value_or(std::pair{0, UINT64_MAX});
              py::gil_scoped_release release;
-             return RecordingReader(path, {block_rows, basic, extra});
+             return RecordingReader(path, {block_rows, basic, extra, from, to});
            }),
            py::arg("path"), py::arg("basic") = true, py::arg("extra") = true,
-           py::arg("block_rows") = 10'000,
+           py::arg("block_rows") = 10'000, py::arg("log_window") = py::none(),
            "Opens and checks the file, its joint-group layout included (NativeRecordingError "
-           "naming the file and what failed).")
+           "naming the file and what failed). log_window (from_ns, to_ns): only the samples "
+           "received in it, both ends included, read through the file's chunk index where it "
+           "has one.")
       .def(
           "next_block",
           [](RecordingReader& reader) -> py::object {

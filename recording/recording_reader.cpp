@@ -141,6 +141,7 @@ struct RecordingReader::Impl final : mcapfile::Visitor {
                std::uint64_t publish_time, std::span<const std::uint8_t> data) override {
     const auto c = channels.find(channel);
     if (c == channels.end()) return;
+    if (log_time < options.from_log_ns || log_time > options.to_log_ns) return;
     if (raw) {
       quor_impl::RawRecorded& r = raw_samples;
       r.stream.push_back(static_cast<std::uint8_t>(c->second));
@@ -193,6 +194,9 @@ struct RecordingReader::Impl final : mcapfile::Visitor {
     const std::string expected = std::string("; expected ") + rf::kExpected;
     try {
       file.emplace(path);
+      if (options.from_log_ns > 0 || options.to_log_ns < UINT64_MAX) {
+        file->Window(options.from_log_ns, options.to_log_ns);
+      }
     } catch (const std::runtime_error& e) {
       Fail(std::string(e.what()) + expected);
     }

@@ -55,6 +55,13 @@ struct RecordingReaderOptions {
   std::size_t block_rows = 10'000;  // samples per stream per block, about
   bool basic = true;
   bool extra = true;
+  // Only the samples received from `from_log_ns` to `to_log_ns` (wall clock, ns since the
+  // epoch; both ends included). Of a file with its index, only the chunks that hold such
+  // samples are read; one without (cut short) is read through and gives the same samples.
+  // An extra sample early in the window, before any basic one, takes the robot time the
+  // recorder stamped it with (the latest basic stamp at its arrival).
+  std::uint64_t from_log_ns = 0;
+  std::uint64_t to_log_ns = UINT64_MAX;
 };
 
 using RecordingMetadata = std::map<std::string, std::map<std::string, std::string>>;

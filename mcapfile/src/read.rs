@@ -90,6 +90,17 @@ pub struct KqmReader {
     /// The messages of one chunk, handed over only once the whole chunk proved sound.
     pending: Vec<Pending>,
     chunks: Chunks,
+    /// A read through the file's index (kqm_reader_window): what is left to hand over, in
+    /// file order. None: the file is read front to back.
+    plan: Option<std::collections::VecDeque<Step>>,
+    record: Vec<u8>,
+}
+
+/// One step of a read through the index.
+enum Step {
+    Channel(mcap::records::Channel),
+    /// A whole record (opcode and length included) at this byte, of this many bytes.
+    Record(u64, u64),
 }
 
 fn kv(map: &std::collections::BTreeMap<String, String>) -> (Vec<KqmStr>, Vec<KqmStr>) {
@@ -136,12 +147,126 @@ impl KqmReader {
             skipped: Vec::new(),
             pending: Vec::new(),
             chunks: Chunks::default(),
+            plan: None,
+            record: Vec::new(),
         })
+    }
+
+    /// From now on only the chunks whose messages' log times overlap [lo, hi], found through
+    /// the file's chunk index, with the header, the summary's channels and every metadata
+    /// record, in file order. False (and nothing changed) when the file has no usable index.
+    fn window(&mut self, lo: u64, hi: u64) -> bool {
+        if self.fed != mcap::MAGIC.len() as u64 {
+            return false; // reading has begun: the rest is read front to back
+        }
+        let Some(summary) = summary(&self.path) else { return false };
+        let Some(header_length) = self.header_length() else { return false };
+        let mut records: Vec<(u64, u64)> = summary.metadata.clone();
+        records
+            .extend(summary.chunks.iter().filter(|c| c.0 <= hi && c.1 >= lo).map(|c| (c.2, c.3)));
+        records.sort_unstable();
+        let mut plan = std::collections::VecDeque::new();
+        plan.push_back(Step::Record(mcap::MAGIC.len() as u64, header_length));
+        // The channels where the first chunk would bring them: after the metadata records
+        // that come before it, as in the file.
+        let chunk_set: std::collections::HashSet<u64> =
+            summary.chunks.iter().map(|c| c.2).collect();
+        let first_chunk = records.iter().position(|r| chunk_set.contains(&r.0));
+        let (head, tail) = records.split_at(first_chunk.unwrap_or(records.len()));
+        plan.extend(head.iter().map(|&(at, n)| Step::Record(at, n)));
+        plan.extend(summary.channels.into_iter().map(|(c, _)| Step::Channel(c)));
+        plan.extend(tail.iter().map(|&(at, n)| Step::Record(at, n)));
+        self.plan = Some(plan);
+        true
+    }
+
+    /// The header record's length; the file is left where the front-to-back reading is.
+    fn header_length(&mut self) -> Option<u64> {
+        let mut head = [0u8; RECORD_HEAD as usize];
+        let read = self.file.read_exact(&mut head);
+        self.file.seek(SeekFrom::Start(self.fed)).ok()?;
+        read.ok()?;
+        let length = u64::from_le_bytes(head[1..].try_into().unwrap());
+        (head[0] == op::HEADER && length <= RECORD_LIMIT as u64).then_some(RECORD_HEAD + length)
+    }
+
+    /// `read` through the index: every step's record read at its place, checked as the
+    /// front-to-back reading checks it; a damaged one is skipped and said.
+    fn read_planned(&mut self, min_messages: usize, v: &KqmVisitor) -> Result<bool, Stopped> {
+        let mut sent = 0usize;
+        let mut steps = 0usize;
+        while steps == 0 || sent < min_messages {
+            let Some(step) = self.plan.as_mut().and_then(|p| p.pop_front()) else {
+                self.done = true;
+                self.complete = true;
+                self.good_bytes = self.size;
+                return Ok(false);
+            };
+            steps += 1;
+            let (at, outcome) = match step {
+                Step::Channel(c) => (0, channel(v, &c)),
+                Step::Record(at, length) => (at, self.planned_record(at, length, v)),
+            };
+            match outcome {
+                Ok(()) => sent += self.hand_over(v)?,
+                Err(Visit::Damaged(why)) => {
+                    self.pending.clear();
+                    self.skipped.push((at, why));
+                }
+                Err(Visit::Stopped) => {
+                    self.done = true;
+                    return Err(Stopped);
+                }
+            }
+        }
+        Ok(true)
+    }
+
+    fn planned_record(&mut self, at: u64, length: u64, v: &KqmVisitor) -> Result<(), Visit> {
+        if !(RECORD_HEAD..=RECORD_HEAD + RECORD_LIMIT as u64).contains(&length)
+            || at.saturating_add(length) > self.size
+        {
+            return Err(Visit::Damaged(format!(
+                "an index entry for {length} bytes at byte {at}, past the file's {}",
+                self.size
+            )));
+        }
+        self.record.resize(length as usize, 0);
+        if let Err(e) =
+            self.file.seek(SeekFrom::Start(at)).and_then(|_| self.file.read_exact(&mut self.record))
+        {
+            return Err(Visit::Damaged(format!("cannot read byte {at}: {}", os_words(&e))));
+        }
+        let opcode = self.record[0];
+        let announced = u64::from_le_bytes(self.record[1..9].try_into().unwrap());
+        if announced != length - RECORD_HEAD {
+            return Err(Visit::Damaged(format!(
+                "a record that announces {announced} bytes where the index has {}",
+                length - RECORD_HEAD
+            )));
+        }
+        visit(opcode, &self.record[RECORD_HEAD as usize..], v, &mut self.chunks, &mut self.pending)
+    }
+
+    /// The messages of the record just visited, to the visitor; how many went.
+    fn hand_over(&mut self, v: &KqmVisitor) -> Result<usize, Stopped> {
+        let mut sent = 0;
+        for (ch, seq, log, publish, bytes) in self.pending.drain(..) {
+            if (v.message)(v.context, ch, seq, log, publish, bytes.as_ptr(), bytes.len()) != 0 {
+                self.done = true;
+                return Err(Stopped);
+            }
+            sent += 1;
+        }
+        Ok(sent)
     }
 
     /// Hands over records until `min_messages` messages went out (at least one record) or
     /// the file ended. False once it has ended.
     fn read(&mut self, min_messages: usize, v: &KqmVisitor) -> Result<bool, Stopped> {
+        if self.plan.is_some() {
+            return if self.done { Ok(false) } else { self.read_planned(min_messages, v) };
+        }
         let mut sent = 0usize;
         let mut records = 0usize;
         while !self.done && (records == 0 || sent < min_messages) {
@@ -197,24 +322,7 @@ impl KqmReader {
                     self.last_opcode = opcode;
                     records += 1;
                     match outcome {
-                        Ok(()) => {
-                            for (ch, seq, log, publish, bytes) in self.pending.drain(..) {
-                                if (v.message)(
-                                    v.context,
-                                    ch,
-                                    seq,
-                                    log,
-                                    publish,
-                                    bytes.as_ptr(),
-                                    bytes.len(),
-                                ) != 0
-                                {
-                                    self.done = true;
-                                    return Err(Stopped);
-                                }
-                                sent += 1;
-                            }
-                        }
+                        Ok(()) => sent += self.hand_over(v)?,
                         Err(Visit::Damaged(why)) => {
                             self.pending.clear();
                             self.skipped.push((at, why));
@@ -476,6 +584,16 @@ fn check_fields(opcode: u8, data: &[u8]) -> Result<(), String> {
             w.skip(4).and_then(|_| w.string()).and_then(|_| w.string()).and_then(|_| w.map()),
         ),
         op::MESSAGE => ("message", w.skip(2 + 4 + 8 + 8)),
+        op::CHUNK_INDEX => (
+            "chunk index",
+            w.skip(32)
+                .and_then(|_| w.length())
+                .and_then(|n| w.skip(n))
+                .and_then(|_| w.skip(8))
+                .and_then(|_| w.string())
+                .and_then(|_| w.skip(16)),
+        ),
+        op::METADATA_INDEX => ("metadata index", w.skip(16).and_then(|_| w.string())),
         _ => return Ok(()),
     };
     walked.map_err(|e| format!("a {name} record with {e}"))
@@ -609,6 +727,20 @@ pub unsafe extern "C" fn kqm_reader_read(
     }
 }
 
+/// From now on only the chunks whose messages' log times overlap [lo, hi] (ns), found
+/// through the file's chunk index, with the header, the summary's channels and every
+/// metadata record, in file order. 1 when so; 0 when the file has no usable index (none, cut
+/// short, its CRC wrong) or reading has begun: the reader then reads every record front to
+/// back as before. -1 on a panic.
+#[no_mangle]
+pub unsafe extern "C" fn kqm_reader_window(reader: *mut KqmReader, lo: u64, hi: u64) -> i32 {
+    let reader = &mut *reader;
+    match catch_unwind(AssertUnwindSafe(|| reader.window(lo, hi))) {
+        Ok(indexed) => indexed as i32,
+        Err(_) => panicked(&reader.path, 0, "a panic while reading the index"),
+    }
+}
+
 /// How the file ended; the texts live as long as the reader.
 #[no_mangle]
 pub unsafe extern "C" fn kqm_reader_end(reader: *const KqmReader, end: *mut KqmEnd) {
@@ -667,10 +799,20 @@ pub type KqmSummaryChannel = extern "C" fn(
 /// Footer record (opcode, length, summary start, summary offset start, CRC) and end magic.
 const FOOTER_AND_MAGIC: u64 = 9 + 20 + 8;
 
-/// The channels of the file's summary with their message counts, read from the end of the
-/// file without reading its data. None when the file has no usable summary: none at all, cut
-/// short, a summary whose CRC does not match, or records that do not parse.
-fn summary_channels(path: &str) -> Option<Vec<(mcap::records::Channel, u64)>> {
+/// What the reading uses of a file's summary.
+struct Summary {
+    /// The channels with the number of messages the statistics count.
+    channels: Vec<(mcap::records::Channel, u64)>,
+    /// Each chunk's first and last log time, its byte and its length (record included).
+    chunks: Vec<(u64, u64, u64, u64)>,
+    /// Each metadata record's byte and length.
+    metadata: Vec<(u64, u64)>,
+}
+
+/// The file's summary, read from the end of the file without reading its data. None when
+/// the file has no usable summary: none at all, cut short, a summary whose CRC does not
+/// match, or records that do not parse.
+fn summary(path: &str) -> Option<Summary> {
     let mut file = File::open(path).ok()?;
     let size = file.metadata().ok()?.len();
     if size < 8 + FOOTER_AND_MAGIC {
@@ -699,7 +841,7 @@ fn summary_channels(path: &str) -> Option<Vec<(mcap::records::Channel, u64)>> {
             return None;
         }
     }
-    let mut channels = Vec::new();
+    let (mut channels, mut chunks, mut metadata) = (Vec::new(), Vec::new(), Vec::new());
     let mut stats = None;
     let mut rest: &[u8] = &section;
     while !rest.is_empty() {
@@ -720,29 +862,45 @@ fn summary_channels(path: &str) -> Option<Vec<(mcap::records::Channel, u64)>> {
                     channels.push(c);
                 }
             }
-            // Fixed fields and a map read entry by entry: nothing in it reserves memory.
+            // Fixed fields and maps read entry by entry: nothing in them reserves memory.
             op::STATISTICS => {
                 if let Record::Statistics(s) = mcap::parse_record(opcode, data).ok()? {
                     stats = Some(s);
+                }
+            }
+            op::CHUNK_INDEX => {
+                check_fields(opcode, data).ok()?;
+                if let Record::ChunkIndex(c) = mcap::parse_record(opcode, data).ok()? {
+                    chunks.push((
+                        c.message_start_time,
+                        c.message_end_time,
+                        c.chunk_start_offset,
+                        c.chunk_length,
+                    ));
+                }
+            }
+            op::METADATA_INDEX => {
+                check_fields(opcode, data).ok()?;
+                if let Record::MetadataIndex(m) = mcap::parse_record(opcode, data).ok()? {
+                    metadata.push((m.offset, m.length));
                 }
             }
             _ => {}
         }
     }
     let counts = stats?.channel_message_counts;
-    Some(
-        channels
-            .into_iter()
-            .map(|c| {
-                let n = counts.get(&c.id).copied().unwrap_or(0);
-                (c, n)
-            })
-            .collect(),
-    )
+    let channels = channels
+        .into_iter()
+        .map(|c| {
+            let n = counts.get(&c.id).copied().unwrap_or(0);
+            (c, n)
+        })
+        .collect();
+    Some(Summary { channels, chunks, metadata })
 }
 
 /// Hands each channel of the file's summary to `entry` with its message count. 1 when the
-/// file has a usable summary, 0 when it has none (see summary_channels), -1 on a panic or
+/// file has a usable summary, 0 when it has none (see summary), -1 on a panic or
 /// when `entry` stopped.
 #[no_mangle]
 pub unsafe extern "C" fn kqm_summary_channels(
@@ -754,11 +912,11 @@ pub unsafe extern "C" fn kqm_summary_channels(
     let Ok(path) = std::str::from_utf8(std::slice::from_raw_parts(path as *const u8, len)) else {
         return 0;
     };
-    let found = match catch_unwind(|| summary_channels(path)) {
+    let found = match catch_unwind(|| summary(path)) {
         Ok(found) => found,
         Err(_) => return panicked(path, 0, "a panic while reading the summary"),
     };
-    let Some(channels) = found else { return 0 };
+    let Some(Summary { channels, .. }) = found else { return 0 };
     for (c, count) in &channels {
         let (keys, values) = kv(&c.metadata);
         let code = entry(

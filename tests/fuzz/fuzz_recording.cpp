@@ -1,8 +1,8 @@
 // libFuzzer target: a whole file read as every reader of recordings reads it: opened and
-// checked, the summary's counts taken, every block decoded, the end described, and the raw
-// samples a replay takes. Whatever the bytes, each path ends cleanly or with RecordingError;
-// anything else that comes out (another exception, a crash, an allocation the file cannot
-// justify under the run's memory limit) is a finding.
+// checked, the summary's counts taken, every block decoded, the end described, a window read
+// through the file's index, and the raw samples a replay takes. Whatever the bytes, each path ends
+// cleanly or with RecordingError; anything else that comes out (another exception, a crash, an
+// allocation the file cannot justify under the run's memory limit) is a finding.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -51,6 +51,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (reader.Next(block)) {
     }
     (void)reader.end().Describe(path);
+  } catch (const RecordingError&) {
+  }
+  try {
+    // A window: the chunks are found through the index the bytes hold, if any.
+    RecordingReader window(path, {7, true, true, 1, UINT64_MAX / 2});
+    RecordedBlock block;
+    while (window.Next(block)) {
+    }
   } catch (const RecordingError&) {
   }
   try {

@@ -18,6 +18,7 @@ from korvelquor_tools import RecordingError, read_recording
 from korvelquor_tools import fileformat as ff
 
 T0 = 1_700_000_000_000_000_000
+ALWAYS_COLUMNS = ("seq", "robot_sec", "robot_nsec", "receive_time_ns", "layout_ok")
 # Robot stamps as sent (second word unsigned) and as the client reports them (bit for bit as
 # int32): a second word of 2^31 or more reads negative; one of 10^9 or more stays as it is.
 STAMPS = [
@@ -827,6 +828,50 @@ def test_read_recording_tables_are_the_batches_whatever_the_block_edges(
     if case == "a group of zero joints":
         basic_table = frames[True, 1].basic
         assert "ARMS.q.0" not in basic_table and "ARMS.tcp_pose.0" in basic_table
+
+
+@pytest.mark.parametrize("indexed", [True, False], ids=["with its index", "cut short"])
+def test_a_selection_reads_what_was_received_in_its_window_and_its_columns(
+    tmp_path, monkeypatch, indexed
+):
+    # Faults: a chunk that holds samples of the window left out, or one past it read in; a
+    # sample received at either end left out; a file without its index (cut short) giving
+    # other rows than one with it; groups and fields picking other columns; iter_recording
+    # losing or repeating a row at a window's edge.
+    import pandas as pd
+    from korvelquor_tools import iter_recording, writer
+
+    monkeypatch.setattr(writer, "CHUNK_BYTES", 1)  # a chunk per sample: the window cuts chunks
+    b = [(basic(k, (1, k)), T0 + 10_000 * (k + 1), (1, k)) for k in range(9)]
+    e = [(extra(k), T0 + 10_000 * (k + 1) + 500, (1, k)) for k in range(7)]
+    path = write_recording(tmp_path / "run.mcap", b, e)
+    if not indexed:  # the summary and its index gone: the file ends after its data
+        data = path.read_bytes()
+        path.write_bytes(data[: struct.unpack_from("<Q", data, len(data) - 37 + 9)[0]])
+    full = read_recording(path)
+    assert full.end.complete == indexed and len(full.basic) == 9
+
+    def received(table, lo, hi):
+        t = table["receive_time_ns"].to_numpy() - (T0 + 10_000)
+        return table[(t >= lo) & (t <= hi)].reset_index(drop=True)
+
+    got = read_recording(path, start=2e-5, end=5e-5)  # from basic 2 to basic 5, both in
+    for stream in ("basic", "extra"):
+        want = received(getattr(full, stream), 20_000, 50_000)
+        pd.testing.assert_frame_equal(getattr(got, stream), want, check_exact=True)
+    assert got.basic["seq"].tolist() == [2, 3, 4, 5] and got.extra["seq"].tolist() == [2, 3, 4]
+
+    picked = read_recording(path, groups=["ARM_1"], fields=["q", "digital_inputs"])
+    columns = [c for c in full.basic.columns if c.split(".")[0] in ALWAYS_COLUMNS]
+    columns += [c for c in full.basic.columns if c.startswith(("ARM_1.q.", "digital_inputs."))]
+    pd.testing.assert_frame_equal(picked.basic, full.basic[columns], check_exact=True)
+    with pytest.raises(RecordingError, match="no joint group ARM_7 in the recording; it has"):
+        read_recording(path, groups=["ARM_7"])
+
+    windows = list(iter_recording(path, seconds=3e-5))
+    assert [w.basic["seq"].tolist() for w in windows] == [[0, 1, 2], [3, 4, 5], [6, 7, 8]]
+    joined = pd.concat([w.extra for w in windows], ignore_index=True)
+    pd.testing.assert_frame_equal(joined, full.extra, check_exact=True)
 
 
 @pytest.mark.parametrize("compression", ["zstd", "lz4", "none"])

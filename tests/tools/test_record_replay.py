@@ -112,6 +112,17 @@ def test_undecodable_samples_are_listed_and_none_is_lost(session, tmp_path):
     seqs = np.sort(np.concatenate([basic.seq.to_numpy(), listed.seq.to_numpy()]))
     assert np.array_equal(seqs, np.arange(len(seqs)))
 
+    # A selection: what read_recording gives for it, a window of rows and the asked columns.
+    part = tmp_path / "part"
+    window = ("--from", "0.5", "--until", "1", "--groups", "ARM_1", "--fields", "q")
+    result = korvelquor_cmd("export", session["path"], "--to", "parquet", part, *window)
+    assert result.returncode == 0, result.stderr
+    picked = pd.read_parquet(part / "basic.parquet")
+    want = read_recording(session["path"], start=0.5, end=1, groups=["ARM_1"], fields=["q"])
+    pd.testing.assert_frame_equal(picked, want.basic)
+    assert 100 < len(picked) < len(basic)
+    assert all(c.startswith("ARM_1.q.") for c in picked.columns[5:]) and len(picked.columns) > 5
+
 
 def _payloads(path, stream):
     from korvelquor_tools.reader import open_recording

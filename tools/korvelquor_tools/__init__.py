@@ -13,12 +13,26 @@ from ._version import __version__
 from .errors import RecordingError
 
 
-def read_recording(path, streams=("basic", "extra"), progress=None):
+def read_recording(
+    path, streams=("basic", "extra"), start=None, end=None, groups=None, fields=None, progress=None
+):
     """The recording's tables as pandas DataFrames (see korvelquor_tools.tables). `path`: a
-    recording file, or a split recording's folder or list of parts, read as one."""
+    recording file, or a split recording's folder or list of parts, read as one. `start`,
+    `end`: seconds of receive time after the first sample, both included; `groups`, `fields`:
+    only their columns (export.read_recording)."""
     from .export import read_recording as read
 
-    return read(path, streams=streams, progress=progress)
+    return read(path, streams, start, end, groups, fields, progress)
 
 
-__all__ = ["RecordingError", "read_recording", "__version__"]
+def iter_recording(
+    path, seconds=60.0, streams=("basic", "extra"), start=None, end=None, groups=None, fields=None
+):
+    """The tables `seconds` of receive time at a time, memory bounded by a window
+    (export.iter_recording)."""
+    from .export import iter_recording as iterate
+
+    return iterate(path, seconds, streams, start, end, groups, fields)
+
+
+__all__ = ["RecordingError", "iter_recording", "read_recording", "__version__"]

@@ -138,6 +138,8 @@ def _parser() -> argparse.ArgumentParser:
         help="parquet or csv and the folder to write the tables into, or foxglove "
         "and the MCAP file to write",
     )
+    _window_args(e, "--until")
+    _columns_args(e)
     _rate_arg(
         e, "--view-rate", "with --to foxglove: samples a second per stream in the decoded channels"
     )
@@ -164,17 +166,42 @@ def _parser() -> argparse.ArgumentParser:
         metavar="G[,G...]",
         help="joint groups to show, e.g. ARM_1,ARM_2 (default: every one)",
     )
-    pl.add_argument(
+    _window_args(pl, "--to")
+    return p
+
+
+def _window_args(p, end_flag: str):
+    p.add_argument(
         "--from",
         dest="start",
         type=float,
         metavar="S",
-        help="start, seconds after the first sample",
+        help="only the samples received from S seconds after the first sample on; only the "
+        "chunks of the file that hold them are read",
     )
-    pl.add_argument(
-        "--to", dest="stop", type=float, metavar="S", help="end, seconds after the first sample"
+    p.add_argument(
+        end_flag,
+        dest="stop",
+        type=float,
+        metavar="S",
+        help="only the samples received up to S seconds after the first sample",
     )
-    return p
+
+
+def _columns_args(p):
+    p.add_argument(
+        "--groups", metavar="G[,G...]", help="only these joint groups' columns, e.g. ARM_1"
+    )
+    p.add_argument(
+        "--fields",
+        metavar="F[,F...]",
+        help="only these fields' columns, e.g. q,tcp_wrench,digital_inputs (the identifying "
+        "columns seq, robot_sec, robot_nsec, receive_time_ns and layout_ok stay)",
+    )
+
+
+def _listed(text):
+    return [g.strip() for g in text.split(",") if g.strip()] if text else None
 
 
 def _progress(verb: str, status: StatusLine):
@@ -221,6 +248,13 @@ def _export(args) -> int:
 
     fmt, out_dir = args.to
     if fmt == "foxglove":
+        if any(v is not None for v in (args.start, args.stop, args.groups, args.fields)):
+            print(
+                "export: --from, --until, --groups and --fields make tables (parquet or csv); "
+                "--to foxglove copies the whole recording",
+                file=sys.stderr,
+            )
+            return 1
         try:
             rate = parse_rate(args.view_rate)
         except ValueError as e:
@@ -230,8 +264,18 @@ def _export(args) -> int:
     if fmt not in ("parquet", "csv"):
         print(f"export: format must be parquet, csv or foxglove, got {fmt!r}", file=sys.stderr)
         return 2
+    from .selection import Selection
+
     status = StatusLine()
-    result = export(args.recording, fmt, out_dir, progress=_progress("export", status))
+    try:
+        selection = Selection.of(args.start, args.stop, _listed(args.groups), _listed(args.fields))
+        result = export(
+            args.recording, fmt, out_dir, progress=_progress("export", status), selection=selection
+        )
+    except ValueError as e:  # a selection the recording does not have
+        status.done()
+        print(f"export: {e}", file=sys.stderr)
+        return 1
     status.done()
     undecodable = len(result.undecodable)
     print(
@@ -264,15 +308,20 @@ def _plot(args) -> int:
         print(f"plot: cannot write {args.out}: no folder {folder}", file=sys.stderr)
         return 2
     refuse_the_input(args.out, args.recording)
-    groups = [g.strip() for g in args.groups.split(",") if g.strip()] if args.groups else None
+    groups = _listed(args.groups)
     status = StatusLine()
-    series = recording_series(
-        args.recording,
-        groups=groups,
-        start=args.start,
-        stop=args.stop,
-        progress=lambda n: status.update(f"plot: {n} samples read"),
-    )
+    try:
+        series = recording_series(
+            args.recording,
+            groups=groups,
+            start=args.start,
+            stop=args.stop,
+            progress=lambda n: status.update(f"plot: {n} samples read"),
+        )
+    except ValueError as e:  # a window that is none
+        status.done()
+        print(f"plot: {e}", file=sys.stderr)
+        return 1
     status.done()
     for note in series.notes:
         print(f"plot: {note}", file=sys.stderr)
@@ -299,7 +348,7 @@ def main(argv=None) -> int:
             if value is not None and not value > 0:
                 parser.error(f"{flag} must be a positive number, got {value}")
         if args.keep < 0 or (args.keep and args.split_seconds is None and args.split_mb is None):
-            parser.error(f"--keep takes a number of parts with --split-seconds or --split-mb")
+            parser.error("--keep takes a number of parts with --split-seconds or --split-mb")
     try:
         if args.command in ("record", "live"):
             flag, text = (

@@ -7,7 +7,7 @@ from __future__ import annotations
 import queue
 import threading
 import warnings
-from typing import Callable, Iterator, Optional, Tuple
+from typing import Callable, Iterator, List, Optional, Tuple
 
 from . import fileformat as ff
 from .errors import RecordingError
@@ -17,29 +17,40 @@ BLOCK_ROWS = 10_000  # samples per stream decoded at once: bounds memory on long
 
 
 def decoded_blocks(
+    rec: Recording, streams=ff.STREAMS, **options
+) -> Iterator[Tuple[str, object, dict]]:
+    """decoded_groups, a block at a time."""
+    for group in decoded_groups(rec, streams, **options):
+        yield from group
+
+
+def decoded_groups(
     rec: Recording,
     streams=ff.STREAMS,
     block_rows: int = BLOCK_ROWS,
     progress: Optional[Callable[[int], None]] = None,
-) -> Iterator[Tuple[str, object, dict]]:
-    """(stream, batch, block) for every block of samples, in file order per stream (at least
-    one block per stream, empty if it has no samples); block is the arrays of the samples
-    the batch was decoded from (seq, receive_time_ns). `progress` is called with the number of
+    log_window: Optional[Tuple[int, int]] = None,
+) -> Iterator[List[Tuple[str, object, dict]]]:
+    """[(stream, batch, block)] for every stretch of the file read at once: each stream's
+    samples in it, in file order (at least one block per stream, empty if it has no
+    samples), so that every sample before the stretch's end has been handed over; block is
+    the arrays of the samples the batch was decoded from (seq, receive_time_ns). `progress` is called with the number of
     samples read so far. A layout or samples the client's decoder refuses raise
     RecordingError. Afterwards rec.end tells how the file ended and rec.metadata holds every
-    metadata record."""
+    metadata record. `log_window` (from, to): only the samples received in it, ns, both
+    ends included (selection.Selection)."""
     rec.close()  # the native readers read the files themselves
     done, last_seq = 0, {}
     for part in rec.parts:
-        reader = _open(part, streams, block_rows)
+        reader = _open(part, streams, block_rows, log_window)
         count = 0
         for blocks, end, count in _ahead(_read(reader)):
             rec.end = end  # so far: its size and good bytes give the progress
             if blocks is None:
                 break
-            for stream, batch, block in blocks:
+            for stream, _, block in blocks:
                 _check_runs_on(part, stream, block["seq"], last_seq)
-                yield stream, batch, block
+            yield blocks
             if progress is not None:
                 progress(done + count)
         done += count
@@ -53,12 +64,16 @@ def decoded_blocks(
         progress(done)
 
 
-def _open(path, streams, block_rows):
+def _open(path, streams, block_rows, log_window):
     import korvelquor_capture as kc
 
     try:
         return kc.RecordingReader(
-            path, basic="basic" in streams, extra="extra" in streams, block_rows=block_rows
+            path,
+            basic="basic" in streams,
+            extra="extra" in streams,
+            block_rows=block_rows,
+            log_window=log_window,
         )
     except (ValueError, RuntimeError) as e:
         raise RecordingError(str(e)) from None

@@ -10,17 +10,19 @@ import json
 import os
 from dataclasses import dataclass, field
 from pathlib import Path
-from typing import Callable, Dict, Optional
+from typing import Callable, Dict, Iterator, Optional
+
+import numpy as np
 
 from . import fileformat as ff
-from .decode import decoded_blocks
+from .decode import decoded_blocks, decoded_groups
 from .outputs import refuse_the_input
 from .reader import End, Recording, open_recording
+from .selection import NS, Selection, all_fields, first_log_time
 from .tables import (
     ColumnBuffer,
     TableBlock,
     block_frame,
-    columns,
     frame,
     group_column_names,
     table_block,
@@ -54,24 +56,35 @@ def _progress_of(rec: Recording, report):
 
 
 def read_recording(
-    path, streams=ff.STREAMS, progress: Optional[Callable[[int, float], None]] = None
+    path,
+    streams=ff.STREAMS,
+    start: Optional[float] = None,
+    end: Optional[float] = None,
+    groups=None,
+    fields=None,
+    progress: Optional[Callable[[int, float], None]] = None,
 ) -> Tables:
-    """Every sample of the recording at `path` as DataFrames; `progress(samples, share of
-    the file)` is called while reading. Raises RecordingError for a file that is not a
-    recording of this tool; reads a file cut short up to its last complete sample (see
-    Tables.end). Everything is held in memory (two arms: about 6.5 kB per basic sample, 2 kB
-    per extra sample, some 500 MB a minute); export() writes long recordings block by
-    block instead."""
+    """The samples of the recording at `path` (a file, or a split recording's folder or
+    parts) as DataFrames: every one, or those received from `start` to `end` seconds after
+    its first sample (both included), with the columns of `groups` (names or JointGroups) and
+    `fields` (names: "q", "tcp_wrench", "digital_inputs", ...) only (selection.Selection).
+    `progress(samples, share of the file)` is called while reading. Raises RecordingError
+    for a file that is not a recording of this tool; reads a file cut short up to its last
+    complete sample (see Tables.end). What is read is held in memory (two arms: about 6.5 kB
+    per basic sample, 2 kB per extra sample, some 500 MB a minute); iter_recording() and
+    export() go through long recordings a block at a time instead."""
     import pandas as pd
 
+    selection = Selection.of(start, end, groups, fields)
     with open_recording(path) as rec:
-        counts = _sample_counts(rec.parts)
+        window = _checked(rec, selection, streams)
+        counts = None if selection.windowed or selection.columns else _sample_counts(rec.parts)
         parts = {s: _Filling(counts.get(s) if counts is not None else None) for s in streams}
         bad = []
         for stream, batch, block in decoded_blocks(
-            rec, streams, progress=_progress_of(rec, progress)
+            rec, streams, progress=_progress_of(rec, progress), log_window=window
         ):
-            parts[stream].add(stream, batch)
+            parts[stream].add(stream, batch, selection)
             bad.append(frame(undecodable_columns(stream, batch, block)))
         tables = {s: parts.pop(s).frame() for s in streams}
         return Tables(
@@ -82,6 +95,115 @@ def read_recording(
             metadata=dict(rec.metadata),
             end=rec.end,
         )
+
+
+def iter_recording(
+    path,
+    seconds: float = 60.0,
+    streams=ff.STREAMS,
+    start: Optional[float] = None,
+    end: Optional[float] = None,
+    groups=None,
+    fields=None,
+) -> Iterator[Tables]:
+    """The recording's tables `seconds` of receive time at a time, in order (windows from
+    the first sample, or from `start`, each holding the samples received in
+    [its start, its start + seconds)); windows without a sample are left out. The same
+    selection as read_recording. Memory stays about one window's tables, whatever the
+    recording's length; `end` of the last one yielded tells how the recording ended."""
+
+    if not seconds > 0:
+        raise ValueError(f"seconds must be a positive number, got {seconds!r}")
+    selection = Selection.of(start, end, groups, fields)
+    width = round(seconds * NS)
+    with open_recording(path) as rec:
+        window = _checked(rec, selection, streams)
+        if rec.first_ns is None:
+            return
+        windows = _Windows(rec, streams, rec.first_ns + round((start or 0.0) * NS), width)
+        for group in decoded_groups(rec, streams, log_window=window):
+            for stream, batch, block in group:
+                windows.add(stream, selection.block(table_block(stream, batch)))
+                windows.add("undecodable", undecodable_columns(stream, batch, block))
+            # Every sample received before the latest one read is in: the file holds the
+            # samples merged in order of arrival.
+            yield from windows.upto(windows.latest)
+        yield from windows.upto(None)
+
+
+class _Windows:
+    """Blocks cut into windows of receive time, [origin + k * width, origin + (k+1) * width)."""
+
+    def __init__(self, rec: Recording, streams, origin: int, width: int):
+        self.rec, self.origin, self.width, self.k = rec, origin, width, 0
+        self.held = {s: [] for s in (*streams, "undecodable")}
+        self.empty = {}  # a stream's first block without rows: its columns for an empty window
+        self.latest = origin
+
+    def add(self, name: str, b):
+        t = _times(b)
+        if len(t):
+            self.latest = max(self.latest, int(t[-1]))
+        self.empty.setdefault(name, _rows(b, 0, 0))
+        self.held[name].append(b)
+
+    def upto(self, latest: Optional[int]) -> Iterator[Tables]:
+        """The windows that end at or before `latest` (None: every one left)."""
+        while True:
+            end = self.origin + (self.k + 1) * self.width
+            if latest is not None and end > latest:
+                return
+            if latest is None and not any(len(_times(b)) for v in self.held.values() for b in v):
+                return
+            self.k += 1
+            tables = self._cut(end)
+            if any(len(t) for t in (tables.basic, tables.extra) if t is not None):
+                yield tables
+
+    def _cut(self, end: int) -> Tables:
+        import pandas as pd
+
+        out = {}
+        for name, blocks in self.held.items():
+            now, later = [], []
+            for b in blocks:
+                n = int(np.searchsorted(_times(b), end))
+                now.append(_rows(b, 0, n))
+                if n < len(_times(b)):
+                    later.append(_rows(b, n, len(_times(b))))
+            self.held[name] = later
+            out[name] = [b for b in now if len(_times(b))] or [self.empty.get(name)]
+        tables = {
+            s: _joined(out[s]) if out[s] != [None] else None for s in ("basic", "extra") if s in out
+        }
+        bad = [frame(u) for u in out["undecodable"] if u is not None]
+        return Tables(
+            path=self.rec.path,
+            basic=tables.get("basic"),
+            extra=tables.get("extra"),
+            undecodable=pd.concat(bad, ignore_index=True) if bad else None,
+            metadata=dict(self.rec.metadata),
+            end=self.rec.end,
+        )
+
+
+def _times(b):
+    return b.head["receive_time_ns"] if isinstance(b, TableBlock) else b["receive_time_ns"]
+
+
+def _rows(b, lo: int, hi: int):
+    if isinstance(b, TableBlock):
+        return TableBlock({k: v[lo:hi] for k, v in b.head.items()}, b.names, b.values[:, lo:hi])
+    return {k: v[lo:hi] for k, v in b.items()}
+
+
+def _checked(rec: Recording, selection: Selection, streams):
+    """The native reader's log window of `selection`, after checking its groups and fields
+    against the recording; sets rec.first_ns."""
+    rec.first_ns = first_log_time(rec.parts[0])
+    if selection.columns:
+        selection.check(rec.layout(), all_fields())
+    return selection.log_window(rec.first_ns)
 
 
 def _sample_counts(parts) -> Optional[Dict[str, int]]:
@@ -111,12 +233,12 @@ class _Filling:
         self.head = self.names = self.values = None
         self.blocks = None if capacity is not None else []
 
-    def add(self, stream: str, batch):
-        import numpy as np
+    def add(self, stream: str, batch, selection: Optional[Selection] = None):
         import korvelquor_capture as kc
 
         if self.blocks is not None:
-            self.blocks.append(table_block(stream, batch))
+            block = table_block(stream, batch)
+            self.blocks.append(selection.block(block) if selection is not None else block)
             return
         head, names, n = table_head(stream, batch), group_column_names(batch), batch.rows
         if self.head is None:
@@ -251,10 +373,15 @@ class ExportResult:
 
 
 def export(
-    path, fmt: str, out_dir, progress: Optional[Callable[[int, float], None]] = None
+    path,
+    fmt: str,
+    out_dir,
+    progress: Optional[Callable[[int, float], None]] = None,
+    selection: Selection = Selection(),
 ) -> ExportResult:
     """Writes basic.<fmt>, extra.<fmt>, undecodable.<fmt> and recording.json (the recorded
-    facts and how the file ended) into out_dir, which is created if needed."""
+    facts and how the file ended) into out_dir, which is created if needed: of every sample,
+    or of the `selection` (its window and columns, as read_recording takes them)."""
     if fmt not in ("parquet", "csv"):
         raise ValueError(f"format must be parquet or csv, got {fmt!r}")
     out = Path(out_dir)
@@ -262,15 +389,19 @@ def export(
         refuse_the_input(out / name, path)  # each file written below
     with open_recording(path) as rec:
         rec.layout()  # a file whose layout cannot be used leaves nothing behind
+        window = _checked(rec, selection, ff.STREAMS)
         out.mkdir(parents=True, exist_ok=True)
         files = {name: _TableFile(out / f"{name}.{fmt}", fmt) for name in ff.STREAMS}
         files["undecodable"] = _TableFile(out / f"undecodable.{fmt}", fmt, _undecodable_schema())
         listed = []
         buffers = {name: ColumnBuffer() for name in ff.STREAMS}
         try:
-            for stream, batch, block in decoded_blocks(rec, progress=_progress_of(rec, progress)):
+            for stream, batch, block in decoded_blocks(
+                rec, progress=_progress_of(rec, progress), log_window=window
+            ):
                 # Each block is written before the next is built: one buffer per stream.
-                files[stream].write(columns(stream, batch, buffers[stream]))
+                table = selection.block(table_block(stream, batch, buffers[stream]))
+                files[stream].write(table.columns())
                 bad = undecodable_columns(stream, batch, block)
                 files["undecodable"].write(bad)
                 listed += zip(

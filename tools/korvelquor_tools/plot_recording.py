@@ -10,6 +10,7 @@ from .decode import decoded_blocks
 from .errors import RecordingError
 from .plot import StatesSeries
 from .reader import open_recording
+from .selection import Selection, first_log_time
 from .tables import group_name
 
 
@@ -20,17 +21,23 @@ def recording_series(
     stop: Optional[float] = None,
     progress=None,
 ) -> StatesSeries:
-    """Joint positions, world-frame TCP wrench and digital I/O of the recording at `path`.
-    Time is the robot's timestamp in seconds since the first sample; `start`/`stop` cut a
-    window in that time. `groups` names the joint groups (default: every one)."""
+    """Joint positions, world-frame TCP wrench and digital I/O of the recording at `path`
+    (a file, or a split recording's folder or parts). Time is the robot's timestamp in
+    seconds since the recording's first basic sample; `start`/`stop` pick the samples
+    received in that window of seconds after the first sample (selection.Selection: only
+    the chunks that hold them are read). `groups` names the joint groups (default: every
+    one)."""
     import korvelquor_capture as kc
 
     with open_recording(path) as rec:
         known = None
-        t0 = None
+        t0 = _first_robot_ns(rec.parts[0])
+        window = Selection.of(start, stop).log_window(first_log_time(rec.parts[0]))
         t, io_in, io_out = [], [], []
         q, wrench = {}, {}
-        for _, batch, _ in decoded_blocks(rec, streams=("basic",), progress=progress):
+        for _, batch, _ in decoded_blocks(
+            rec, streams=("basic",), progress=progress, log_window=window
+        ):
             if known is None:
                 known = [group_name(g) for g in batch.groups]
                 wanted = list(groups) if groups else known
@@ -43,22 +50,14 @@ def recording_series(
             ns = kc.robot_time_ns(batch.robot_time)
             if len(ns) == 0:
                 continue
-            if t0 is None:
-                t0 = ns[0]
-            rel = (ns - t0) * 1e-9
-            keep = np.ones(len(rel), bool)
-            if start is not None:
-                keep &= rel >= start
-            if stop is not None:
-                keep &= rel <= stop
-            t.append(rel[keep])
-            io_in.append(np.array(batch.digital_inputs[keep]))
-            io_out.append(np.array(batch.digital_outputs[keep]))
+            t.append((ns - t0) * 1e-9)
+            io_in.append(np.array(batch.digital_inputs))
+            io_out.append(np.array(batch.digital_outputs))
             for g, values in batch.groups.items():
                 name = group_name(g)
                 if name in wanted:
-                    q.setdefault(name, []).append(np.array(values.q[keep]))
-                    wrench.setdefault(name, []).append(np.array(values.tcp_wrench[keep]))
+                    q.setdefault(name, []).append(np.array(values.q))
+                    wrench.setdefault(name, []).append(np.array(values.tcp_wrench))
         notes = []
         if rec.end is not None and not rec.end.clean:
             notes.append(rec.end.describe(rec.path))
@@ -73,3 +72,20 @@ def recording_series(
             title=f"{rec.serial}  ({rec.path})",
             notes=notes,
         )
+
+
+def _first_robot_ns(part: str) -> int:
+    """The robot time of the recording's first basic sample, ns (0 when it has none): the
+    first chunk read, no more."""
+    import korvelquor_capture as kc
+
+    try:
+        reader = kc.RecordingReader(part, extra=False, block_rows=1)
+        while (blocks := reader.next_block()) is not None:
+            for _, batch, _ in blocks:
+                ns = kc.robot_time_ns(batch.robot_time)
+                if len(ns):
+                    return int(ns[0])
+    except (ValueError, RuntimeError) as e:
+        raise RecordingError(str(e)) from None
+    return 0

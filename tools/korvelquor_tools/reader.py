@@ -47,6 +47,7 @@ class Recording:
     end: Optional[End] = None
     _reader: object = None  # the native reader, until samples() has read it
     parts: List[str] = field(default_factory=list)  # the files, in order (one unless split)
+    first_ns: Optional[int] = None  # receive time of the first sample, once a selection asked
 
     def __post_init__(self):
         self.parts = self.parts or [self.path]
