@@ -71,9 +71,10 @@ def _parser() -> argparse.ArgumentParser:
     p.add_argument("--verbose", action="store_true", help="log every RPC detail to stderr")
     p.add_argument(
         "--replay",
+        nargs="+",
         metavar="FILE.mcap",
         help="publish a recording (korvelquor record) instead of the moving model; the "
-        "folder of a split recording (record --split-*) replays its parts as one",
+        "folder or the parts of a split recording (record --split-*) replay as one",
     )
     p.add_argument(
         "--speed",
@@ -105,7 +106,8 @@ def main(argv=None) -> int:
         from .replay import Replay, ReplayError
 
         try:
-            replay = Replay(args.replay, speed=args.speed, loop=args.loop)
+            path = args.replay[0] if len(args.replay) == 1 else args.replay
+            replay = Replay(path, speed=args.speed, loop=args.loop)
         except ReplayError as e:
             # A file that cannot be replayed is not a usage error: one line, status 1.
             print(f"korvel-sim: {e}", file=sys.stderr)

@@ -378,8 +378,10 @@ class SplitRecording:
 
 
 def open_recording(path, protocol_version: str):
-    """A recording file, or a split recording's parts (their folder, its .mcap files in name
-    order), as one RecordingFile-like reader."""
+    """A recording file, or a split recording's parts (a list of them, or their folder: its
+    .mcap files in name order), as one RecordingFile-like reader."""
+    if isinstance(path, (list, tuple)):
+        return SplitRecording([os.fspath(p) for p in path], protocol_version)
     path = os.fspath(path)
     if not os.path.isdir(path):
         return RecordingFile(path, protocol_version)

@@ -6,6 +6,7 @@ fit in memory."""
 
 from __future__ import annotations
 
+import copy
 import json
 import os
 from dataclasses import dataclass, field
@@ -15,7 +16,7 @@ from typing import Callable, Dict, Iterator, Optional
 import numpy as np
 
 from . import fileformat as ff
-from .decode import decoded_blocks, decoded_groups
+from .decode import BLOCK_ROWS, decoded_blocks, decoded_groups
 from .outputs import refuse_the_input
 from .reader import End, Recording, open_recording
 from .selection import NS, Selection, all_fields, first_log_time
@@ -29,6 +30,11 @@ from .tables import (
     table_head,
     undecodable_columns,
 )
+
+
+# Samples per stream decoded at once where only part of each block is kept, or a block goes
+# out as soon as its window is full: memory then follows what is kept.
+SELECTION_BLOCK_ROWS = 1000
 
 
 @dataclass
@@ -81,8 +87,10 @@ def read_recording(
         counts = None if selection.windowed or selection.columns else _sample_counts(rec.parts)
         parts = {s: _Filling(counts.get(s) if counts is not None else None) for s in streams}
         bad = []
+        # A selection is read in small blocks: only the asked part of each stays.
+        rows = SELECTION_BLOCK_ROWS if selection.windowed or selection.columns else BLOCK_ROWS
         for stream, batch, block in decoded_blocks(
-            rec, streams, progress=_progress_of(rec, progress), log_window=window
+            rec, streams, progress=_progress_of(rec, progress), log_window=window, block_rows=rows
         ):
             parts[stream].add(stream, batch, selection)
             bad.append(frame(undecodable_columns(stream, batch, block)))
@@ -121,7 +129,9 @@ def iter_recording(
         if rec.first_ns is None:
             return
         windows = _Windows(rec, streams, rec.first_ns + round((start or 0.0) * NS), width)
-        for group in decoded_groups(rec, streams, log_window=window):
+        for group in decoded_groups(
+            rec, streams, log_window=window, block_rows=SELECTION_BLOCK_ROWS
+        ):
             for stream, batch, block in group:
                 windows.add(stream, selection.block(table_block(stream, batch)))
                 windows.add("undecodable", undecodable_columns(stream, batch, block))
@@ -144,7 +154,8 @@ class _Windows:
         t = _times(b)
         if len(t):
             self.latest = max(self.latest, int(t[-1]))
-        self.empty.setdefault(name, _rows(b, 0, 0))
+        if name not in self.empty:  # a copy: a view would keep the whole block
+            self.empty[name] = copy.deepcopy(_rows(b, 0, 0))
         self.held[name].append(b)
 
     def upto(self, latest: Optional[int]) -> Iterator[Tables]:
@@ -172,7 +183,9 @@ class _Windows:
                 if n < len(_times(b)):
                     later.append(_rows(b, n, len(_times(b))))
             self.held[name] = later
+            blocks = None  # the blocks live on only in the rows of them still to go out
             out[name] = [b for b in now if len(_times(b))] or [self.empty.get(name)]
+            now = None
         tables = {
             s: _joined(out[s]) if out[s] != [None] else None for s in ("basic", "extra") if s in out
         }
@@ -290,10 +303,21 @@ def _joined(blocks):
         return pd.concat(
             [block_frame(b.head, b.names, b.values) for b in blocks], ignore_index=True
         )
-    # Each column's blocks joined once; the group values stay one float block.
-    head = {k: np.concatenate([b.head[k] for b in blocks]) for k in blocks[0].head}
-    values = np.concatenate([b.values for b in blocks], axis=1)
-    blocks.clear()
+    # Each column's blocks joined once; the group values stay one float block. The blocks
+    # are let go one by one as they are copied: the join holds the table and one block.
+    total = sum(b.rows for b in blocks)
+    first = blocks[0]
+    head = {k: np.empty(total, v.dtype) for k, v in first.head.items()}
+    values = np.empty((first.values.shape[0], total), first.values.dtype)
+    at = 0
+    blocks.reverse()
+    while blocks:
+        b = blocks.pop()
+        for k, v in b.head.items():
+            head[k][at : at + b.rows] = v
+        values[:, at : at + b.rows] = b.values
+        at += b.rows
+    b = first = None
     return block_frame(head, names[len(head) :], values)
 
 
