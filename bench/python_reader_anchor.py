@@ -209,13 +209,29 @@ def read_recording(path, streams=ff.STREAMS):
         }
 
 
+class _Table:
+    """What export takes of a table block: its columns."""
+
+    def __init__(self, columns):
+        self._columns = columns
+
+    def columns(self):
+        return self._columns
+
+
 def patch_export(ex):
-    """Makes korvelquor_tools.export.export decode and build its columns as before; returns
-    what restores it."""
-    saved = ex.decoded_blocks, ex.columns
-    ex.decoded_blocks, ex.columns = decoded_blocks, _columns
+    """Makes korvelquor_tools.export.export (of a whole recording) decode and build its
+    columns as before; returns what restores it."""
+    saved = ex.decoded_blocks, ex.table_block
+
+    def blocks(rec, streams=ff.STREAMS, log_window=None, **options):
+        assert log_window is None, "the anchor reads whole recordings"
+        return decoded_blocks(rec, streams, **options)
+
+    ex.decoded_blocks = blocks
+    ex.table_block = lambda stream, batch, buffer=None: _Table(_columns(stream, batch))
 
     def restore():
-        ex.decoded_blocks, ex.columns = saved
+        ex.decoded_blocks, ex.table_block = saved
 
     return restore
