@@ -207,17 +207,7 @@ impl KqmReader {
                 Step::Channel(c) => (0, channel(v, &c)),
                 Step::Record(at, length) => (at, self.planned_record(at, length, v)),
             };
-            match outcome {
-                Ok(()) => sent += self.hand_over(v)?,
-                Err(Visit::Damaged(why)) => {
-                    self.pending.clear();
-                    self.skipped.push((at, why));
-                }
-                Err(Visit::Stopped) => {
-                    self.done = true;
-                    return Err(Stopped);
-                }
-            }
+            sent += self.settle(at, outcome, v)?;
         }
         Ok(true)
     }
@@ -246,6 +236,28 @@ impl KqmReader {
             )));
         }
         visit(opcode, &self.record[RECORD_HEAD as usize..], v, &mut self.chunks, &mut self.pending)
+    }
+
+    /// After a record at byte `at` was visited: its messages to the visitor (how many went),
+    /// or the damage said and the record skipped.
+    fn settle(
+        &mut self,
+        at: u64,
+        outcome: Result<(), Visit>,
+        v: &KqmVisitor,
+    ) -> Result<usize, Stopped> {
+        match outcome {
+            Ok(()) => self.hand_over(v),
+            Err(Visit::Damaged(why)) => {
+                self.pending.clear();
+                self.skipped.push((at, why));
+                Ok(0)
+            }
+            Err(Visit::Stopped) => {
+                self.done = true;
+                Err(Stopped)
+            }
+        }
     }
 
     /// The messages of the record just visited, to the visitor; how many went.
@@ -321,17 +333,7 @@ impl KqmReader {
                     self.good_bytes = at + length;
                     self.last_opcode = opcode;
                     records += 1;
-                    match outcome {
-                        Ok(()) => sent += self.hand_over(v)?,
-                        Err(Visit::Damaged(why)) => {
-                            self.pending.clear();
-                            self.skipped.push((at, why));
-                        }
-                        Err(Visit::Stopped) => {
-                            self.done = true;
-                            return Err(Stopped);
-                        }
-                    }
+                    sent += self.settle(at, outcome, v)?;
                 }
             }
         }
