@@ -82,13 +82,14 @@ def read_recording(
     import pandas as pd
 
     selection = Selection.of(start, end, groups, fields)
+    picked = selection.windowed or selection.columns
     with open_recording(path) as rec:
-        window = _checked(rec, selection, streams)
-        counts = None if selection.windowed or selection.columns else _sample_counts(rec.parts)
+        window = _checked(rec, selection)
+        counts = None if picked else _sample_counts(rec.parts)
         parts = {s: _Filling(counts.get(s) if counts is not None else None) for s in streams}
         bad = []
         # A selection is read in small blocks: only the asked part of each stays.
-        rows = SELECTION_BLOCK_ROWS if selection.windowed or selection.columns else BLOCK_ROWS
+        rows = SELECTION_BLOCK_ROWS if picked else BLOCK_ROWS
         for stream, batch, block in decoded_blocks(
             rec, streams, progress=_progress_of(rec, progress), log_window=window, block_rows=rows
         ):
@@ -125,7 +126,7 @@ def iter_recording(
     selection = Selection.of(start, end, groups, fields)
     width = round(seconds * NS)
     with open_recording(path) as rec:
-        window = _checked(rec, selection, streams)
+        window = _checked(rec, selection, first=True)
         if rec.first_ns is None:
             return
         windows = _Windows(rec, streams, rec.first_ns + round((start or 0.0) * NS), width)
@@ -210,10 +211,12 @@ def _rows(b, lo: int, hi: int):
     return {k: v[lo:hi] for k, v in b.items()}
 
 
-def _checked(rec: Recording, selection: Selection, streams):
+def _checked(rec: Recording, selection: Selection, first: bool = False):
     """The native reader's log window of `selection`, after checking its groups and fields
-    against the recording; sets rec.first_ns."""
-    rec.first_ns = first_log_time(rec.parts[0])
+    against the recording; sets rec.first_ns where a window (or `first`) needs it: a whole
+    recording is read without that extra look at its first chunk."""
+    if selection.windowed or first:
+        rec.first_ns = first_log_time(rec.parts[0])
     if selection.columns:
         selection.check(rec.layout(), all_fields())
     return selection.log_window(rec.first_ns)
@@ -413,7 +416,7 @@ def export(
         refuse_the_input(out / name, path)  # each file written below
     with open_recording(path) as rec:
         rec.layout()  # a file whose layout cannot be used leaves nothing behind
-        window = _checked(rec, selection, ff.STREAMS)
+        window = _checked(rec, selection)
         out.mkdir(parents=True, exist_ok=True)
         files = {name: _TableFile(out / f"{name}.{fmt}", fmt) for name in ff.STREAMS}
         files["undecodable"] = _TableFile(out / f"undecodable.{fmt}", fmt, _undecodable_schema())

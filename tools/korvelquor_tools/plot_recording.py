@@ -32,7 +32,8 @@ def recording_series(
     with open_recording(path) as rec:
         known = None
         t0 = _first_robot_ns(rec.parts[0])
-        window = Selection.of(start, stop).log_window(first_log_time(rec.parts[0]))
+        selection = Selection.of(start, stop)
+        window = selection.log_window(first_log_time(rec.parts[0]) if selection.windowed else None)
         t, io_in, io_out = [], [], []
         q, wrench = {}, {}
         for _, batch, _ in decoded_blocks(
